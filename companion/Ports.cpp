@@ -1,0 +1,6 @@
+#include "Ports.h"
+
+CompanionPorts& Ports() {
+    static CompanionPorts ports;
+    return ports;
+}

@@ -1,0 +1,30 @@
+// Port: what start-up needs of the window system and the kernel.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+using WindowRef = uintptr_t;  // a top-level window; 0 = none
+
+constexpr unsigned kMbOk = 0x0;
+constexpr unsigned kMbIconInformation = 0x40;
+
+class PondoApp;
+
+class AppShell {
+public:
+    virtual ~AppShell() = default;
+    // Creates the named mutex owned by this thread (never released or closed);
+    // true when the system reports that it already existed.
+    virtual bool CreateInstanceMutex(const std::string& name) = 0;
+    // A top-level window whose title is `title`, of any class.
+    virtual WindowRef FindTopWindow(const std::string& title) = 0;
+    // Shows the window and brings it to the foreground.
+    virtual void ShowAndRaise(WindowRef window) = 0;
+    virtual void ShowMessage(WindowRef owner, const std::string& text, const std::string& caption,
+                             unsigned style) = 0;
+    // The executable's file name without extension.
+    virtual std::string ProgramName() = 0;
+    // Runs the main dialog modally; returns when it has closed.
+    virtual void RunMainDialog(PondoApp& app) = 0;
+};

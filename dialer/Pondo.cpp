@@ -1,0 +1,34 @@
+#include "Pondo.h"
+
+#include "catalogue.h"
+#include "settings.h"
+
+PondoApp::PondoApp() : m_strTitle(kDefaultTitle) {
+    GetSettingText("MainDlgTitle", kTextsFile, m_strTitle);
+}
+
+bool PondoApp::InitInstance(AppShell& shell, CompanionModule& module) {
+    if (shell.CreateInstanceMutex(m_strTitle)) {
+        const std::string text = GetErrorText(1);  // "201"
+        if (WindowRef first = shell.FindTopWindow(m_strTitle)) {
+            shell.ShowAndRaise(first);
+            shell.ShowMessage(first, text, m_strTitle, kMbOk | kMbIconInformation);
+        } else {
+            shell.ShowMessage(0, text, shell.ProgramName(), kMbOk);
+        }
+        return false;
+    }
+
+    m_pCompanion = std::make_unique<CompanionBinding>(module);
+    if (!m_pCompanion->IsReady()) {
+        shell.ShowMessage(0, GetErrorText(2), m_strTitle, kMbOk | kMbIconInformation);  // "202"
+        m_pCompanion.reset();
+        return false;
+    }
+
+    shell.RunMainDialog(*this);
+    // The dialog's close handling has released the binding; should it not have
+    // (a dialog that failed to open), release it here.
+    m_pCompanion.reset();
+    return false;
+}

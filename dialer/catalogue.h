@@ -1,0 +1,35 @@
+// Built-in English texts and their lookup in the interface texts file.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+// A numbered table: key of row i is base + i.
+struct CatalogueTable {
+    int base;
+    int rows;
+    const char* const* defaults;
+};
+
+const CatalogueTable& FindingTable();  // 100..110
+const CatalogueTable& ErrorTable();    // 200..207
+const CatalogueTable& StatusTable();   // 300..305
+const CatalogueTable& RasStateTable(); // 400..424
+
+// Each looks the row up in "KELSupplicant.ini" at every call; the file's value
+// (even empty) replaces the default. An index outside the table gives row 0.
+std::string GetFindingText(int index);
+std::string GetErrorText(int index);
+std::string GetStatusText(int index);
+std::string GetRasStateText(int index);
+
+// Row of the dial-state table for a RASCONNSTATE value.
+int RasStateIndex(uint32_t state);
+
+// Named interface texts with their defaults ("Disconnect" has none).
+struct NamedText {
+    const char* key;
+    const char* defaultText;  // nullptr: no default
+};
+const NamedText* NamedTexts(int& count);
+const char* NamedTextDefault(const char* key);  // nullptr when unknown or without default

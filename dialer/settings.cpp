@@ -1,0 +1,119 @@
+#include "settings.h"
+
+#include <cstdio>
+#include <cstring>
+
+namespace {
+
+enum class LineResult { Line, End, TooLong };
+
+// Reads one line of at most kMaxSettingLine characters into `line` (terminated).
+// The line end (LF, or CR LF) is not part of the line; the last line may lack it.
+LineResult ReadLine(std::FILE* file, char (&line)[kMaxSettingLine + 1], size_t& length) {
+    length = 0;
+    int c = std::fgetc(file);
+    if (c == EOF) return LineResult::End;
+    while (c != EOF && c != '\n') {
+        if (length == kMaxSettingLine) {
+            // A carriage return that ends a full-length line belongs to its line end.
+            if (c == '\r') {
+                const int next = std::fgetc(file);
+                if (next == '\n' || next == EOF) break;
+            }
+            return LineResult::TooLong;
+        }
+        line[length++] = char(c);
+        c = std::fgetc(file);
+    }
+    if (length > 0 && line[length - 1] == '\r') --length;
+    line[length] = '\0';
+    return LineResult::Line;
+}
+
+bool StartsWith(const char* line, const char* key) {
+    return std::strncmp(line, key, std::strlen(key)) == 0;
+}
+
+class File {
+public:
+    File(const char* name, const char* mode) : f_(std::fopen(name, mode)) {}
+    ~File() {
+        if (f_) std::fclose(f_);
+    }
+    File(const File&) = delete;
+    File& operator=(const File&) = delete;
+    std::FILE* get() const { return f_; }
+    explicit operator bool() const { return f_ != nullptr; }
+
+private:
+    std::FILE* f_;
+};
+
+} // namespace
+
+bool ReadSettingValue(const char* key, const char* fileName, char* buffer, size_t capacity) {
+    if (key == nullptr || fileName == nullptr || buffer == nullptr || capacity == 0) return false;
+    File file(fileName, "r");  // closed on every path
+    if (!file) return false;
+    char line[kMaxSettingLine + 1];
+    size_t length;
+    while (ReadLine(file.get(), line, length) == LineResult::Line) {
+        if (length == 0 || line[0] == '#') continue;
+        if (!StartsWith(line, key)) continue;
+        const char* equals = std::strchr(line + std::strlen(key), '=');
+        if (equals == nullptr) continue;
+        const char* value = equals + 1;
+        while (*value == ' ') ++value;
+        size_t n = 0;
+        while (value[n] != '\0' && value[n] != '#' && n < capacity - 1) {
+            buffer[n] = value[n];
+            ++n;
+        }
+        while (n > 0 && buffer[n - 1] == ' ') --n;
+        buffer[n] = '\0';
+        return true;
+    }
+    return false;
+}
+
+void GetSettingText(const char* key, const char* fileName, std::string& text) {
+    char value[kMaxSettingLine + 1];
+    if (ReadSettingValue(key, fileName, value, sizeof value)) text = value;
+}
+
+bool WriteSettingValue(const char* key, const char* fileName, const char* value) {
+    if (key == nullptr || fileName == nullptr || value == nullptr) return false;
+    std::string content;
+    bool matched = false;
+    {
+        File in(fileName, "r");
+        if (!in) return false;
+        char line[kMaxSettingLine + 1];
+        size_t length;
+        LineResult r;
+        while ((r = ReadLine(in.get(), line, length)) == LineResult::Line) {
+            std::string out;
+            if (StartsWith(line, key)) {
+                matched = true;
+                out = std::string(key) + " = " + value;
+                if (const char* comment = std::strchr(line, '#')) {
+                    out += ' ';
+                    out += comment;
+                }
+                // The rewritten line must stay readable by ReadSettingValue.
+                if (out.size() > kMaxSettingLine) return false;
+            } else {
+                out.assign(line, length);
+            }
+            content += out;
+            content += '\n';
+            if (content.size() > kMaxSettingContent) return false;
+        }
+        // A line beyond the line limit: rewriting would drop or cut it, so refuse.
+        if (r == LineResult::TooLong) return false;
+    }
+    if (!matched) return false;
+    File out(fileName, "w");
+    if (out) std::fwrite(content.data(), 1, content.size(), out.get());
+    return true;
+}
