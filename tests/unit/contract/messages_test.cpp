@@ -82,8 +82,8 @@ TEST(RequestParsing, ThresholdsAreBigEndianAndShortValuesStayInside) {
         std::vector<uint8_t> exact(c.message);
         ParsedRequest parsed;
         ASSERT_TRUE(ParseRequest(exact.data(), exact.size(), parsed));
-        EXPECT_EQ(parsed.request.tcpConnections, c.tcp);
-        EXPECT_EQ(parsed.request.udpEndpoints, c.udp);
+        EXPECT_EQ(int32_t(parsed.request.tcpConnections), c.tcp);
+        EXPECT_EQ(int32_t(parsed.request.udpEndpoints), c.udp);
     }
 }
 
@@ -136,7 +136,7 @@ TEST(FindingsReply, ItemOrderPutsDhcpBeforeProxyAndRelay) {
     f.dhcpServer = 1;
     f.udpEndpoints = 0x1234;
     f.reserved24 = 1;  // never reported
-    const Bytes expected = {2, 22, 21, 1, 3, 26, 2, 0x12, 0x34, 27, 1, 1, 28, 1, 1, 31, 1, 1,
+    const Bytes expected = {2, 25, 21, 1, 3, 26, 2, 0x12, 0x34, 27, 1, 1, 28, 1, 1, 31, 1, 1,
                             29, 1, 1, 30, 1, 1, 32, 1, 1};
     EXPECT_EQ(BuildFindingsReply(q, f), expected);
 }
