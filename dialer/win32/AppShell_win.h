@@ -1,0 +1,14 @@
+#pragma once
+
+#include "AppShell.h"
+
+class Win32AppShell : public AppShell {
+public:
+    bool CreateInstanceMutex(const std::string& name) override;
+    WindowRef FindTopWindow(const std::string& title) override;
+    void ShowAndRaise(WindowRef window) override;
+    void ShowMessage(WindowRef owner, const std::string& text, const std::string& caption,
+                     unsigned style) override;
+    std::string ProgramName() override;
+    void RunMainDialog(PondoApp& app) override;
+};

@@ -1,0 +1,15 @@
+#pragma once
+
+#include "CompanionModule.h"
+
+#include <windows.h>
+
+class Win32CompanionModule : public CompanionModule {
+public:
+    bool Load(const char* fileName) override;
+    InitThreadFn FindInitThread() override;
+    void Unload() override;
+
+private:
+    HMODULE module_ = nullptr;
+};
