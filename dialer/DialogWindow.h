@@ -68,7 +68,7 @@ public:
     virtual void RemoveTrayIcon() = 0;
 
     // MessageBoxA owned by the dialog.
-    virtual void MessageBox(const std::string& text, const std::string& caption,
+    virtual void ShowMessageBox(const std::string& text, const std::string& caption,
                             unsigned style) = 0;
     virtual void RunAboutBox() = 0;
     virtual void EndDialog(int result) = 0;

@@ -159,7 +159,7 @@ void PondoDlg::OnTimer(unsigned id) {
         SetCaptionFromKey("Connect");
         TearDownConnection();
         SetControlsIdle(true);
-        m_wnd.MessageBox(findings + GetStatusText(2), m_strTitle, kMbOkOnly);
+        m_wnd.ShowMessageBox(findings + GetStatusText(2), m_strTitle, kMbOkOnly);
     }
 }
 

@@ -14,8 +14,8 @@ using RasHandle = uint32_t;
 constexpr uint32_t kRasErrorBufferTooSmall = 603;
 constexpr uint32_t kRasErrorNoAnswer = 678;
 
-constexpr uint32_t RASCS_Connected = 0x2000;
-constexpr uint32_t RASCS_Disconnected = 0x2001;
+constexpr uint32_t kRasConnected = 0x2000;
+constexpr uint32_t kRasDisconnected = 0x2001;
 
 #pragma pack(push, 4)
 struct RasDevInfoRecord {  // RASDEVINFOA

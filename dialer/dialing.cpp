@@ -29,7 +29,7 @@ bool PondoDlg::StartDial() {
     m_bDialing = true;
     std::string reason;
     if (!m_pAdapters || !m_pAdapters->CreatePppoeEntry(m_strEntryName.c_str(), reason)) {
-        m_wnd.MessageBox(GetErrorText(5) + "\n" + reason, m_strTitle, kMbOkOnly);  // "205"
+        m_wnd.ShowMessageBox(GetErrorText(5) + "\n" + reason, m_strTitle, kMbOkOnly);  // "205"
         m_bDialing = false;
         SetControlsIdle(true);
         return false;
@@ -85,10 +85,10 @@ void PondoDlg::OnDialNotification(uint32_t state, uint32_t error) {
         m_bDialing = false;
     } else {
         text = GetRasStateText(RasStateIndex(state));
-        if (state == RASCS_Connected) {
+        if (state == kRasConnected) {
             OnLinkUp();
             SetControlsIdle(false);
-        } else if (RasStateIndex(state) == 0 || state == RASCS_Disconnected) {
+        } else if (RasStateIndex(state) == 0 || state == kRasDisconnected) {
             SetControlsIdle(true);
         }
     }

@@ -89,7 +89,7 @@ public:
         trayRemoved = true;
         events.push_back("RemoveTrayIcon");
     }
-    void MessageBox(const std::string& text, const std::string& caption, unsigned style) override {
+    void ShowMessageBox(const std::string& text, const std::string& caption, unsigned style) override {
         boxes.push_back({text, caption, style});
         events.push_back("MessageBox");
     }
@@ -223,7 +223,7 @@ public:
         entries.erase(entry);
         return 0;
     }
-    // The dial's connection appears in the active list (as at RASCS_Connected).
+    // The dial's connection appears in the active list (as at kRasConnected).
     void Connect(const char* entry = "PPPOE Connection") {
         connections.push_back({entry, connectingHandle});
     }

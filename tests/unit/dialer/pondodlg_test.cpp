@@ -89,7 +89,7 @@ protected:
         ASSERT_TRUE(dlg->IsDialing());
         if (s == State::Dialing) return;
         ras.Connect();
-        Notify(RASCS_Connected);
+        Notify(kRasConnected);
         ASSERT_TRUE(dlg->IsConnected());
     }
     State Current() {
@@ -182,7 +182,7 @@ TEST_F(TransitionTable, EveryRowOfTheWorkflow) {
         {"Dialing, Connected", State::Dialing,
          [](T& t) {
              t.ras.Connect();
-             t.Notify(RASCS_Connected);
+             t.Notify(kRasConnected);
          },
          State::Connected,
          [](T& t) {
@@ -199,7 +199,7 @@ TEST_F(TransitionTable, EveryRowOfTheWorkflow) {
              EXPECT_TRUE(t.window.InputsEnabled());
          }},
         {"Dialing, Disconnected without error", State::Dialing,
-         [](T& t) { t.Notify(RASCS_Disconnected); }, State::Dialing,
+         [](T& t) { t.Notify(kRasDisconnected); }, State::Dialing,
          [](T& t) {
              EXPECT_EQ(t.Status(), "Disconnected");
              EXPECT_TRUE(t.window.InputsEnabled());
@@ -307,7 +307,7 @@ TEST_F(PondoDlgTest, NotificationsAfterTheDialEndedAreDropped) {
     dlg->OnConnect();  // the user hangs the dial up
     const size_t statuses = window.statusHistory.size();
     ras.Connect();
-    Notify(RASCS_Connected);  // already on its way when the dial was hung up
+    Notify(kRasConnected);  // already on its way when the dial was hung up
     Notify(5, 691);
     EXPECT_EQ(Current(), State::Idle);
     EXPECT_EQ(window.statusHistory.size(), statuses);
@@ -317,7 +317,7 @@ TEST_F(PondoDlgTest, NotificationsAfterTheDialEndedAreDropped) {
 
     // Once connected, the dial is over too: a late report changes nothing.
     Reach(State::Connected);
-    Notify(RASCS_Disconnected);
+    Notify(kRasDisconnected);
     EXPECT_EQ(Current(), State::Connected);
     EXPECT_TRUE(window.InputsDisabled());
 }
@@ -403,7 +403,7 @@ TEST_F(PondoDlgTest, StatesOutsideTheTableGiveTheControlsBackUntilConnected) {
     EXPECT_TRUE(window.InputsEnabled());
     EXPECT_EQ(Current(), State::Dialing);
     ras.Connect();
-    Notify(RASCS_Connected);
+    Notify(kRasConnected);
     EXPECT_TRUE(window.InputsDisabled());
     EXPECT_EQ(Current(), State::Connected);
 }
