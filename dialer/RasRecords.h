@@ -8,8 +8,13 @@
 #include <cstdint>
 #include <cstring>
 
-// HRASCONN as the 32-bit service hands it out.
+// HRASCONN as the service hands it out: pointer-sized in the 64-bit test build of
+// the Windows tree, 32 bits in the shipped build and everywhere else.
+#if defined(_WIN64)
+using RasHandle = uint64_t;
+#else
 using RasHandle = uint32_t;
+#endif
 
 constexpr uint32_t kRasErrorBufferTooSmall = 603;
 constexpr uint32_t kRasErrorNoAnswer = 678;
@@ -17,6 +22,7 @@ constexpr uint32_t kRasErrorNoAnswer = 678;
 constexpr uint32_t kRasConnected = 0x2000;
 constexpr uint32_t kRasDisconnected = 0x2001;
 
+// The service's headers lay every record out on 4-byte packing, also in 64 bits.
 #pragma pack(push, 4)
 struct RasDevInfoRecord {  // RASDEVINFOA
     uint32_t dwSize;
@@ -79,7 +85,7 @@ struct RasDialParamsRecord {  // RASDIALPARAMSA with dwSubEntry and dwCallbackId
     uint32_t dwCallbackId;
 };
 
-struct RasConnRecord {  // RASCONNA with guidEntry, 32-bit handle
+struct RasConnRecord {  // RASCONNA with guidEntry
     uint32_t dwSize;
     RasHandle hrasconn;
     char szEntryName[257];
@@ -102,8 +108,12 @@ static_assert(sizeof(RasDialParamsRecord) == 1060, "RASDIALPARAMSA");
 static_assert(offsetof(RasDialParamsRecord, szUserName) == 519, "RASDIALPARAMSA");
 static_assert(offsetof(RasDialParamsRecord, szPassword) == 776, "RASDIALPARAMSA");
 static_assert(offsetof(RasDialParamsRecord, dwSubEntry) == 1052, "RASDIALPARAMSA");
+#if defined(_WIN64)
+static_assert(sizeof(RasConnRecord) == 696, "RASCONNA, 64-bit");
+#else
 static_assert(sizeof(RasConnRecord) == 692, "RASCONNA");
 static_assert(offsetof(RasConnRecord, dwSubEntry) == 672, "RASCONNA");
+#endif
 
 // Copies a zero-terminated text into a fixed field, cutting it so the terminator
 // always fits. Answers whether the whole text fitted.

@@ -23,10 +23,8 @@ static_assert(offsetof(RASDIALPARAMSA, dwCallbackId) ==
                   offsetof(RasDialParamsRecord, dwCallbackId),
               "RASDIALPARAMSA");
 // Newer headers append dwIfIndex; the service takes the shorter layout by its dwSize.
-#if defined(__i386__)
 static_assert(offsetof(RASCONNA, guidEntry) == offsetof(RasConnRecord, guidEntry), "RASCONNA");
-static_assert(sizeof(HRASCONN) == sizeof(RasHandle), "32-bit connection handle");
-#endif
+static_assert(sizeof(HRASCONN) == sizeof(RasHandle), "connection handle");
 
 namespace {
 
