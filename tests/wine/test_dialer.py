@@ -120,7 +120,7 @@ class Dialer(unittest.TestCase):
     # -- the whole cycle ----------------------------------------------------------
     def test_connect_dial_hide_restore_and_link_drop(self):
         with WineEnv(self) as env:
-            app, proc = self.open(env, script=ds.ACCESS_SERVER.replace("delay 150", "delay 1500"))
+            app, proc = self.open(env, script=ds.access_server(delay=1500))
             self.assertEqual(self.status(env), WELCOME)
             items, selected = env.items(TITLE, 1027)
             self.assertEqual(items, [ds.ADAPTER_DESC])  # the NdisWan miniport is not listed
@@ -200,16 +200,17 @@ class Dialer(unittest.TestCase):
     # -- dial failures ------------------------------------------------------------
     def test_dial_errors_show_their_text_and_hang_the_dial_up(self):
         cases = [
-            ("states 0 1 2\nerror 678\n", "Server is not respond."),
-            ("accept alice other\n",
+            (ds.access_server(extra="states 0 1 2\nerror 678\n"), "Server is not respond."),
+            (ds.access_server(accept=(ds.USER, "other")),
              "The user name or password was not accepted by the access server."),
-            ("states 0 1 2 3 4 5\nerror 720\n", "Unkonwn error, please try again later."),
+            (ds.access_server(extra="states 0 1 2 3 4 5\nerror 720\n"),
+             "Unkonwn error, please try again later."),
         ]
         with WineEnv(self) as env:
             app, proc = self.open(env)
-            for extra, text in cases:
+            for script, text in cases:
                 with self.subTest(text=text):
-                    (app / "rasapi32-standin.ini").write_text(ds.ACCESS_SERVER + extra)
+                    (app / "rasapi32-standin.ini").write_text(script)
                     dials = len(calls(app, "RasDialA"))
                     self.type_and_connect(env, save=False)
                     self.assertTrue(self.wait_status(env, text), self.status(env))
@@ -255,7 +256,7 @@ class Dialer(unittest.TestCase):
     def test_exit_and_close_follow_the_state(self):
         with WineEnv(self) as env:
             # Dialing: close is ignored, Exit hangs the dial up and ends the program.
-            slow = ds.ACCESS_SERVER.replace("delay 150", "delay 1500")
+            slow = ds.access_server(delay=1500)
             app, proc = self.open(env, label="dialing", script=slow)
             self.type_and_connect(env)
             self.assertTrue(self.wait_status(env, CONNECTING, timeout=10) or
