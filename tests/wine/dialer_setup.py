@@ -51,3 +51,19 @@ def register_adapters(env, cwd):
     env.reg_add(CLASS_KEY + r"\0101\Ndi", "Service", "NdisWan")
     (cwd / "packet-standin.ini").write_text(f"adapter {name}\nadapter {miniport}\n")
     return name, mac
+
+
+def reg_import(env, cwd, entries):
+    """Writes {key: {value name: text}} through a UTF-16 .reg file, so that texts
+    outside ASCII arrive exactly (reg add takes its arguments in the code page)."""
+    lines = ["Windows Registry Editor Version 5.00", ""]
+    for key, values in entries.items():
+        lines.append("[" + key.replace("HKLM", "HKEY_LOCAL_MACHINE", 1) + "]")
+        for name, text in values.items():
+            escaped = text.replace("\\", "\\\\").replace('"', '\\"')
+            lines.append(f'"{name}"="{escaped}"')
+        lines.append("")
+    path = cwd / "test-adapters.reg"
+    path.write_bytes(("\r\n".join(lines) + "\r\n").encode("utf-16"))
+    rc, _, err = env.run(cwd, "regedit", ["/S", str(path.name)])
+    assert rc == 0, err

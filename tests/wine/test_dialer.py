@@ -75,7 +75,8 @@ def settings(app, name="kelsupplicant.conf"):
 
 class Dialer(unittest.TestCase):
     # -- helpers ------------------------------------------------------------------
-    def open(self, env, label="app", script=ds.ACCESS_SERVER, findings=None, files=None):
+    def open(self, env, label="app", script=ds.ACCESS_SERVER, findings=None, files=None,
+             more_adapters=()):
         everything = {
             "rasapi32-standin.ini": script,
             "kelsupplicant.conf": "username=\nsavepw=off\npassword=\n",
@@ -86,6 +87,8 @@ class Dialer(unittest.TestCase):
         app = env.app(label=label, ostrel="standin", standins=("rasapi32", "packet"),
                       files=everything)
         self.adapter, self.mac = ds.register_adapters(env, app)
+        with open(app / "packet-standin.ini", "a") as names:
+            names.writelines(f"adapter {guid}\n" for guid in more_adapters)
         proc = env.start(app, "Pondo.exe")
         self.assertTrue(env.wait_window(TITLE, timeout=60, main=True), "the dialer did not open")
         return app, proc
@@ -287,6 +290,29 @@ class Dialer(unittest.TestCase):
             self.assertEqual(env.wait_exit(proc, timeout=20), 0)
             self.assertTrue(calls(app, "RasDeleteEntryA"))
             self.assertFalse(calls(app, "RasDialA"))
+
+    # -- adapter descriptions ------------------------------------------------------
+    def test_descriptions_arrive_in_the_code_page_and_fit(self):
+        with WineEnv(self) as env:
+            # Two more adapters the capture driver names (not in the IP helper table):
+            # one with a non-ASCII description, one whose description is too long.
+            accented = "Contr\u00f4leur r\u00e9seau \u00e9tendu"
+            long_desc = "\u00c9" * 140 + " Gigabit"
+            extra = {"{7A1C0000-0000-4000-8000-0000000000C1}": ("0102", accented),
+                     "{7A1C0000-0000-4000-8000-0000000000C2}": ("0103", long_desc)}
+            app = env.app(label="registry", pondo=False, ostrel=None)
+            entries = {}
+            for guid, (subkey, desc) in extra.items():
+                entries[ds.CLASS_KEY + "\\" + subkey] = {"DriverDesc": desc}
+                # REG_MULTI_SZ or REG_SZ: the dialer reads the first text either way.
+                entries[ds.CLASS_KEY + "\\" + subkey + "\\Linkage"] = {"Export": "\\Device\\" + guid}
+            ds.reg_import(env, app, entries)
+            app, proc = self.open(env, more_adapters=extra)
+            items, selected = env.items(TITLE, 1027)
+            self.assertEqual(items[:2], [ds.ADAPTER_DESC, accented])
+            # 128 bytes of the 8-bit code page: one byte per accented capital here.
+            self.assertEqual(items[2], long_desc[:128])
+            self.assertEqual(selected, 0)
 
     # -- about box and keys -----------------------------------------------------------
     def test_about_box_and_swallowed_keys(self):
