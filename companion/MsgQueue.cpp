@@ -140,7 +140,11 @@ bool TMsgQueue::ParseFrame(const uint8_t* frame, size_t length, FrameKey& key) {
 
     const long c = FindBytes(payload, kAbsoluteUrl, sizeof kAbsoluteUrl - 1, head, 0);
     if (c < 0) {
-        const long d = FindBytes(payload, kVersionMark, sizeof kVersionMark - 1, L, 0);
+        // Only a version mark starting inside the first 30 bytes shortens the key;
+        // one further on, or none, leaves the 30-byte head. So the search may stop
+        // there instead of running through a payload of up to 1546 bytes.
+        const size_t window = std::min(L, kKeySize - 1 + sizeof kVersionMark - 1);
+        const long d = FindBytes(payload, kVersionMark, sizeof kVersionMark - 1, window, 0);
         if (d < 0) return keyOfHead();
         const size_t n = std::min(size_t(d), kKeySize);
         std::memcpy(key.Key, payload, n);
@@ -168,9 +172,10 @@ bool TMsgQueue::ParseFrame(const uint8_t* frame, size_t length, FrameKey& key) {
 }
 
 bool TMsgQueue::IsRelayedPair(const FrameKey& x, const FrameKey& r) {
+    // Every test must hold; the cheapest ones that usually fail come first.
+    if (x.KeyLength != r.KeyLength || x.Key[0] != r.Key[0]) return false;
     if (IsFileSharingPort(r.SrcPort) || IsFileSharingPort(r.DstPort)) return false;
     if (IsFileSharingPort(x.SrcPort) || IsFileSharingPort(x.DstPort)) return false;
-    if (x.KeyLength != r.KeyLength) return false;
     const bool toRSender = SameMac(x.DstMac, r.SrcMac);
     const bool fromRReceiver = SameMac(x.SrcMac, r.DstMac);
     const bool toRReceiver = SameMac(x.DstMac, r.DstMac);
@@ -200,6 +205,8 @@ bool TMsgQueue::Analyse() {
         if (!d.done) {
             d.done = true;
             d.ok = ParseFrame(Slots[index].Data, Slots[index].Length, d.key);
+            d.head = 0;
+            std::memcpy(&d.head, d.key.Key, std::min<size_t>(8, d.key.KeyLength));
         }
         return d.ok ? &d.key : nullptr;
     };
@@ -210,10 +217,12 @@ bool TMsgQueue::Analyse() {
         firstPass = false;
         SaveCursor();
         if (const FrameKey* r = keyOf(current)) {
+            const uint64_t rHead = KeyCache[current].head;
             uint16_t partner;
             while (StepBack(partner)) {
                 const FrameKey* x = keyOf(partner);
-                if (x != nullptr && IsRelayedPair(*x, *r)) {
+                // Keys whose first 8 bytes differ cannot be equal.
+                if (x != nullptr && KeyCache[partner].head == rHead && IsRelayedPair(*x, *r)) {
                     Reset();
                     return true;
                 }

@@ -109,6 +109,7 @@ private:
     struct DecodedKey {
         bool done = false;
         bool ok = false;
+        uint64_t head = 0;  // the key's first (up to) 8 bytes, zero-padded
         FrameKey key;
     };
     std::vector<DecodedKey> KeyCache;

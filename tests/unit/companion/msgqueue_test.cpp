@@ -95,6 +95,9 @@ TEST(ParseFrame, KeysOfRequestAndResponseHeads) {
         // Absolute URL with no path or no version after the host: keyed by its head.
         {"GET http://hostonly", "GET http://hostonly"},
         {"GET http://h/path-without-version", "GET http://h/path-without-vers"},
+        // A version mark starting inside the first 30 bytes ends the key there.
+        {std::string(29, 'x') + "HTTP/1.1", std::string(29, 'x')},
+        {std::string(30, 'x') + "HTTP/1.1", std::string(30, 'x')},
         // Keys longer than 30 bytes are cut.
         {"POST /a/very/long/path/that/goes/on HTTP/1.1", "POST /a/very/long/path/that/go"},
         {"GET http://h/a/very/long/path/that/goes/on HTTP/1.1", "GET /a/very/long/path/that/goe"},
