@@ -57,7 +57,7 @@ bool IsBitTorrentFrame(const uint8_t* frame, size_t captured) {
 }
 
 TMsgQueue::TMsgQueue(uint16_t capacity)
-    : Capacity(capacity), Slots(capacity), LastSlot(uint16_t(capacity - 1)),
+    : Capacity(capacity), Slots(capacity), Borrowed(capacity, nullptr), LastSlot(uint16_t(capacity - 1)),
       SavedCursor(uint16_t(capacity - 1)), KeyCache(capacity) {
     assert(capacity >= 3);
     for (uint16_t i = 0; i < Capacity; ++i) {
@@ -68,11 +68,33 @@ TMsgQueue::TMsgQueue(uint16_t capacity)
 }
 
 bool TMsgQueue::Put(uint16_t tag, uint16_t length, const uint8_t* frame) {
+    return Store(tag, length, frame, true);
+}
+
+bool TMsgQueue::PutInPlace(uint16_t tag, uint16_t length, const uint8_t* frame) {
+    return Store(tag, length, frame, false);
+}
+
+void TMsgQueue::KeepFrames() {
+    TLockGuard guard(Lock);
+    for (uint16_t i = 0; i < Capacity; ++i) {
+        if (Borrowed[i] == nullptr) continue;
+        std::memcpy(Slots[i].Data, Borrowed[i], std::min<size_t>(Slots[i].Length, kSlotStoredBytes));
+        Borrowed[i] = nullptr;
+    }
+}
+
+bool TMsgQueue::Store(uint16_t tag, uint16_t length, const uint8_t* frame, bool copy) {
     TLockGuard guard(Lock);
     QueueSlot& slot = Slots[Cursor];
     slot.Tag = tag;
     slot.Length = length;
-    std::memcpy(slot.Data, frame, std::min<size_t>(length, kSlotStoredBytes));
+    if (copy) {
+        std::memcpy(slot.Data, frame, std::min<size_t>(length, kSlotStoredBytes));
+        Borrowed[Cursor] = nullptr;
+    } else {
+        Borrowed[Cursor] = frame;
+    }
     NotEmpty = 1;
     if (Cursor == LastSlot) {
         NotEmpty = 0;
@@ -103,11 +125,12 @@ bool TMsgQueue::Get(QueueSlot& out) {
     const QueueSlot& slot = Slots[index];
     out.Tag = slot.Tag;
     out.Length = slot.Length;
-    std::memcpy(out.Data, slot.Data, std::min<size_t>(slot.Length, kSlotStoredBytes));
+    std::memcpy(out.Data, FrameOf(index), std::min<size_t>(slot.Length, kSlotStoredBytes));
     return true;
 }
 
 void TMsgQueue::Reset() {
+    std::fill(Borrowed.begin(), Borrowed.end(), nullptr);
     Cursor = 0;
     NotEmpty = 0;
     Filled = false;
@@ -197,32 +220,36 @@ bool TMsgQueue::Analyse() {
     TLockGuard guard(Lock);
     if (!Filled) return false;
 
-    // The walk below visits the pairs in the queue's own order; each slot's key is
-    // decoded once and kept, instead of once per pair, which changes no outcome.
-    for (DecodedKey& d : KeyCache) d.done = false;
-    auto keyOf = [&](uint16_t index) -> const FrameKey* {
-        DecodedKey& d = KeyCache[index];
-        if (!d.done) {
-            d.done = true;
-            d.ok = ParseFrame(Slots[index].Data, Slots[index].Length, d.key);
-            d.head = 0;
-            std::memcpy(&d.head, d.key.Key, std::min<size_t>(8, d.key.KeyLength));
-        }
-        return d.ok ? &d.key : nullptr;
-    };
+    // Every slot's key is decoded once up front, instead of once per pair, and the
+    // walk runs over a copy of the ring's back links; neither changes which pairs
+    // are compared or the outcome.
+    for (uint16_t i = 0; i < Capacity; ++i) {
+        DecodedKey& d = KeyCache[i];
+        d.ok = ParseFrame(FrameOf(i), Slots[i].Length, d.key);
+        d.head = 0;
+        if (d.ok) std::memcpy(&d.head, d.key.Key, std::min<size_t>(8, d.key.KeyLength));
+        d.prev = Slots[i].Prev;
+    }
 
+    // The walk of Get on a full queue: back along Prev until the last slot.
+    auto stepBack = [this](uint16_t& slot) {
+        if (Cursor == LastSlot) return false;
+        slot = KeyCache[Cursor].prev;
+        Cursor = slot;
+        return true;
+    };
     bool firstPass = true;
     uint16_t current = Cursor;
     while (Cursor != LastSlot || firstPass) {
         firstPass = false;
         SaveCursor();
-        if (const FrameKey* r = keyOf(current)) {
-            const uint64_t rHead = KeyCache[current].head;
+        const DecodedKey& r = KeyCache[current];
+        if (r.ok) {
             uint16_t partner;
-            while (StepBack(partner)) {
-                const FrameKey* x = keyOf(partner);
+            while (stepBack(partner)) {
+                const DecodedKey& x = KeyCache[partner];
                 // Keys whose first 8 bytes differ cannot be equal.
-                if (x != nullptr && KeyCache[partner].head == rHead && IsRelayedPair(*x, *r)) {
+                if (x.ok && x.head == r.head && IsRelayedPair(x.key, r.key)) {
                     Reset();
                     return true;
                 }
@@ -230,7 +257,7 @@ bool TMsgQueue::Analyse() {
         }
         RestoreCursor();
         current = Cursor;
-        Cursor = Slots[current].Prev;
+        Cursor = KeyCache[current].prev;
     }
     Reset();
     return false;

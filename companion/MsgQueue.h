@@ -67,6 +67,13 @@ public:
 
     // Stores min(length, 1600) bytes of frame; false when this filled the queue.
     bool Put(uint16_t tag, uint16_t length, const uint8_t* frame);
+    // As Put, but the slot refers to the caller's frame until KeepFrames copies it
+    // in (or Analyse or Reset empties the queue): a frame that fills the queue is
+    // then analysed straight from the receive buffer, with no copy at all. The
+    // caller keeps the frame's bytes unchanged until then.
+    bool PutInPlace(uint16_t tag, uint16_t length, const uint8_t* frame);
+    // Copies every frame still referred to into its slot.
+    void KeepFrames();
     // Copies the slot before the cursor and steps back onto it; false when there is
     // nothing more to read.
     bool Get(QueueSlot& out);
@@ -92,10 +99,15 @@ private:
     static bool IsRelayedPair(const FrameKey& x, const FrameKey& r);
     // Where Get would read next (without copying), moving the cursor as Get does.
     bool StepBack(uint16_t& slot);
+    bool Store(uint16_t tag, uint16_t length, const uint8_t* frame, bool copy);
+    const uint8_t* FrameOf(uint16_t slot) const {
+        return Borrowed[slot] != nullptr ? Borrowed[slot] : Slots[slot].Data;
+    }
 
     TLock Lock;
     uint16_t Capacity;
     std::vector<QueueSlot> Slots;
+    std::vector<const uint8_t*> Borrowed;  // per slot: the caller's frame, not yet copied
     uint16_t Cursor = 0;
     uint16_t LastSlot;
     uint16_t SavedCursor;
@@ -107,8 +119,8 @@ private:
 
     // Keys decoded during one Analyse, one per slot; allocated once.
     struct DecodedKey {
-        bool done = false;
         bool ok = false;
+        uint16_t prev = 0;  // the slot's Prev link
         uint64_t head = 0;  // the key's first (up to) 8 bytes, zero-padded
         FrameKey key;
     };

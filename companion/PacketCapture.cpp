@@ -156,8 +156,10 @@ void TPacketCapture::ReportRelayed() {
     if (ProxyFlag != nullptr) ProxyFlag->store(1);
 }
 
-bool ScanCaptureBatch(TPacketCapture& capture, TMsgQueue& queue, const uint8_t* batch,
-                      uint32_t bytesReceived) {
+namespace {
+
+bool WalkBatch(TPacketCapture& capture, TMsgQueue& queue, const uint8_t* batch,
+               uint32_t bytesReceived) {
     // The driver cannot deliver more than the buffer it was given.
     const size_t length = std::min(bytesReceived, kPacketBufferSize);
     if (length == 0) return false;
@@ -178,14 +180,26 @@ bool ScanCaptureBatch(TPacketCapture& capture, TMsgQueue& queue, const uint8_t* 
         if (!IsIPv4TcpFrame(frame, captured)) continue;
         if (wireLength > 72 && IsBitTorrentFrame(frame, captured)) {
             capture.ReportBitTorrent();
+            queue.KeepFrames();
             return true;
         }
         if (wireLength > 80) {
             // Only the captured bytes exist, whatever the wire length says.
             const uint32_t present = std::min<uint32_t>(wireLength, uint32_t(captured));
             const uint16_t stored = uint16_t(std::min<uint32_t>(present, 0xFFFF));
-            if (!queue.Put(kQueueTag, stored, frame)) return true;
+            // A full queue is analysed before the next read reuses the buffer, so
+            // its frames are not copied out of the batch.
+            if (!queue.PutInPlace(kQueueTag, stored, frame)) return true;
         }
     }
+    return false;
+}
+
+}  // namespace
+
+bool ScanCaptureBatch(TPacketCapture& capture, TMsgQueue& queue, const uint8_t* batch,
+                      uint32_t bytesReceived) {
+    if (WalkBatch(capture, queue, batch, bytesReceived)) return true;
+    queue.KeepFrames();  // the next read overwrites the batch
     return false;
 }

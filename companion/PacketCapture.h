@@ -78,6 +78,8 @@ private:
 // Walks one batch of bpf records (at most kPacketBufferSize bytes are taken from
 // it, whatever bytesReceived says). True when the receive thread should stop and
 // look at the results: a BitTorrent signature was reported, or the queue is full.
-// Reads stay within the batch and within each frame's captured bytes.
+// Reads stay within the batch and within each frame's captured bytes. A full queue
+// still refers to frames in the batch: analyse or reset it before the batch's
+// bytes change.
 bool ScanCaptureBatch(TPacketCapture& capture, TMsgQueue& queue, const uint8_t* batch,
                       uint32_t bytesReceived);

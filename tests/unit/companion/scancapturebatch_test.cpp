@@ -2,6 +2,7 @@
 // queued, and that no read leaves the batch or a frame's captured bytes.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <string>
 #include <vector>
 
@@ -20,12 +21,14 @@ struct Walk {
     TMsgQueue queue{20};
 
     // The batch is copied into a buffer of exactly its size, so AddressSanitizer
-    // reports any read beyond it.
+    // reports any read beyond it. It stays until the next run, as a receive
+    // buffer does until the next read.
     bool Run(const Bytes& batch, long reported = -1) {
-        std::vector<uint8_t> exact(batch);
+        exact = batch;
         return ScanCaptureBatch(capture, queue, exact.data(),
                                 uint32_t(reported < 0 ? exact.size() : size_t(reported)));
     }
+    Bytes exact;
     // Lengths of the queued frames, oldest first.
     std::vector<int> Queued() {
         std::vector<int> lengths;
@@ -96,6 +99,21 @@ TEST(ScanCaptureBatch, StopsAtTheFrameThatFillsTheQueueOrCarriesASignature) {
     b2.Add(TcpFrameOfLength(100)).Add(TcpFrameOfLength(120, "announce")).Add(TcpFrameOfLength(130));
     EXPECT_TRUE(second.Run(b2.bytes));
     EXPECT_EQ(second.Queued(), std::vector<int>{100});
+}
+
+TEST(ScanCaptureBatch, QueuedFramesOutliveTheReceiveBuffer) {
+    // A batch that leaves the queue partly filled: its frames must be the queue's
+    // own before the next read reuses the buffer.
+    Walk walk;
+    const Bytes first = TcpFrameOfLength(100, "GET /one HTTP/1.1");
+    const Bytes second = TcpFrameOfLength(300, "GET /two HTTP/1.1");
+    EXPECT_FALSE(walk.Run(Batch().Add(first).Add(second).bytes));
+    std::fill(walk.exact.begin(), walk.exact.end(), 0xEE);  // the next read
+    QueueSlot out;
+    ASSERT_TRUE(walk.queue.Get(out));
+    EXPECT_EQ(Bytes(out.Data, out.Data + out.Length), second);
+    ASSERT_TRUE(walk.queue.Get(out));
+    EXPECT_EQ(Bytes(out.Data, out.Data + out.Length), first);
 }
 
 TEST(ScanCaptureBatch, QueuesOnlyTheCapturedBytesOfATruncatedFrame) {
