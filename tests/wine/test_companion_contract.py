@@ -6,6 +6,7 @@ real window, and a host that unloads the library while its threads run."""
 
 import re
 import shutil
+import subprocess
 import sys
 import unittest
 from pathlib import Path
@@ -23,7 +24,6 @@ def access_adapter():
             continue
         mac = (net / "address").read_text().strip()
         try:
-            import subprocess
             out = subprocess.run(["ip", "-4", "-o", "addr", "show", net.name], capture_output=True,
                                  text=True, timeout=10).stdout
         except (OSError, subprocess.SubprocessError):
@@ -38,13 +38,13 @@ class Contract(unittest.TestCase):
     def run_driver(self, env, *args, timeout=180):
         app = env.app(pondo=False)
         shutil.copy(DRIVER, app)
-        done = env.run(app, "contract_driver.exe", args, timeout=timeout)
-        out = done.stdout.replace("\r\n", "\n")
+        rc, out, err = env.run(app, "contract_driver.exe", args, timeout=timeout)
+        out = out.replace("\r\n", "\n")
         print(out)
         failures = [l for l in out.splitlines() if l.startswith("FAIL")]
         self.assertEqual(failures, [], out)
-        self.assertIn("RESULT ok", out, out + done.stderr[-2000:])
-        self.assertEqual(done.returncode, 0)
+        self.assertIn("RESULT ok", out, out + err[-2000:])
+        self.assertEqual(rc, 0)
         return out
 
     def test_contract_examples_findings_and_passes(self):
