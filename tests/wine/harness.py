@@ -98,7 +98,7 @@ def wine_env(display=None):
 def ensure_prefix():
     """Creates the shared prefix once; later callers wait for the first."""
     PREFIX.parent.mkdir(parents=True, exist_ok=True)
-    ready = PREFIX / ".pondo-ready"
+    ready = PREFIX / ".pondo-ready-2"
     with open(str(PREFIX) + ".lock", "w") as lock:
         fcntl.flock(lock, fcntl.LOCK_EX)
         if ready.exists():
@@ -107,6 +107,14 @@ def ensure_prefix():
             shutil.rmtree(PREFIX)
         subprocess.run([WINE, "wineboot", "--init"], env=wine_env(), check=True, timeout=300,
                        stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        # A virtual desktop: without a window manager on the X display Wine would
+        # draw windows with no title bar or frame, unlike what a user sees.
+        for key, name, value in (("HKCU\\Software\\Wine\\Explorer", "Desktop", "Default"),
+                                 ("HKCU\\Software\\Wine\\Explorer\\Desktops", "Default",
+                                  "1024x768")):
+            subprocess.run([WINE, "reg", "add", key, "/v", name, "/t", "REG_SZ", "/d", value, "/f"],
+                           env=wine_env(), check=True, timeout=120, stdout=subprocess.DEVNULL,
+                           stderr=subprocess.DEVNULL)
         subprocess.run([WINESERVER, "-w"], env=wine_env(), timeout=120)
         ready.write_text("ok\n")
 
