@@ -4,6 +4,8 @@
 
 #include <mutex>
 
+#include "CaptureDriver.h"
+#include "CaptureDriver_win.h"
 #include "HostTables.h"
 #include "LibraryEntry.h"
 #include "ModuleResources.h"
@@ -26,6 +28,7 @@ void PrepareLibrary() {
     ports.programs = CreateWin32ProgramSnapshot();
     ports.services = CreateWin32ServiceControl();
     ports.clock = CreateWin32SystemClock();
+    ports.capture = CreateWin32CaptureDriver();  // loads packet.dll only when first used
     // Our threads run detached for as long as the process lives and no unload
     // step could stop them safely, so the module is pinned: a FreeLibrary by the
     // host then leaves the code in place instead of pulling it from under them.
