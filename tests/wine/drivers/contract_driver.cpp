@@ -5,11 +5,14 @@
 //
 //   contract_driver contract [--mac=aa:bb:cc:dd:ee:ff --ip=a.b.c.d]
 //   contract_driver unload
+//   contract_driver window MS   (only shows a window titled like a listed program
+//                                for MS milliseconds, for tests of the whole system)
 #include <winsock2.h>
 #include <windows.h>
 
 #include <cstdarg>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -163,6 +166,7 @@ void OpenListedWindow() {
     HWND w = CreateWindowA("ContractDriverWindow", "CCProxy 7.2 - 3 users", WS_OVERLAPPEDWINDOW,
                            0, 0, 200, 100, nullptr, nullptr, wc.hInstance, nullptr);
     Check(w != nullptr, "a window titled like a listed program");
+    if (w) ShowWindow(w, SW_SHOWNOACTIVATE);
 }
 
 template <class Pred> bool PumpUntil(Pred pred, DWORD boundMs, DWORD* elapsed) {
@@ -303,6 +307,15 @@ int Unload() {
     return g_failures;
 }
 
+// Keeps a window titled like a listed program up for `ms`, answering its messages.
+int ShowListedWindow(DWORD ms) {
+    OpenListedWindow();
+    std::printf("window up\n");
+    std::fflush(stdout);
+    Pump(ms);
+    return g_failures;
+}
+
 } // namespace
 
 int main(int argc, char** argv) {
@@ -311,6 +324,8 @@ int main(int argc, char** argv) {
     int failures;
     if (!std::strcmp(mode, "unload"))
         failures = Unload();
+    else if (!std::strcmp(mode, "window"))
+        failures = ShowListedWindow(argc > 2 ? DWORD(std::strtoul(argv[2], nullptr, 10)) : 60000);
     else
         failures = Contract(argc, argv);
     std::printf("RESULT %s\n", failures == 0 ? "ok" : "failed");
