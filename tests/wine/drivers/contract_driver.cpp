@@ -5,6 +5,7 @@
 //
 //   contract_driver contract [--mac=aa:bb:cc:dd:ee:ff --ip=a.b.c.d]
 //   contract_driver unload
+//   contract_driver renamed     (loads a copy named Renamed.dll: no signature list)
 //   contract_driver window MS   (only shows a window titled like a listed program
 //                                for MS milliseconds, for tests of the whole system)
 #include <winsock2.h>
@@ -307,6 +308,28 @@ int Unload() {
     return g_failures;
 }
 
+// The library finds its signature list by its own file name: under another
+// name it loads no records and refuses, though its entry points still answer.
+int Renamed() {
+    HMODULE module = LoadLibraryA("Renamed.dll");
+    Check(module != nullptr, "LoadLibrary Renamed.dll");
+    if (!module) return g_failures;
+    auto init = reinterpret_cast<InitThreadFn>(
+        reinterpret_cast<void*>(GetProcAddress(module, "initThread")));
+    Check(init != nullptr, "initThread exported");
+    if (!init) return g_failures;
+    HostInterface host{OnSendReply, OnGetAdapterMac, nullptr, nullptr, nullptr};
+    for (int i = 0; i < 3; ++i) {
+        const int32_t answer = init(&host);
+        Check(answer == 0xffff, "initThread refuses without its list (%d)", int(answer));
+    }
+    uint8_t buffer[22];
+    uint32_t length = 0;
+    Check(host.ReadFindings && host.ReadFindings(buffer, &length) == 0 && length == 22,
+          "the entry points are written and answer all the same");
+    return g_failures;
+}
+
 // Keeps a window titled like a listed program up for `ms`, answering its messages.
 int ShowListedWindow(DWORD ms) {
     OpenListedWindow();
@@ -324,6 +347,8 @@ int main(int argc, char** argv) {
     int failures;
     if (!std::strcmp(mode, "unload"))
         failures = Unload();
+    else if (!std::strcmp(mode, "renamed"))
+        failures = Renamed();
     else if (!std::strcmp(mode, "window"))
         failures = ShowListedWindow(argc > 2 ? DWORD(std::strtoul(argv[2], nullptr, 10)) : 60000);
     else
