@@ -19,7 +19,7 @@ namespace {
 // A snapshot held in memory, as cheap as a snapshot can be, so the time measured
 // is the detector's own.
 class MemorySnapshot : public ProgramSnapshot {
-public:
+  public:
     MemorySnapshot() {
         for (uint32_t pid = 0; pid <= 150; ++pid)
             modules_.push_back("program" + std::to_string(pid) + ".exe");
@@ -29,7 +29,8 @@ public:
     void SetDebugPrivilege(bool) override {}
     bool ListProcesses(std::vector<uint32_t>& pids) override {
         pids.clear();
-        for (uint32_t pid = 0; pid < modules_.size(); ++pid) pids.push_back(pid);
+        for (uint32_t pid = 0; pid < modules_.size(); ++pid)
+            pids.push_back(pid);
         return true;
     }
     bool FirstModule(uint32_t pid, std::string& name, std::string& path) override {
@@ -39,7 +40,8 @@ public:
     }
     void ListTopWindows(std::vector<WindowHandle>& out, size_t max) override {
         out.clear();
-        for (size_t i = 0; i < titles_.size() && i < max; ++i) out.push_back(i);
+        for (size_t i = 0; i < titles_.size() && i < max; ++i)
+            out.push_back(i);
     }
     std::string WindowTitle(WindowHandle w) override { return titles_[w]; }
     std::string WindowClass(WindowHandle) override { return "OrdinaryWindowClass"; }
@@ -50,12 +52,13 @@ public:
     }
     bool QueryVersionText(std::vector<uint8_t>&, const std::string& subBlock,
                           std::string& value) override {
-        if (subBlock.find("040904b0") == std::string::npos) return false;
+        if (subBlock.find("040904b0") == std::string::npos)
+            return false;
         value = "Ordinary Software Company Ltd";
         return true;
     }
 
-private:
+  private:
     std::vector<std::string> modules_;
     std::vector<std::string> titles_;
 };
@@ -77,7 +80,8 @@ std::vector<uint8_t> HundredRecords() {
             std::memcpy(r + 34, name.data(), name.size());
             std::memcpy(r + 100, name.data(), name.size());
         }
-        for (uint8_t b : r) out.push_back(uint8_t((b << 4) | (b >> 4)));
+        for (uint8_t b : r)
+            out.push_back(uint8_t((b << 4) | (b >> 4)));
     }
     return out;
 }
@@ -94,7 +98,7 @@ int main() {
         return 1;
     }
     using Clock = std::chrono::steady_clock;
-    DetectByProgramFeatures(list);  // warm-up
+    DetectByProgramFeatures(list); // warm-up
     std::vector<double> ms;
     for (int run = 0; run < 7; ++run) {
         const auto start = Clock::now();
