@@ -91,8 +91,8 @@ def cpu_percent(cpu):
     return 100.0 * cpu["cpu_ms"] / cpu["ms"] if cpu and cpu.get("ms") else None
 
 
-def run_library(env, cycles, quiet_s, settle_s, ostrel="real", timeout=None):
-    app = env.app("library", pondo=False, ostrel=ostrel, standins=("packet",))
+def run_library(env, cycles, quiet_s, settle_s, ostrel="real", files=None, timeout=None):
+    app = env.app("library", pondo=False, ostrel=ostrel, standins=("packet",), files=files)
     shutil.copy(DRIVER, app)
     # No packet-standin.ini: the capture finds no adapter of its own to open.
     args = ["library", f"--cycles={cycles}", f"--warmup={max(10, cycles // 20)}",
