@@ -64,7 +64,8 @@ void Fail(const char* format, ...) {
 const char* Option(int argc, char** argv, const char* name) {
     const size_t n = std::strlen(name);
     for (int i = 2; i < argc; ++i)
-        if (std::strncmp(argv[i], name, n) == 0 && argv[i][n] == '=') return argv[i] + n + 1;
+        if (std::strncmp(argv[i], name, n) == 0 && argv[i][n] == '=')
+            return argv[i] + n + 1;
     return nullptr;
 }
 
@@ -80,17 +81,19 @@ struct Counters {
     unsigned long long privateBytes = 0;
     DWORD gdi = 0;
     DWORD user = 0;
-    DWORD windows = 0;  // top-level and child windows of the process
+    DWORD windows = 0; // top-level and child windows of the process
 };
 
 DWORD CountThreads(DWORD pid) {
     HANDLE snap = CreateToolhelp32Snapshot(TH32CS_SNAPTHREAD, 0);
-    if (snap == INVALID_HANDLE_VALUE) return 0;
+    if (snap == INVALID_HANDLE_VALUE)
+        return 0;
     THREADENTRY32 entry;
     entry.dwSize = sizeof entry;
     DWORD count = 0;
     for (BOOL more = Thread32First(snap, &entry); more; more = Thread32Next(snap, &entry))
-        if (entry.th32OwnerProcessID == pid) ++count;
+        if (entry.th32OwnerProcessID == pid)
+            ++count;
     CloseHandle(snap);
     return count;
 }
@@ -129,7 +132,7 @@ bool UnderWine() {
 }
 
 DWORD CountSystemHandles(DWORD pid) {
-    struct Row {  // SYSTEM_HANDLE_ENTRY
+    struct Row { // SYSTEM_HANDLE_ENTRY
         ULONG ownerPid;
         UCHAR objectType;
         UCHAR flags;
@@ -145,11 +148,13 @@ DWORD CountSystemHandles(DWORD pid) {
     constexpr LONG kInfoLengthMismatch = LONG(0xC0000004);
     static auto query = reinterpret_cast<QuerySystemInformationFn>(reinterpret_cast<void*>(
         GetProcAddress(GetModuleHandleA("ntdll.dll"), "NtQuerySystemInformation")));
-    if (!query) return 0;
+    if (!query)
+        return 0;
     ULONG size = 1 << 16;
     for (int attempt = 0; attempt < 8; ++attempt, size *= 2) {
         void* buffer = std::malloc(size);
-        if (!buffer) return 0;
+        if (!buffer)
+            return 0;
         ULONG needed = 0;
         const LONG status = query(kSystemHandleInformation, buffer, size, &needed);
         if (status == kInfoLengthMismatch) {
@@ -160,7 +165,8 @@ DWORD CountSystemHandles(DWORD pid) {
         if (status == 0) {
             const auto* table = static_cast<const Table*>(buffer);
             for (ULONG i = 0; i < table->count; ++i)
-                if (table->rows[i].ownerPid == pid) ++count;
+                if (table->rows[i].ownerPid == pid)
+                    ++count;
         }
         std::free(buffer);
         return count;
@@ -185,22 +191,26 @@ DWORD CountWineGdiObjects(HANDLE process) {
     static auto query = reinterpret_cast<QueryInformationProcessFn>(reinterpret_cast<void*>(
         GetProcAddress(GetModuleHandleA("ntdll.dll"), "NtQueryInformationProcess")));
     static Entry* entries = static_cast<Entry*>(std::malloc(kEntries * sizeof(Entry)));
-    if (!query || !entries) return 0;
+    if (!query || !entries)
+        return 0;
     PROCESS_BASIC_INFORMATION basic;
     std::memset(&basic, 0, sizeof basic);
     ULONG got = 0;
-    if (query(process, 0 /* ProcessBasicInformation */, &basic, sizeof basic, &got) != 0) return 0;
+    if (query(process, 0 /* ProcessBasicInformation */, &basic, sizeof basic, &got) != 0)
+        return 0;
     void* table = nullptr;
     SIZE_T read = 0;
-    if (!ReadProcessMemory(process, static_cast<char*>(static_cast<void*>(basic.PebBaseAddress)) +
-                                        kPebGdiTable,
-                           &table, sizeof table, &read) ||
+    if (!ReadProcessMemory(
+            process, static_cast<char*>(static_cast<void*>(basic.PebBaseAddress)) + kPebGdiTable,
+            &table, sizeof table, &read) ||
         table == nullptr)
         return 0;
-    if (!ReadProcessMemory(process, table, entries, kEntries * sizeof(Entry), &read)) return 0;
+    if (!ReadProcessMemory(process, table, entries, kEntries * sizeof(Entry), &read))
+        return 0;
     DWORD count = 0;
     for (size_t i = 0; i < read / sizeof(Entry); ++i)
-        if (entries[i].type != 0) ++count;
+        if (entries[i].type != 0)
+            ++count;
     return count;
 }
 
@@ -217,7 +227,8 @@ Counters Sample(HANDLE process, DWORD pid) {
                              sizeof memory))
         c.privateBytes = memory.PrivateUsage ? memory.PrivateUsage : memory.PagefileUsage;
     c.gdi = GetGuiResources(process, GR_GDIOBJECTS);
-    if (wine && c.gdi == 0) c.gdi = CountWineGdiObjects(process);
+    if (wine && c.gdi == 0)
+        c.gdi = CountWineGdiObjects(process);
     c.user = GetGuiResources(process, GR_USEROBJECTS);
     WindowCount wc{pid, 0};
     EnumWindows(CountTopLevel, reinterpret_cast<LPARAM>(&wc));
@@ -227,17 +238,18 @@ Counters Sample(HANDLE process, DWORD pid) {
 
 void Report(const char* phase, const Counters& c) {
     Line("sample %s handles=%lu threads=%lu private=%llu gdi=%lu user=%lu windows=%lu", phase,
-         (unsigned long)c.handles, (unsigned long)c.threads, c.privateBytes,
-         (unsigned long)c.gdi, (unsigned long)c.user, (unsigned long)c.windows);
+         (unsigned long)c.handles, (unsigned long)c.threads, c.privateBytes, (unsigned long)c.gdi,
+         (unsigned long)c.user, (unsigned long)c.windows);
 }
 
 unsigned long long CpuMs(HANDLE process) {
     FILETIME created, exited, kernel, user;
-    if (!GetProcessTimes(process, &created, &exited, &kernel, &user)) return 0;
+    if (!GetProcessTimes(process, &created, &exited, &kernel, &user))
+        return 0;
     auto ticks = [](const FILETIME& f) {
         return (unsigned long long)f.dwHighDateTime << 32 | f.dwLowDateTime;
     };
-    return (ticks(kernel) + ticks(user)) / 10000;  // 100 ns units to ms
+    return (ticks(kernel) + ticks(user)) / 10000; // 100 ns units to ms
 }
 
 // --- the dialer's side of the host interface ---------------------------------
@@ -248,13 +260,15 @@ volatile LONG g_macCalls = 0;
 uint8_t g_mac[6] = {0x02, 0x00, 0x5E, 0x10, 0x20, 0x30};
 
 int32_t HOST_CALL OnSendReply(const uint8_t* message, uint32_t length) {
-    if (message != nullptr && length >= 2 && message[0] == kReplyMessage) InterlockedIncrement(&g_replies);
+    if (message != nullptr && length >= 2 && message[0] == kReplyMessage)
+        InterlockedIncrement(&g_replies);
     return 0;
 }
 
 int32_t HOST_CALL OnGetAdapterMac(uint8_t* mac, uint32_t length) {
     InterlockedIncrement(&g_macCalls);
-    if (mac == nullptr || length < 6) return 1;
+    if (mac == nullptr || length < 6)
+        return 1;
     std::memcpy(mac, g_mac, 6);
     return 0;
 }
@@ -263,7 +277,8 @@ bool ParseMac(const char* text, uint8_t out[6]) {
     unsigned v[6];
     if (std::sscanf(text, "%x:%x:%x:%x:%x:%x", &v[0], &v[1], &v[2], &v[3], &v[4], &v[5]) != 6)
         return false;
-    for (int i = 0; i < 6; ++i) out[i] = uint8_t(v[i]);
+    for (int i = 0; i < 6; ++i)
+        out[i] = uint8_t(v[i]);
     return true;
 }
 
@@ -281,7 +296,8 @@ bool InitLibrary(InitThreadFn initThread, const char* which) {
     g_host.SendReply = OnSendReply;
     g_host.GetAdapterMac = OnGetAdapterMac;
     const int32_t rc = initThread(&g_host);
-    if (rc != kLibraryReady) Fail("%s initThread answered %ld", which, long(rc));
+    if (rc != kLibraryReady)
+        Fail("%s initThread answered %ld", which, long(rc));
     if (!g_host.DeliverRequest || !g_host.ReadFindings || !g_host.NotifyLinkState) {
         Fail("%s initThread left a library slot empty", which);
         return false;
@@ -307,7 +323,8 @@ bool LibraryCycle(long cycle, DWORD holdMs) {
              long(g_replies - repliesBefore));
         return false;
     }
-    if (holdMs) Sleep(holdMs);
+    if (holdMs)
+        Sleep(holdMs);
     uint8_t findings[64];
     std::memset(findings, 0xEE, sizeof findings);
     uint32_t length = 0;
@@ -333,15 +350,16 @@ int RunLibrary(int argc, char** argv) {
     const DWORD quietMs = DWORD(NumberOption(argc, argv, "--quiet-ms", 60000));
     g_expectedReplies = LONG(NumberOption(argc, argv, "--replies", 1));
     if (const char* mac = Option(argc, argv, "--mac"))
-        if (!ParseMac(mac, g_mac)) Fail("unreadable --mac %s", mac);
+        if (!ParseMac(mac, g_mac))
+            Fail("unreadable --mac %s", mac);
 
     HMODULE library = LoadLibraryA("Ostrel.dll");
     if (!library) {
         Fail("Ostrel.dll not loaded (error %lu)", GetLastError());
         return 1;
     }
-    auto initThread =
-        reinterpret_cast<InitThreadFn>(reinterpret_cast<void*>(GetProcAddress(library, "initThread")));
+    auto initThread = reinterpret_cast<InitThreadFn>(
+        reinterpret_cast<void*>(GetProcAddress(library, "initThread")));
     if (!initThread) {
         Fail("Ostrel.dll has no initThread");
         return 1;
@@ -352,19 +370,21 @@ int RunLibrary(int argc, char** argv) {
     // records) until the next one ends. A thread of our own that ends before the
     // warm-up puts that one-time cost before the figures, so the detection thread
     // that the second initThread replaces is measured for what it leaves itself.
-    if (HANDLE primer = CreateThread(nullptr, 0, [](LPVOID) -> DWORD { return 0; }, nullptr, 0,
-                                     nullptr)) {
+    if (HANDLE primer = CreateThread(
+            nullptr, 0, [](LPVOID) -> DWORD { return 0; }, nullptr, 0, nullptr)) {
         WaitForSingleObject(primer, INFINITE);
         CloseHandle(primer);
     }
-    if (!InitLibrary(initThread, "first")) return 1;
+    if (!InitLibrary(initThread, "first"))
+        return 1;
 
     // Warm-up: the first cycles, then the link held up until the detection thread
     // has run its first passes, which start the long-lived threads (the local port
     // probe and the capture's receive thread) that a lifetime has once.
     long done = 0;
     for (; done < warmup; ++done)
-        if (!LibraryCycle(done, holdMs)) return 1;
+        if (!LibraryCycle(done, holdMs))
+            return 1;
     g_host.NotifyLinkState(1);
     g_host.DeliverRequest(kLinkRequest, sizeof kLinkRequest);
     Sleep(settleMs);
@@ -379,10 +399,12 @@ int RunLibrary(int argc, char** argv) {
     for (; done < cycles; ++done) {
         if (done == secondInit ||
             (initEvery > 0 && done > secondInit && (done - secondInit) % initEvery == 0)) {
-            if (!InitLibrary(initThread, "second")) return 1;
+            if (!InitLibrary(initThread, "second"))
+                return 1;
             Line("init at=%ld", done);
         }
-        if (!LibraryCycle(done, holdMs)) return 1;
+        if (!LibraryCycle(done, holdMs))
+            return 1;
         if ((done + 1) % 100 == 0) {
             char phase[32];
             std::snprintf(phase, sizeof phase, "cycle%ld", done + 1);
@@ -465,8 +487,10 @@ bool WaitState(HWND dlg, const char* status, bool visible, bool idle, DWORD boun
         const bool ok = ControlText(GetDlgItem(dlg, kStatusLine)) == status &&
                         (IsWindowVisible(dlg) != FALSE) == visible &&
                         (!idle || IsWindowEnabled(GetDlgItem(dlg, kUserName)));
-        if (ok) return true;
-        if (GetTickCount() - start > boundMs) return false;
+        if (ok)
+            return true;
+        if (GetTickCount() - start > boundMs)
+            return false;
         Sleep(20);
     }
 }
@@ -500,7 +524,8 @@ int RunDialer(int argc, char** argv) {
     const DWORD start0 = GetTickCount();
     while (!find.found && GetTickCount() - start0 < 30000) {
         EnumWindows(FindMain, reinterpret_cast<LPARAM>(&find));
-        if (!find.found) Sleep(100);
+        if (!find.found)
+            Sleep(100);
     }
     if (!find.found) {
         Fail("no main dialog titled \"%s\"", find.title);
@@ -511,20 +536,23 @@ int RunDialer(int argc, char** argv) {
     GetWindowThreadProcessId(dlg, &pid);
     HANDLE process = OpenProcess(PROCESS_QUERY_INFORMATION | PROCESS_VM_READ, FALSE, pid);
     if (!process) {
-        Fail("cannot open the dialer's process %lu (error %lu)", (unsigned long)pid, GetLastError());
+        Fail("cannot open the dialer's process %lu (error %lu)", (unsigned long)pid,
+             GetLastError());
         return 1;
     }
     Line("dialer pid=%lu", (unsigned long)pid);
-    Sample(process, pid);  // loads what sampling needs in this process
+    Sample(process, pid); // loads what sampling needs in this process
     Report("start", Sample(process, pid));
 
     long done = 0;
     for (; done < warmup; ++done)
-        if (!DialerCycle(dlg, done)) return 1;
+        if (!DialerCycle(dlg, done))
+            return 1;
     Report("warmup", Sample(process, pid));
     const DWORD start = GetTickCount();
     for (; done < cycles; ++done) {
-        if (!DialerCycle(dlg, done)) return 1;
+        if (!DialerCycle(dlg, done))
+            return 1;
         if ((done + 1) % 50 == 0) {
             char phase[32];
             std::snprintf(phase, sizeof phase, "cycle%ld", done + 1);
@@ -546,10 +574,12 @@ int RunAdapters() {
     auto getAdaptersInfo = iphlpapi ? reinterpret_cast<GetAdaptersInfoFn>(reinterpret_cast<void*>(
                                           GetProcAddress(iphlpapi, "GetAdaptersInfo")))
                                     : nullptr;
-    if (!getAdaptersInfo) return 1;
+    if (!getAdaptersInfo)
+        return 1;
     ULONG size = 0;
     getAdaptersInfo(nullptr, &size);
-    if (size == 0) return 2;
+    if (size == 0)
+        return 2;
     void* buffer = std::calloc(1, size);
     if (getAdaptersInfo(static_cast<IP_ADAPTER_INFO*>(buffer), &size) != NO_ERROR) {
         std::free(buffer);
@@ -557,7 +587,8 @@ int RunAdapters() {
     }
     for (auto* a = static_cast<IP_ADAPTER_INFO*>(buffer); a; a = a->Next) {
         std::printf("%s %u ", a->AdapterName, unsigned(a->Type));
-        for (UINT i = 0; i < 6; ++i) std::printf(i ? ":%02x" : "%02x", a->Address[i]);
+        for (UINT i = 0; i < 6; ++i)
+            std::printf(i ? ":%02x" : "%02x", a->Address[i]);
         std::printf(" %s\n", a->Description);
     }
     std::free(buffer);
@@ -579,7 +610,8 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "usage: endurance_driver library|dialer|adapters [options]\n");
         return 2;
     }
-    if (rc != 0 && g_failures == 0) ++g_failures;
+    if (rc != 0 && g_failures == 0)
+        ++g_failures;
     Line("RESULT %s", g_failures == 0 ? "ok" : "failed");
     // The library's threads are still running: end without unloading anything.
     std::fflush(stdout);
