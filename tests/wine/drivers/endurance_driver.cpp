@@ -338,6 +338,10 @@ bool LibraryCycle(long cycle, DWORD holdMs) {
     return true;
 }
 
+DWORD WINAPI EndAtOnce(LPVOID) {
+    return 0;
+}
+
 int RunLibrary(int argc, char** argv) {
     const long cycles = NumberOption(argc, argv, "--cycles", 1000);
     const long warmup = NumberOption(argc, argv, "--warmup", 50);
@@ -370,8 +374,7 @@ int RunLibrary(int argc, char** argv) {
     // records) until the next one ends. A thread of our own that ends before the
     // warm-up puts that one-time cost before the figures, so the detection thread
     // that the second initThread replaces is measured for what it leaves itself.
-    if (HANDLE primer = CreateThread(
-            nullptr, 0, [](LPVOID) -> DWORD { return 0; }, nullptr, 0, nullptr)) {
+    if (HANDLE primer = CreateThread(nullptr, 0, EndAtOnce, nullptr, 0, nullptr)) {
         WaitForSingleObject(primer, INFINITE);
         CloseHandle(primer);
     }
