@@ -63,10 +63,12 @@ class Endurance(unittest.TestCase):
                          "the real dialer, library or access server stand-in is not built")
     def test_dialer_connect_cycles_leave_no_growth(self):
         with WineEnv(self) as env:
-            result = endurance.run_dialer(env, cycles=20)
+            # One cycle stays connected past a findings check of the dialer.
+            result = endurance.run_dialer(env, cycles=20, hold_every=10, hold_s=32)
         print(endurance.report(None, result, "short")[0])
         self.check_growth(result, ("handles", "threads", "gdi", "windows"))
         self.assertEqual(result["cycles"]["dialer"]["n"], 15)
+        self.assertGreaterEqual(result["cpu"]["connected"]["ms"], 32000)
         self.assertEqual(result["exit"], 0)
 
 

@@ -10,9 +10,11 @@
 //       request, a findings read and link down; a second initThread at cycle
 //       --second-init; then a quiet stretch with the link down and one with the link
 //       up and the capture running, with no request, timing this process's CPU.
-//   endurance_driver dialer [--cycles=N] [--warmup=N] [--title=T] [--pid-file=F]
+//   endurance_driver dialer [--cycles=N] [--warmup=N] [--title=T]
+//                           [--hold-every=N] [--hold-ms=M]
 //       Works the running Pondo.exe's window through N connect and hang-up cycles
-//       (the access server is the test stand-in) and samples Pondo's counters.
+//       (the access server is the test stand-in) and samples Pondo's counters;
+//       every N-th cycle after the warm-up stays connected M ms (timing Pondo's CPU).
 //   endurance_driver adapters
 //       Prints the IP helper table: "<AdapterName> <Type> <aa:bb:..> <Description>".
 //
@@ -503,12 +505,26 @@ void Click(HWND dlg) {
                  reinterpret_cast<LPARAM>(GetDlgItem(dlg, kConnectButton)));
 }
 
-bool DialerCycle(HWND dlg, long cycle) {
+// holdMs > 0 keeps the connection that long, so the dialer's link watch (3 s)
+// and findings check (30 s) run against the real library and access server.
+bool DialerCycle(HWND dlg, HANDLE process, long cycle, DWORD holdMs) {
     Click(dlg);
     if (!WaitState(dlg, kConnected, false, false, 30000)) {
         Fail("cycle %ld: no connection (status \"%s\")", cycle,
              ControlText(GetDlgItem(dlg, kStatusLine)).c_str());
         return false;
+    }
+    if (holdMs) {
+        const unsigned long long cpu0 = CpuMs(process);
+        const DWORD t0 = GetTickCount();
+        Sleep(holdMs);
+        Line("cpu connected ms=%lu cpu_ms=%llu", (unsigned long)(GetTickCount() - t0),
+             CpuMs(process) - cpu0);
+        if (IsWindowVisible(dlg) || ControlText(GetDlgItem(dlg, kStatusLine)) != kConnected) {
+            Fail("cycle %ld: the connection ended while held (status \"%s\")", cycle,
+                 ControlText(GetDlgItem(dlg, kStatusLine)).c_str());
+            return false;
+        }
     }
     Click(dlg);
     if (!WaitState(dlg, kDisconnected, true, true, 30000)) {
@@ -522,6 +538,8 @@ bool DialerCycle(HWND dlg, long cycle) {
 int RunDialer(int argc, char** argv) {
     const long cycles = NumberOption(argc, argv, "--cycles", 200);
     const long warmup = NumberOption(argc, argv, "--warmup", 10);
+    const long holdEvery = NumberOption(argc, argv, "--hold-every", 0);
+    const DWORD holdMs = DWORD(NumberOption(argc, argv, "--hold-ms", 35000));
     const char* title = Option(argc, argv, "--title");
     Find find{title ? title : "TALVEN PPPOE Client", nullptr};
     const DWORD start0 = GetTickCount();
@@ -549,12 +567,13 @@ int RunDialer(int argc, char** argv) {
 
     long done = 0;
     for (; done < warmup; ++done)
-        if (!DialerCycle(dlg, done))
+        if (!DialerCycle(dlg, process, done, 0))
             return 1;
     Report("warmup", Sample(process, pid));
     const DWORD start = GetTickCount();
     for (; done < cycles; ++done) {
-        if (!DialerCycle(dlg, done))
+        const bool hold = holdEvery > 0 && (done - warmup) % holdEvery == holdEvery - 1;
+        if (!DialerCycle(dlg, process, done, hold ? holdMs : 0))
             return 1;
         if ((done + 1) % 50 == 0) {
             char phase[32];
@@ -565,6 +584,10 @@ int RunDialer(int argc, char** argv) {
     Line("cycles dialer n=%ld ms=%lu", cycles - warmup, (unsigned long)(GetTickCount() - start));
     Sleep(1000);
     Report("end", Sample(process, pid));
+    // All the dialer's CPU since it started: 0 where the system does not tell
+    // another process's times (Wine), which makes the connected figures void.
+    Line("cpu dialer-life ms=%lu cpu_ms=%llu", (unsigned long)(GetTickCount() - start0),
+         CpuMs(process));
     CloseHandle(process);
     return 0;
 }
