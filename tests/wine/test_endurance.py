@@ -11,7 +11,7 @@ from pathlib import Path
 HERE = Path(__file__).resolve().parent
 sys.path.insert(0, str(HERE))
 sys.path.insert(0, str(HERE.parents[1] / "bench" / "endurance"))
-from harness import BIN, WineEnv  # noqa: E402
+from harness import WineEnv  # noqa: E402
 import run as endurance  # noqa: E402
 
 MIB = 1 << 20
@@ -35,7 +35,6 @@ class Endurance(unittest.TestCase):
         for key in ("handles", "threads", "private"):
             self.assertGreater(warm[key], 0, result["text"])
 
-    @unittest.skipUnless((BIN / "Ostrel.dll").exists(), "the real library is not built")
     def test_library_cycles_leave_no_growth_and_no_spinning(self):
         with WineEnv(self) as env:
             result = endurance.run_library(env, cycles=60, quiet_s=10, settle_s=12)
@@ -58,9 +57,6 @@ class Endurance(unittest.TestCase):
         self.assertGreater(g["private"], BOUNDS["private"], result["text"])
         self.assertFalse(endurance.report(result, None, "short")[1])
 
-    @unittest.skipUnless((BIN / "Ostrel.dll").exists() and (BIN / "standins" / "rasapi32").exists()
-                         and (HERE / "dialer_setup.py").exists(),
-                         "the real dialer, library or access server stand-in is not built")
     def test_dialer_connect_cycles_leave_no_growth(self):
         with WineEnv(self) as env:
             # One cycle stays connected past a findings check of the dialer.
