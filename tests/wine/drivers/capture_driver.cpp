@@ -21,7 +21,9 @@ namespace {
 
 const uint8_t kAccessMac[6] = {0x02, 0xfc, 0x00, 0x00, 0x00, 0x01};
 
-int32_t HOST_CALL SendReply(const uint8_t*, uint32_t) { return 0; }
+int32_t HOST_CALL SendReply(const uint8_t*, uint32_t) {
+    return 0;
+}
 
 int32_t HOST_CALL GetAdapterMac(uint8_t* mac, uint32_t) {
     memcpy(mac, kAccessMac, 6);
@@ -30,7 +32,7 @@ int32_t HOST_CALL GetAdapterMac(uint8_t* mac, uint32_t) {
 
 HostInterface g_host = {SendReply, GetAdapterMac, nullptr, nullptr, nullptr};
 
-}  // namespace
+} // namespace
 
 int main(int argc, char** argv) {
     if (argc < 3) {
@@ -43,7 +45,8 @@ int main(int argc, char** argv) {
         request[length++] = uint8_t(atoi(p));
         request[length++] = 0;
         const char* comma = strchr(p, ',');
-        if (comma == nullptr) break;
+        if (comma == nullptr)
+            break;
         p = comma + 1;
     }
     request[1] = uint8_t(length - 2);
@@ -87,13 +90,15 @@ int main(int argc, char** argv) {
         g_host.ReadFindings(findings, &findingsLength);
         if (first || memcmp(findings, last, kFindingsSize) != 0) {
             printf("findings %lu", static_cast<unsigned long>(now));
-            for (size_t i = 0; i < kFindingsSize; ++i) printf(" %02x", findings[i]);
+            for (size_t i = 0; i < kFindingsSize; ++i)
+                printf(" %02x", findings[i]);
             printf("\n");
             fflush(stdout);
             memcpy(last, findings, kFindingsSize);
         }
         first = false;
-        if (findings[16] != 0 || findings[21] != 0 || now >= seconds * 1000) break;
+        if (findings[16] != 0 || findings[21] != 0 || now >= seconds * 1000)
+            break;
         Sleep(1000);
     }
     printf("result %d %d\n", findings[16], findings[21]);
