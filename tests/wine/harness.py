@@ -263,8 +263,10 @@ class WineEnv:
             return None
 
     def reg_add(self, key, name, value, kind="REG_SZ"):
-        subprocess.run([WINE, "reg", "add", key, "/v", name, "/t", kind, "/d", str(value), "/f"],
-                       env=self.env, check=True, capture_output=True, timeout=60)
+        rc, _, err = self.run(self.root, "reg", ["add", key, "/v", name, "/t", kind, "/d",
+                                                 str(value), "/f"])
+        if rc != 0:
+            raise AssertionError(f"reg add {key} {name} failed: {err[-300:]}")
 
     # -- windows ----------------------------------------------------------------
     def winctl(self, *args, msgbox=False, main=False, check=True, timeout=60):

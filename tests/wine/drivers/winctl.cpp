@@ -23,6 +23,7 @@
 //     list                       every top-level window: handle, pid, visible, title
 //     holdmutex <name> <ms>      creates and holds a named mutex for ms
 #include <windows.h>
+#include <shellapi.h>
 
 #include <cstdio>
 #include <cstdlib>
@@ -161,7 +162,29 @@ BOOL CALLBACK ListOne(HWND hwnd, LPARAM) {
 
 } // namespace
 
-int main(int argc, char** argv) {
+// Wine hands argv over in the ANSI code page; take the wide command line instead
+// so every argument reaches FromUtf8 as the UTF-8 the tests pass.
+std::vector<std::string> Utf8Arguments() {
+    int n = 0;
+    wchar_t** wide = CommandLineToArgvW(GetCommandLineW(), &n);
+    std::vector<std::string> out;
+    for (int k = 0; k < n; ++k) {
+        int m = WideCharToMultiByte(CP_UTF8, 0, wide[k], -1, nullptr, 0, nullptr, nullptr);
+        std::string utf8(size_t(m), '\0');
+        WideCharToMultiByte(CP_UTF8, 0, wide[k], -1, &utf8[0], m, nullptr, nullptr);
+        if (!utf8.empty() && utf8.back() == '\0') utf8.pop_back();
+        out.push_back(utf8);
+    }
+    LocalFree(wide);
+    return out;
+}
+
+int main(int, char**) {
+    std::vector<std::string> args = Utf8Arguments();
+    std::vector<char*> pointers;
+    for (std::string& a : args) pointers.push_back(&a[0]);
+    int argc = int(pointers.size());
+    char** argv = pointers.data();
     int i = 1;
     for (; i < argc; ++i) {
         if (!std::strcmp(argv[i], "--msgbox")) g_kind = Kind::MsgBox;
