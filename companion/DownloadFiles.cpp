@@ -57,7 +57,7 @@ bool ForceDeleteFile(const std::string& path) {
     if (!Files().GetAttributes(path, attributes)) return false;
     if ((attributes & kFileAttrReadOnly) && !Files().SetAttributes(path, kFileAttrNormal))
         return false;
-    return Files().DeleteFile(path);
+    return Files().RemoveFile(path);
 }
 
 bool RemoveTree(const std::string& folder) {

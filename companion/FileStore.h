@@ -40,7 +40,7 @@ public:
     // GetFileAttributesA; false when the path does not exist.
     virtual bool GetAttributes(const std::string& path, uint32_t& attributes) = 0;
     virtual bool SetAttributes(const std::string& path, uint32_t attributes) = 0;
-    virtual bool DeleteFile(const std::string& path) = 0;
+    virtual bool RemoveFile(const std::string& path) = 0;
     // MoveFileA: fails when `to` exists.
     virtual bool RenameFile(const std::string& from, const std::string& to) = 0;
     virtual bool CreateFolder(const std::string& path) = 0;

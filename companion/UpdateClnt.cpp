@@ -129,7 +129,7 @@ bool UpdateClntThread::UpdateFrom(TVerInfo& version, const std::string& folderUr
             info.reset(new TUpdateInfo(kLocalInfo, bytes, folderUrl));
             loader.RequireFileHashes(true);
         }
-        Ports().files->DeleteFile(kLocalInfo);
+        Ports().files->RemoveFile(kLocalInfo);
         if (!info->Valid) return false;
         if (info->MajorVer == version.MajorVer && info->MinorVer == version.MinorVer &&
             info->BuildNum == version.BuildNum)

@@ -113,7 +113,7 @@ bool FakeFileStore::SetAttributes(const std::string& path, uint32_t attributes) 
     return true;
 }
 
-bool FakeFileStore::DeleteFile(const std::string& path) {
+bool FakeFileStore::RemoveFile(const std::string& path) {
     Guard hold(lock);
     const std::string n = Norm(path);
     auto it = files.find(n);

@@ -31,7 +31,7 @@ public:
 
     bool GetAttributes(const std::string& path, uint32_t& attributes) override;
     bool SetAttributes(const std::string& path, uint32_t attributes) override;
-    bool DeleteFile(const std::string& path) override;
+    bool RemoveFile(const std::string& path) override;
     bool RenameFile(const std::string& from, const std::string& to) override;
     bool CreateFolder(const std::string& path) override;
     bool RemoveFolder(const std::string& path) override;
