@@ -57,7 +57,6 @@ void UpdateClntThread::Execute() {
             UrlList += '/';
             ++UrlLength;
         }
-        Ports().resources->ReadRawData(kLibraryFile, kUpdateKeyResource, publicKey_);
 
         std::vector<std::string> folders;
         int start = 1;
@@ -78,6 +77,9 @@ void UpdateClntThread::Execute() {
 }
 
 bool UpdateClntThread::ReadOwnVersion(TVerInfo& version, const std::string& infoUrl) {
+    // The operator's key, when the library was built with one, sits beside the stamp.
+    publicKey_.clear();
+    Ports().resources->ReadRawData(kLibraryFile, kUpdateKeyResource, publicKey_);
     std::vector<uint8_t> stamp;
     if (!Ports().resources->ReadRawData(kLibraryFile, kVersionStampResource, stamp)) return true;
     auto word = [&](int i) { return uint16_t(stamp[2 * i] | stamp[2 * i + 1] << 8); };
