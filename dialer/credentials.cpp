@@ -73,9 +73,12 @@ void LoadCredentials(Credentials& fields) {
     if (!ReadSettingValue("savepw", kUserFile, value, sizeof value) || std::strcmp(value, "on") != 0)
         return;
     fields.savePassword = true;
-    if (ReadSettingValue("password", kUserFile, value, sizeof value)) {
+    // Read the password with the whole line's room: with less, a saved password
+    // longer than 49 bytes would be cut to an odd length and silently lost.
+    char hex[kMaxSettingLine + 1];
+    if (ReadSettingValue("password", kUserFile, hex, sizeof hex)) {
         std::string password;
-        if (UnscramblePassword(value, password)) fields.password = password;
+        if (UnscramblePassword(hex, password)) fields.password = password;
     }
 }
 
@@ -84,8 +87,11 @@ void SaveCredentials(const Credentials& fields) {
     if (fields.savePassword) {
         WriteSettingValue("savepw", kUserFile, "on");
         std::string scrambled;
-        WriteSettingValue("password", kUserFile,
-                          ScramblePassword(fields.password, scrambled) ? scrambled.c_str() : "");
+        // A password too long for its line is refused by the writer; clear the line
+        // then, so the previous password is not kept under the new user's choice.
+        if (!ScramblePassword(fields.password, scrambled) ||
+            !WriteSettingValue("password", kUserFile, scrambled.c_str()))
+            WriteSettingValue("password", kUserFile, "");
     } else {
         WriteSettingValue("savepw", kUserFile, "off");
         WriteSettingValue("password", kUserFile, "");

@@ -83,6 +83,9 @@ void GetSettingText(const char* key, const char* fileName, std::string& text) {
 
 bool WriteSettingValue(const char* key, const char* fileName, const char* value) {
     if (key == nullptr || fileName == nullptr || value == nullptr) return false;
+    // A line end inside the value would add a line of its own (possibly another
+    // key's) to a file the writer must only rewrite.
+    if (std::strpbrk(value, "\r\n") != nullptr) return false;
     std::string content;
     bool matched = false;
     {
@@ -96,9 +99,11 @@ bool WriteSettingValue(const char* key, const char* fileName, const char* value)
             if (StartsWith(line, key)) {
                 matched = true;
                 out = std::string(key) + " = " + value;
-                if (const char* comment = std::strchr(line, '#')) {
+                // The comment runs to the line's end, also past a stray zero byte.
+                if (const void* hash = std::memchr(line, '#', length)) {
+                    const char* comment = static_cast<const char*>(hash);
                     out += ' ';
-                    out += comment;
+                    out.append(comment, size_t(line + length - comment));
                 }
                 // The rewritten line must stay readable by ReadSettingValue.
                 if (out.size() > kMaxSettingLine) return false;
@@ -111,6 +116,9 @@ bool WriteSettingValue(const char* key, const char* fileName, const char* value)
         }
         // A line beyond the line limit: rewriting would drop or cut it, so refuse.
         if (r == LineResult::TooLong) return false;
+        // A read that stopped on an error has not seen the whole file: writing what
+        // it has would drop the rest.
+        if (std::ferror(in.get())) return false;
     }
     if (!matched) return false;
     File out(fileName, "w");

@@ -22,5 +22,6 @@ void GetSettingText(const char* key, const char* fileName, std::string& text);
 
 // Rewrites every line that begins with `key` to carry `value`, keeping the rest of
 // the file. Never adds a line: false when no line begins with the key. Also false,
-// with the file untouched, when the file or the result would exceed the limits.
+// with the file untouched, when the file or the result would exceed the limits,
+// when the file could not be read to its end, or when the value holds a line end.
 bool WriteSettingValue(const char* key, const char* fileName, const char* value);

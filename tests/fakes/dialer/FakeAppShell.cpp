@@ -1,0 +1,30 @@
+#include "FakeAppShell.h"
+
+bool FakeAppShell::CreateInstanceMutex(const std::string& name) {
+    calls.push_back("mutex:" + name);
+    return mutexExists;
+}
+
+WindowRef FakeAppShell::FindTopWindow(const std::string& title) {
+    calls.push_back("find:" + title);
+    auto it = windows.find(title);
+    return it == windows.end() ? 0 : it->second;
+}
+
+void FakeAppShell::ShowAndRaise(WindowRef window) {
+    calls.push_back("raise:" + std::to_string(window));
+}
+
+void FakeAppShell::ShowMessage(WindowRef owner, const std::string& text,
+                               const std::string& caption, unsigned style) {
+    calls.push_back("message");
+    messages.push_back({owner, text, caption, style});
+}
+
+std::string FakeAppShell::ProgramName() { return programName; }
+
+void FakeAppShell::RunMainDialog(PondoApp& app) {
+    calls.push_back("dialog");
+    ++dialogRuns;
+    if (onRunDialog) onRunDialog(app);
+}

@@ -1,0 +1,39 @@
+// A scriptable, recording AppShell for start-up tests.
+#pragma once
+
+#include "AppShell.h"
+
+#include <functional>
+#include <map>
+#include <string>
+#include <vector>
+
+class FakeAppShell : public AppShell {
+public:
+    struct Message {
+        WindowRef owner;
+        std::string text;
+        std::string caption;
+        unsigned style;
+    };
+
+    // Script
+    bool mutexExists = false;                     // another instance holds the mutex
+    std::map<std::string, WindowRef> windows;     // top-level windows by title
+    std::string programName = "Pondo";
+    std::function<void(PondoApp&)> onRunDialog;   // runs "inside" the modal dialog
+
+    // Record, in call order ("mutex:<name>", "find:<title>", "raise:<ref>",
+    // "message", "dialog")
+    std::vector<std::string> calls;
+    std::vector<Message> messages;
+    int dialogRuns = 0;
+
+    bool CreateInstanceMutex(const std::string& name) override;
+    WindowRef FindTopWindow(const std::string& title) override;
+    void ShowAndRaise(WindowRef window) override;
+    void ShowMessage(WindowRef owner, const std::string& text, const std::string& caption,
+                     unsigned style) override;
+    std::string ProgramName() override;
+    void RunMainDialog(PondoApp& app) override;
+};

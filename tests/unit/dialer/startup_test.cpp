@@ -1,0 +1,167 @@
+// Start-up of the dialer: the title, the single-instance guard and the binding of
+// the companion library, with the window system and the library faked.
+#include "Pondo.h"
+
+#include "settings.h"
+
+#include "ScratchDir.h"
+#include "dialer/FakeAppShell.h"
+#include "dialer/FakeCompanion.h"
+
+#include <string>
+#include <vector>
+
+namespace {
+
+class Startup : public InScratchDir {
+protected:
+    FakeAppShell shell;
+    FakeCompanionModule module;
+    FakeLibrary library;
+};
+
+TEST_F(Startup, TitleIsTheDefaultWithoutTextsFile) {
+    PondoApp app;
+    EXPECT_EQ(app.Title(), "TALVEN PPPOE Client");
+}
+
+TEST_F(Startup, TitleComesFromTheTextsFile) {
+    WriteFile(kTextsFile, "MainDlgTitle = Campus Net # our name\n");
+    PondoApp app;
+    EXPECT_EQ(app.Title(), "Campus Net");
+    app.InitInstance(shell, module);
+    ASSERT_FALSE(shell.calls.empty());
+    EXPECT_EQ(shell.calls.front(), "mutex:Campus Net");
+}
+
+TEST_F(Startup, ReadyLibraryRunsTheDialogOnce) {
+    PondoApp app;
+    bool sawBinding = false;
+    shell.onRunDialog = [&](PondoApp& running) {
+        EXPECT_EQ(&running, &app);
+        sawBinding = running.Companion() != nullptr && running.Companion()->IsReady();
+        EXPECT_EQ(module.unloads, 0) << "the library stays loaded while the dialog runs";
+    };
+    EXPECT_FALSE(app.InitInstance(shell, module));  // never continues after start-up
+    EXPECT_EQ(shell.dialogRuns, 1);
+    EXPECT_TRUE(sawBinding);
+    EXPECT_TRUE(shell.messages.empty());
+    EXPECT_EQ(module.loadedNames, std::vector<std::string>{"Ostrel.dll"});
+    EXPECT_EQ(library.initCalls, 1);
+    ASSERT_NE(library.host, nullptr);
+    EXPECT_EQ(shell.calls, (std::vector<std::string>{"mutex:TALVEN PPPOE Client", "dialog"}));
+    EXPECT_EQ(app.Companion(), nullptr);
+    EXPECT_EQ(module.unloads, 1);
+}
+
+TEST_F(Startup, DialogThatTakesTheBindingReleasesIt) {
+    PondoApp app;
+    shell.onRunDialog = [&](PondoApp& running) {
+        auto binding = running.TakeCompanion();  // the dialog's close handling
+        ASSERT_NE(binding, nullptr);
+        binding.reset();
+        EXPECT_EQ(module.unloads, 1);
+    };
+    app.InitInstance(shell, module);
+    EXPECT_EQ(module.unloads, 1);
+}
+
+struct NotReadyCase {
+    const char* name;
+    bool loadable;
+    bool exportsInitThread;
+    int32_t initAnswer;
+    int initCalls;
+    int unloads;
+};
+void PrintTo(const NotReadyCase& c, std::ostream* os) { *os << c.name; }
+
+class NotReady : public Startup, public ::testing::WithParamInterface<NotReadyCase> {};
+
+TEST_P(NotReady, Shows202AndNoDialog) {
+    const NotReadyCase& c = GetParam();
+    module.loadable = c.loadable;
+    module.exportsInitThread = c.exportsInitThread;
+    library.initAnswer = c.initAnswer;
+    PondoApp app;
+    EXPECT_FALSE(app.InitInstance(shell, module));
+    EXPECT_EQ(shell.dialogRuns, 0);
+    ASSERT_EQ(shell.messages.size(), 1u);
+    const FakeAppShell::Message& m = shell.messages[0];
+    EXPECT_EQ(m.owner, WindowRef(0));
+    EXPECT_EQ(m.text, "Client program is broken, please exit.");
+    EXPECT_EQ(m.caption, "TALVEN PPPOE Client");
+    EXPECT_EQ(m.style, kMbOk | kMbIconInformation);
+    EXPECT_EQ(library.initCalls, c.initCalls);
+    EXPECT_EQ(module.unloads, c.unloads);  // a loaded library is unloaded again
+    EXPECT_EQ(app.Companion(), nullptr);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Library, NotReady,
+    ::testing::Values(NotReadyCase{"Missing", false, true, kLibraryReady, 0, 0},
+                      NotReadyCase{"NoInitThread", true, false, kLibraryReady, 0, 1},
+                      NotReadyCase{"Refuses", true, true, kLibraryRefuses, 1, 1},
+                      NotReadyCase{"AnswersOne", true, true, 1, 1, 1}),
+    [](const ::testing::TestParamInfo<NotReadyCase>& info) { return info.param.name; });
+
+TEST_F(Startup, NotReadyTextsAndCaptionFollowTheFile) {
+    WriteFile(kTextsFile, "MainDlgTitle = Campus Net\n202 = Reinstall please\n");
+    module.loadable = false;
+    PondoApp app;
+    app.InitInstance(shell, module);
+    ASSERT_EQ(shell.messages.size(), 1u);
+    EXPECT_EQ(shell.messages[0].text, "Reinstall please");
+    EXPECT_EQ(shell.messages[0].caption, "Campus Net");
+}
+
+TEST_F(Startup, SecondInstanceWithFirstWindow) {
+    shell.mutexExists = true;
+    shell.windows["TALVEN PPPOE Client"] = 0x1234;
+    PondoApp app;
+    EXPECT_FALSE(app.InitInstance(shell, module));
+    EXPECT_EQ(shell.calls,
+              (std::vector<std::string>{"mutex:TALVEN PPPOE Client", "find:TALVEN PPPOE Client",
+                                        "raise:4660", "message"}));
+    ASSERT_EQ(shell.messages.size(), 1u);
+    EXPECT_EQ(shell.messages[0].owner, WindowRef(0x1234));
+    EXPECT_EQ(shell.messages[0].text, "Client is running !");
+    EXPECT_EQ(shell.messages[0].caption, "TALVEN PPPOE Client");
+    EXPECT_EQ(shell.messages[0].style, kMbOk | kMbIconInformation);
+    EXPECT_TRUE(module.loadedNames.empty()) << "a second instance does not load the library";
+    EXPECT_EQ(library.initCalls, 0);
+    EXPECT_EQ(shell.dialogRuns, 0);
+}
+
+TEST_F(Startup, SecondInstanceWithoutWindowUsesProgramName) {
+    shell.mutexExists = true;
+    shell.windows["Some other window"] = 0x99;
+    shell.programName = "Pondo";
+    WriteFile(kTextsFile, "201 = Already here\n");
+    PondoApp app;
+    app.InitInstance(shell, module);
+    EXPECT_EQ(shell.calls,
+              (std::vector<std::string>{"mutex:TALVEN PPPOE Client", "find:TALVEN PPPOE Client",
+                                        "message"}));
+    ASSERT_EQ(shell.messages.size(), 1u);
+    EXPECT_EQ(shell.messages[0].owner, WindowRef(0));
+    EXPECT_EQ(shell.messages[0].text, "Already here");
+    EXPECT_EQ(shell.messages[0].caption, "Pondo");
+    EXPECT_EQ(shell.messages[0].style, kMbOk);
+    EXPECT_TRUE(module.loadedNames.empty());
+    EXPECT_EQ(shell.dialogRuns, 0);
+}
+
+TEST_F(Startup, SecondInstanceLooksForItsOwnTitle) {
+    WriteFile(kTextsFile, "MainDlgTitle = Campus Net\n");
+    shell.mutexExists = true;
+    shell.windows["TALVEN PPPOE Client"] = 0x1;  // a copy with another title
+    shell.windows["Campus Net"] = 0x2;
+    PondoApp app;
+    app.InitInstance(shell, module);
+    ASSERT_EQ(shell.messages.size(), 1u);
+    EXPECT_EQ(shell.messages[0].owner, WindowRef(0x2));
+    EXPECT_EQ(shell.messages[0].caption, "Campus Net");
+}
+
+} // namespace
