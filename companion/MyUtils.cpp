@@ -56,7 +56,8 @@ ProfileText::ProfileText(const std::string& bytes) {
         pos = end + 1;
         if (!raw.empty() && raw.back() == '\r') raw.pop_back();
         const std::string line = TrimBlanks(raw);
-        if (line.empty()) continue;
+        // Comment lines are not part of any section, as the system's reader has it.
+        if (line.empty() || line[0] == ';') continue;
         if (line[0] == '[') {
             const size_t close = line.find(']');
             const std::string name =

@@ -27,7 +27,7 @@ int32_t StrToInt(const std::string& text);
 bool TryStrToInt(const std::string& text, int32_t& value);
 
 // A profile (INI) text as the Windows profile-file reader sees it: "[section]"
-// headers, "key=value" lines; section names and keys compare without regard to
+// headers, "key=value" lines, ";" comment lines skipped; section names and keys compare without regard to
 // case; blanks around keys and values are dropped, and a value wrapped in a pair of
 // matching quotes loses them. The first section of a name is the one that counts.
 class ProfileText {
