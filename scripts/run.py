@@ -1,0 +1,50 @@
+"""Starts the dialer under Wine for a person to look at (see scripts/run).
+
+The application folder gets Pondo.exe, the real Ostrel.dll, the stand-ins that
+play the access network where Wine has none, and every file in scripts/run-app/
+(their scripts). scripts/run-app/demo.py, when present, runs once the window is
+open, with `env` (the harness) and `app` (the folder): it drives the dialer to
+what the screenshot shows.
+"""
+
+import os
+import sys
+from pathlib import Path
+
+root = Path(__file__).resolve().parents[1]
+sys.path.insert(0, str(root / "tests" / "wine"))
+import harness  # noqa: E402
+
+APP_FILES = root / "scripts" / "run-app"
+
+
+def main():
+    headless = not os.environ.get("DISPLAY")
+    env = harness.WineEnv(name="run")
+    if not headless:  # use the person's display
+        env.display.start = lambda: os.environ["DISPLAY"]
+        env.display.stop = lambda: None
+    with env:
+        files = {}
+        if APP_FILES.is_dir():
+            files = {f.name: f.read_bytes() for f in APP_FILES.iterdir()
+                     if f.is_file() and f.name != "demo.py"}
+        ostrel = "real" if (harness.BIN / "Ostrel.dll").exists() else "standin"
+        app = env.app(ostrel=ostrel, standins=("rasapi32", "packet"), files=files)
+        proc = env.start(app, "Pondo.exe")
+        if not env.wait_window(harness.TITLE, timeout=60, main=True):
+            print("the dialer did not open its window; see", proc.err_path, file=sys.stderr)
+            return 1
+        demo = APP_FILES / "demo.py"
+        if demo.exists():
+            exec(compile(demo.read_text(), str(demo), "exec"), {"env": env, "app": app})
+        shot = env.screenshot("pondo")
+        print(f"screenshot: {shot}")
+        if not headless:
+            print("the dialer is running; close it to end")
+            proc.wait()
+    return 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())
