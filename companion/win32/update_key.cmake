@@ -1,5 +1,6 @@
 # Signed updates: the operator's public key is embedded in Ostrel.dll as RCDATA 133.
-#   -DOSTREL_UPDATE_KEY=/path/to/public.pem   the shipped library installs only what
+#   -DOSTREL_UPDATE_KEY=/path/to/public.pem   (or the same environment variable)
+#                                            the shipped library installs only what
 #                                            that key's owner signed
 #   (empty)                                  the library trusts the network: it checks
 #                                            only sizes and CRC-32 of what it fetches
@@ -7,6 +8,11 @@
 # library holding a test key that the configure step generates in
 # ${PROJECT_BINARY_DIR}/testkey/ (private.pem, public.pem) for the Wine tests.
 set(OSTREL_UPDATE_KEY "" CACHE FILEPATH "the update signer's public key (PEM) for Ostrel.dll")
+# The environment may name it too (OSTREL_UPDATE_KEY=... scripts/build win32).
+if(DEFINED ENV{OSTREL_UPDATE_KEY})
+  set(OSTREL_UPDATE_KEY "$ENV{OSTREL_UPDATE_KEY}" CACHE FILEPATH
+      "the update signer's public key (PEM) for Ostrel.dll" FORCE)
+endif()
 
 function(ostrel_embed_update_key target key)
   get_filename_component(key "${key}" ABSOLUTE)
