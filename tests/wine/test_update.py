@@ -23,8 +23,9 @@ class Update(unittest.TestCase):
         self.assertEqual(env.message_text(CAPTION), TEXT)
         box = env.texts(CAPTION, msgbox=True)
         self.assertEqual(box["owner"], "")
-        self.assertEqual([c["text"] for c in box["controls"] if c["cls"] == "Button"], ["OK"])
-        env.click(CAPTION, "OK", msgbox=True)
+        # One button only, OK (its label is the system's: "确定" in a Chinese locale).
+        self.assertEqual([c["id"] for c in box["controls"] if c["cls"] == "Button"], [1])
+        env.click(CAPTION, "1", msgbox=True)
         self.assertEqual(env.wait_exit(proc, timeout=30), 0)
 
     def assert_clean(self, app):

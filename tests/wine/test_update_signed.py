@@ -20,7 +20,7 @@ class SignedUpdate(unittest.TestCase):
     def confirm_box(self, env, proc):
         self.assertTrue(env.wait_window(CAPTION, timeout=60, msgbox=True), "no message box")
         self.assertEqual(env.message_text(CAPTION), TEXT)
-        env.click(CAPTION, "OK", msgbox=True)
+        env.click(CAPTION, "1", msgbox=True)  # IDOK
         self.assertEqual(env.wait_exit(proc, timeout=30), 0)
 
     def refused(self, env, base, folder, label):

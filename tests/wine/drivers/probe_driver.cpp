@@ -23,7 +23,8 @@ int main(int argc, char** argv) {
     setvbuf(stdout, nullptr, _IONBF, 0);
     const DWORD waitMs = argc > 1 ? DWORD(std::strtoul(argv[1], nullptr, 10)) : 60000;
     HMODULE library = LoadLibraryA("Ostrel.dll");
-    auto init = library ? reinterpret_cast<InitThreadFn>(GetProcAddress(library, "initThread"))
+    auto init = library ? reinterpret_cast<InitThreadFn>(
+                    reinterpret_cast<void*>(GetProcAddress(library, "initThread")))
                         : nullptr;
     if (!init) {
         std::printf("no library\n");

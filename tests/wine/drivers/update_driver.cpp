@@ -47,7 +47,8 @@ int main(int argc, char** argv) {
         std::printf("no library\n");
         return 2;
     }
-    auto init = reinterpret_cast<InitThreadFn>(GetProcAddress(library, "initThread"));
+    auto init = reinterpret_cast<InitThreadFn>(
+                    reinterpret_cast<void*>(GetProcAddress(library, "initThread")));
     if (!init) {
         std::printf("no initThread\n");
         return 2;

@@ -23,6 +23,7 @@
 //     list                       every top-level window: handle, pid, visible, title
 //     holdmutex <name> <ms>      creates and holds a named mutex for ms
 #include <windows.h>
+#include <shellapi.h>
 
 #include <cstdio>
 #include <cstdlib>
@@ -161,7 +162,23 @@ BOOL CALLBACK ListOne(HWND hwnd, LPARAM) {
 
 } // namespace
 
-int main(int argc, char** argv) {
+int main(int, char**) {
+    // The arguments as UTF-8, whatever the code page: the 8-bit argv that Wine
+    // hands over is already in the code page, which would garble titles in
+    // another script (a Chinese caption under a Chinese locale).
+    int argc = 0;
+    wchar_t** wide = CommandLineToArgvW(GetCommandLineW(), &argc);
+    std::vector<std::string> utf8Args;
+    std::vector<char*> argvStore;
+    for (int k = 0; k < argc; ++k) {
+        const int m = WideCharToMultiByte(CP_UTF8, 0, wide[k], -1, nullptr, 0, nullptr, nullptr);
+        std::string a(size_t(m > 0 ? m : 1), '\0');
+        WideCharToMultiByte(CP_UTF8, 0, wide[k], -1, &a[0], m, nullptr, nullptr);
+        utf8Args.push_back(a.c_str());
+    }
+    LocalFree(wide);
+    for (std::string& a : utf8Args) argvStore.push_back(&a[0]);
+    char** argv = argvStore.data();
     int i = 1;
     for (; i < argc; ++i) {
         if (!std::strcmp(argv[i], "--msgbox")) g_kind = Kind::MsgBox;
