@@ -30,8 +30,8 @@ def enter_namespace():
         print("the probe tests need root and unshare for a private namespace", file=sys.stderr)
         return 1
     env = dict(os.environ, **{INSIDE: "1"})
-    return subprocess.run(["unshare", "--net", "--mount", "--", sys.executable, __file__],
-                          env=env, timeout=900).returncode
+    return subprocess.run(["unshare", "--net", "--mount", "--", sys.executable, __file__,
+                           *sys.argv[1:]], env=env, timeout=900).returncode
 
 
 def prepare_namespace(scratch):
@@ -95,8 +95,8 @@ class Probe(unittest.TestCase):
         from harness import BIN
         app = env.app("app", pondo=False, ostrel="real")
         shutil.copy(BIN / "drivers" / "probe_driver.exe", app)
-        done = env.run(app, "probe_driver.exe", [wait_ms], timeout=wait_ms // 1000 + 60)
-        return done.stdout.strip().splitlines()[-1:] == ["found"]
+        _, out, _ = env.run(app, "probe_driver.exe", [wait_ms], timeout=wait_ms // 1000 + 60)
+        return out.strip().splitlines()[-1:] == ["found"]
 
     def test_working_proxy_is_found(self):
         from harness import WineEnv, free_port

@@ -119,8 +119,8 @@ def make_app(env, label, keyed=False, files=None):
 
 def run_update(env, app, urls, timeout=60):
     """Runs an update that must not end in the message box; returns stdout."""
-    done = env.run(app, "update_driver.exe", [urls, timeout * 1000], timeout=timeout + 30)
-    return done.stdout.replace("\r\n", "\n"), done.returncode
+    rc, out, _ = env.run(app, "update_driver.exe", [urls, timeout * 1000], timeout=timeout + 30)
+    return out.replace("\r\n", "\n"), rc
 
 
 def start_update(env, app, urls, timeout=60):
