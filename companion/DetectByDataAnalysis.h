@@ -14,3 +14,7 @@ bool StartDataAnalysis(ResultFlag* relayedFlag, ResultFlag* bitTorrentFlag);
 // Withdraws the caller's result bytes and closes the capture, but only when the
 // installed bytes are still the caller's (a newer detection thread may own it).
 void StopDataAnalysis(ResultFlag* relayedFlag, ResultFlag* bitTorrentFlag);
+
+// Library end: stops and joins the receive thread, closes every adapter and frees
+// the capture, whoever owns the result bytes. No capture code runs afterwards.
+void ShutdownDataAnalysis();

@@ -276,6 +276,7 @@ __declspec(dllexport) BOOLEAN PacketGetAdapterNames(char* buffer, ULONG* bufferS
     Config config = ReadConfig();
     std::string list;
     for (const auto& a : config.adapters) {
+        if (a.name == "*") continue;  // the catch-all is opened, never listed
         list += kDevicePrefix + a.name;
         list.push_back('\0');
     }
@@ -299,9 +300,12 @@ __declspec(dllexport) ADAPTER* PacketOpenAdapter(const char* adapterName) {
     Config config = ReadConfig();
     std::string name = adapterName ? adapterName : "";
     const AdapterConfig* found = nullptr;
-    if (name.compare(0, strlen(kDevicePrefix), kDevicePrefix) == 0)
+    if (name.compare(0, strlen(kDevicePrefix), kDevicePrefix) == 0) {
         for (const auto& a : config.adapters)
             if (name.substr(strlen(kDevicePrefix)) == a.name) found = &a;
+        for (const auto& a : config.adapters)
+            if (!found && a.name == "*") found = &a;
+    }
     if (!found || found->failures.count("open")) {
         Log("PacketOpenAdapter " + name + " -> null");
         return nullptr;
@@ -309,6 +313,7 @@ __declspec(dllexport) ADAPTER* PacketOpenAdapter(const char* adapterName) {
     auto* a = new OpenAdapter();
     memset(&a->record, 0, sizeof a->record);
     a->config = *found;
+    a->config.name = name.substr(strlen(kDevicePrefix));
     a->framesPerBatch = config.framesPerBatch;
     a->intervalMs = config.intervalMs;
     a->startDelayMs = config.startDelayMs;
@@ -350,8 +355,9 @@ __declspec(dllexport) BOOLEAN PacketSetBuff(ADAPTER* adapter, int bytes) {
     if (ok) {
         auto* a = reinterpret_cast<OpenAdapter*>(adapter);
         EnterCriticalSection(&a->lock);
+        // The driver would discard what its old buffer held; keeping it makes a
+        // replay independent of how soon after the open the buffer is set.
         a->kernelCapacity = uint32_t(bytes);
-        a->kernelBuffer.clear();  // the driver discards its old buffer
         LeaveCriticalSection(&a->lock);
     }
     Log("PacketSetBuff " + NameOf(adapter) + " " + std::to_string(bytes) + " -> " + Bool(ok));

@@ -1,0 +1,122 @@
+#include "CaptureDriver_win.h"
+
+#include <windows.h>
+
+#include <mutex>
+
+#include "CaptureDriver.h"
+#include "packet32.h"
+
+namespace {
+
+using namespace packet32;
+
+class Win32CaptureDriver : public CaptureDriver {
+public:
+    Win32CaptureDriver() : interrupt_(CreateEventA(nullptr, TRUE, FALSE, nullptr)) {}
+    // The driver lives as long as the library (which is never unloaded while its
+    // threads may run), so neither packet.dll nor the event is released.
+
+    Adapter* OpenAdapter(const char* deviceName) override {
+        if (!Load()) return nullptr;
+        return reinterpret_cast<Adapter*>(open_(deviceName));
+    }
+    bool HasValidHandle(Adapter* adapter) override {
+        return Record(adapter)->hFile != INVALID_HANDLE_VALUE;
+    }
+    bool SetHwFilter(Adapter* adapter, uint32_t filter) override {
+        return setHwFilter_(Record(adapter), filter) != 0;
+    }
+    bool SetBuff(Adapter* adapter, int32_t bytes) override {
+        return setBuff_(Record(adapter), bytes) != 0;
+    }
+    bool SetReadTimeout(Adapter* adapter, int32_t milliseconds) override {
+        return setReadTimeout_(Record(adapter), milliseconds) != 0;
+    }
+    void CloseAdapter(Adapter* adapter) override { close_(Record(adapter)); }
+
+    WaitResult WaitReadEvent(Adapter* adapter, uint32_t timeoutMs) override {
+        HANDLE readEvent = Record(adapter)->ReadEvent;
+        if (readEvent == nullptr || interrupt_ == nullptr) return WaitResult::Failed;
+        HANDLE handles[2] = {readEvent, interrupt_};
+        switch (WaitForMultipleObjects(2, handles, FALSE, timeoutMs)) {
+        case WAIT_OBJECT_0:
+            return WaitResult::Signalled;
+        case WAIT_OBJECT_0 + 1:
+            return WaitResult::Interrupted;
+        case WAIT_TIMEOUT:
+            return WaitResult::TimedOut;
+        default:
+            return WaitResult::Failed;
+        }
+    }
+    void ResetReadEvent(Adapter* adapter) override {
+        if (Record(adapter)->ReadEvent != nullptr) ResetEvent(Record(adapter)->ReadEvent);
+    }
+    void InterruptWaits() override {
+        if (interrupt_ != nullptr) SetEvent(interrupt_);
+    }
+    void ClearInterrupt() override {
+        if (interrupt_ != nullptr) ResetEvent(interrupt_);
+    }
+
+    Packet* AllocatePacket() override {
+        if (!Load()) return nullptr;
+        return reinterpret_cast<Packet*>(allocate_());
+    }
+    void InitPacket(Packet* packet, uint8_t* buffer, uint32_t length) override {
+        init_(reinterpret_cast<PACKET*>(packet), buffer, length);
+    }
+    bool ReceivePacket(Adapter* adapter, Packet* packet, bool sync) override {
+        return receive_(Record(adapter), reinterpret_cast<PACKET*>(packet), sync ? 1 : 0) != 0;
+    }
+    uint32_t BytesReceived(Packet* packet) override {
+        return reinterpret_cast<PACKET*>(packet)->ulBytesReceived;
+    }
+    void FreePacket(Packet* packet) override { free_(reinterpret_cast<PACKET*>(packet)); }
+
+private:
+    static ADAPTER* Record(Adapter* adapter) { return reinterpret_cast<ADAPTER*>(adapter); }
+
+    template <class Fn> bool Resolve(Fn& fn, const char* name) {
+        fn = reinterpret_cast<Fn>(reinterpret_cast<void*>(GetProcAddress(module_, name)));
+        return fn != nullptr;
+    }
+
+    // Loads packet.dll once. Records only come from a loaded library, so every
+    // other call can rely on the entry points.
+    bool Load() {
+        std::lock_guard<std::mutex> guard(loadLock_);
+        if (tried_) return ready_;
+        tried_ = true;
+        module_ = LoadLibraryA("packet.dll");
+        if (module_ == nullptr) return false;
+        ready_ = Resolve(open_, "PacketOpenAdapter") && Resolve(setHwFilter_, "PacketSetHwFilter") &&
+                 Resolve(setBuff_, "PacketSetBuff") &&
+                 Resolve(setReadTimeout_, "PacketSetReadTimeout") &&
+                 Resolve(close_, "PacketCloseAdapter") &&
+                 Resolve(allocate_, "PacketAllocatePacket") &&
+                 Resolve(init_, "PacketInitPacket") &&
+                 Resolve(receive_, "PacketReceivePacket") && Resolve(free_, "PacketFreePacket");
+        return ready_;
+    }
+
+    std::mutex loadLock_;
+    bool tried_ = false;
+    bool ready_ = false;
+    HMODULE module_ = nullptr;
+    HANDLE interrupt_;
+    PacketOpenAdapterFn open_ = nullptr;
+    PacketSetHwFilterFn setHwFilter_ = nullptr;
+    PacketSetBuffFn setBuff_ = nullptr;
+    PacketSetReadTimeoutFn setReadTimeout_ = nullptr;
+    PacketCloseAdapterFn close_ = nullptr;
+    PacketAllocatePacketFn allocate_ = nullptr;
+    PacketInitPacketFn init_ = nullptr;
+    PacketReceivePacketFn receive_ = nullptr;
+    PacketFreePacketFn free_ = nullptr;
+};
+
+}  // namespace
+
+CaptureDriver* CreateWin32CaptureDriver() { return new Win32CaptureDriver(); }

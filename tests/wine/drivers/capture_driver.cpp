@@ -1,0 +1,85 @@
+// Drives the real Ostrel.dll's traffic capture from outside, as the dialer would:
+//   capture_driver.exe ITEM SECONDS
+// loads Ostrel.dll from the current folder, calls initThread, reports the link
+// up, delivers a request that switches on detection item ITEM (30: relayed
+// requests, 32: BitTorrent), repeats it every few seconds so passes come soon, and
+// reads the findings once a second for SECONDS seconds or until the findings byte
+// of ITEM (16 or 21) is set. Prints one line per change:
+//   findings <t ms> <22 bytes in hex>
+// and at the end "result <byte 16> <byte 21>", then reports the link down.
+#include <windows.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+#include "HostInterface.h"
+
+namespace {
+
+const uint8_t kAccessMac[6] = {0x02, 0xfc, 0x00, 0x00, 0x00, 0x01};
+
+int32_t HOST_CALL SendReply(const uint8_t*, uint32_t) { return 0; }
+
+int32_t HOST_CALL GetAdapterMac(uint8_t* mac, uint32_t) {
+    memcpy(mac, kAccessMac, 6);
+    return 0;
+}
+
+HostInterface g_host = {SendReply, GetAdapterMac, nullptr, nullptr, nullptr};
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    if (argc < 3) {
+        printf("usage: capture_driver ITEM SECONDS\n");
+        return 2;
+    }
+    const int item = atoi(argv[1]);
+    const DWORD seconds = DWORD(atoi(argv[2]));
+    const int watched = item == RelayedRequest ? 16 : 21;
+
+    HMODULE library = LoadLibraryA("Ostrel.dll");
+    if (library == nullptr) {
+        printf("no library\n");
+        return 3;
+    }
+    auto init = reinterpret_cast<InitThreadFn>(
+        reinterpret_cast<void*>(GetProcAddress(library, "initThread")));
+    if (init == nullptr || init(&g_host) != kLibraryReady) {
+        printf("library not ready\n");
+        return 4;
+    }
+    g_host.NotifyLinkState(1);
+    const uint8_t request[] = {kRequestMessage, 2, uint8_t(item), 0};
+
+    const DWORD start = GetTickCount();
+    DWORD lastRequest = 0;
+    bool first = true;
+    uint8_t last[kFindingsSize] = {};
+    uint8_t findings[204] = {};
+    for (;;) {
+        const DWORD now = GetTickCount() - start;
+        if (first || now - lastRequest >= 5000) {
+            g_host.DeliverRequest(request, sizeof request);
+            lastRequest = now;
+        }
+        memset(findings, 0, sizeof findings);
+        uint32_t length = 0;
+        g_host.ReadFindings(findings, &length);
+        if (first || memcmp(findings, last, kFindingsSize) != 0) {
+            printf("findings %lu", static_cast<unsigned long>(now));
+            for (size_t i = 0; i < kFindingsSize; ++i) printf(" %02x", findings[i]);
+            printf("\n");
+            fflush(stdout);
+            memcpy(last, findings, kFindingsSize);
+        }
+        first = false;
+        if (findings[watched] != 0 || now >= seconds * 1000) break;
+        Sleep(1000);
+    }
+    printf("result %d %d\n", findings[16], findings[21]);
+    fflush(stdout);
+    g_host.NotifyLinkState(0);
+    return 0;
+}
