@@ -2,9 +2,10 @@
 
 The application folder gets Pondo.exe, the real Ostrel.dll, the stand-ins that
 play the access network where Wine has none, and every file in scripts/run-app/
-(their scripts). scripts/run-app/demo.py, when present, runs once the window is
-open, with `env` (the harness) and `app` (the folder): it drives the dialer to
-what the screenshot shows.
+(their scripts). scripts/run-app/prepare.py, when present, runs before the dialer
+starts and scripts/run-app/demo.py once its window is open, each with `env` (the
+harness) and `app` (the folder): prepare sets up the machine around the dialer,
+demo drives the dialer to what the screenshot shows.
 """
 
 import os
@@ -28,9 +29,12 @@ def main():
         files = {}
         if APP_FILES.is_dir():
             files = {f.name: f.read_bytes() for f in APP_FILES.iterdir()
-                     if f.is_file() and f.name != "demo.py"}
+                     if f.is_file() and f.suffix != ".py"}
         ostrel = "real" if (harness.BIN / "Ostrel.dll").exists() else "standin"
         app = env.app(ostrel=ostrel, standins=("rasapi32", "packet"), files=files)
+        prepare = APP_FILES / "prepare.py"
+        if prepare.exists():
+            exec(compile(prepare.read_text(), str(prepare), "exec"), {"env": env, "app": app})
         proc = env.start(app, "Pondo.exe")
         if not env.wait_window(harness.TITLE, timeout=60, main=True):
             print("the dialer did not open its window; see", proc.err_path, file=sys.stderr)

@@ -1,30 +1,189 @@
 #include "MainDialog_win.h"
 
+#include "AboutDlg_win.h"
+#include "AdapterSources_win.h"
+#include "DialogBase_win.h"
 #include "Pondo.h"
+#include "PondoDlg.h"
+#include "RasService_win.h"
+#include "TrayIcon_win.h"
 #include "resource.h"
 
 #include <windows.h>
 
-// Until the connection workflow lands this is the bare dialog with the title and
-// an Exit button.
+#include <memory>
+
 namespace {
 
-INT_PTR CALLBACK DialogProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
-    switch (message) {
-    case WM_INITDIALOG:
-        SetWindowTextA(hwnd, reinterpret_cast<PondoApp*>(lParam)->Title().c_str());
-        return TRUE;
-    case WM_COMMAND:
-        if (LOWORD(wParam) == IDCANCEL) EndDialog(hwnd, IDCANCEL);
-        return TRUE;
+class MainDialog : public DialogBase, public DialogWindow {
+public:
+    MainDialog(PondoApp& app, RasService& ras, CaptureAdapterNames& capture,
+               AdapterRegistry& registry, IpAdapterTable& ipTable)
+        : DialogBase(IDD_PONDO_DIALOG),
+          m_logic(DialerPorts{*this, ras, capture, registry, ipTable}, app.Title(),
+                  app.TakeCompanion()) {
+        HINSTANCE instance = GetModuleHandleA(nullptr);
+        m_hIdleIcon = LoadIconA(instance, MAKEINTRESOURCEA(IDI_IDLE));
+        m_hConnectedIcon = LoadIconA(instance, MAKEINTRESOURCEA(IDI_CONNECTED));
+        m_hSmallIcon = static_cast<HICON>(LoadImageA(instance, MAKEINTRESOURCEA(IDI_IDLE),
+                                                     IMAGE_ICON, GetSystemMetrics(SM_CXSMICON),
+                                                     GetSystemMetrics(SM_CYSMICON), 0));
+        Bind();
     }
-    return FALSE;
-}
+    ~MainDialog() override { Win32RasService::SetNotifyWindow(nullptr); }
+
+    PondoDlg& Logic() { return m_logic; }
+
+    // DialogWindow
+    void SetItemText(int id, const std::string& text) override {
+        SetDlgItemTextA(Handle(), id, text.c_str());
+    }
+    std::string GetItemText(int id) override { return ControlText(GetDlgItem(Handle(), id)); }
+    void SetCheck(int id, bool checked) override {
+        CheckDlgButton(Handle(), id, checked ? BST_CHECKED : BST_UNCHECKED);
+    }
+    bool GetCheck(int id) override { return IsDlgButtonChecked(Handle(), id) == BST_CHECKED; }
+    void EnableItem(int id, bool enable) override {
+        EnableWindow(GetDlgItem(Handle(), id), enable ? TRUE : FALSE);
+    }
+    void ComboReset(int id) override { SendDlgItemMessageA(Handle(), id, CB_RESETCONTENT, 0, 0); }
+    void ComboAdd(int id, const std::string& text) override {
+        SendDlgItemMessageA(Handle(), id, CB_ADDSTRING, 0, LPARAM(text.c_str()));
+    }
+    int ComboCount(int id) override {
+        return int(SendDlgItemMessageA(Handle(), id, CB_GETCOUNT, 0, 0));
+    }
+    void ComboSelect(int id, int index) override {
+        SendDlgItemMessageA(Handle(), id, CB_SETCURSEL, WPARAM(index), 0);
+    }
+    void SetTitle(const std::string& title) override { SetWindowTextA(Handle(), title.c_str()); }
+    void SetIdleWindowIcon() override {
+        SendMessageA(Handle(), WM_SETICON, ICON_BIG, LPARAM(m_hIdleIcon));
+        SendMessageA(Handle(), WM_SETICON, ICON_SMALL, LPARAM(m_hSmallIcon ? m_hSmallIcon : m_hIdleIcon));
+    }
+    bool HasSystemMenu() override { return GetSystemMenu(Handle(), FALSE) != nullptr; }
+    void AppendAboutItem(const std::string& text) override {
+        HMENU menu = GetSystemMenu(Handle(), FALSE);
+        AppendMenuA(menu, MF_SEPARATOR, 0, nullptr);
+        AppendMenuA(menu, MF_STRING, kAboutCommand, text.c_str());
+    }
+    unsigned SetTimer(unsigned id, unsigned periodMs) override {
+        return unsigned(::SetTimer(Handle(), id, periodMs, nullptr));
+    }
+    void KillTimer(unsigned id) override { ::KillTimer(Handle(), id); }
+    void Hide() override { ShowWindow(Handle(), SW_HIDE); }
+    void ShowAndRaise() override {
+        ShowWindow(Handle(), SW_SHOW);
+        SetForegroundWindow(Handle());
+    }
+    bool IsVisible() override { return IsWindowVisible(Handle()) != FALSE; }
+    void AddTrayIcon(TrayIcon icon, const std::string& tip) override {
+        TrayIconWin::Call(NIM_ADD, Handle(), IconOf(icon), tip);
+    }
+    void SetTrayIcon(TrayIcon icon, const std::string& tip) override {
+        TrayIconWin::Call(NIM_MODIFY, Handle(), IconOf(icon), tip);
+    }
+    void RemoveTrayIcon() override { TrayIconWin::Call(NIM_DELETE, Handle(), nullptr, ""); }
+    void ShowMessageBox(const std::string& text, const std::string& caption, unsigned style) override {
+        MessageBoxA(Handle(), text.c_str(), caption.c_str(), style);
+    }
+    void RunAboutBox() override {
+        AboutDlg about;
+        about.DoModal(Handle());
+    }
+    void EndDialog(int result) override {
+        Win32RasService::SetNotifyWindow(nullptr);
+        DialogBase::EndDialog(result);
+    }
+    void Pause(unsigned ms) override { Sleep(ms); }
+
+private:
+    HICON IconOf(TrayIcon icon) const {
+        return icon == TrayIcon::Connected ? m_hConnectedIcon : m_hIdleIcon;
+    }
+
+    void OnInitDialog() override {
+        Win32RasService::SetNotifyWindow(Handle());
+        m_logic.OnInitDialog();
+    }
+
+    bool PreTranslateMessage(const MSG& msg) override {
+        // Neither key may end the dialog or press a button, whatever has the focus.
+        return msg.message == WM_KEYDOWN && PondoDlg::IsSwallowedKey(unsigned(msg.wParam));
+    }
+
+    void Bind() {
+        OnCommand(IDC_CONNECT, [this] { m_logic.OnConnect(); });
+        OnCommand(IDC_EXIT, [this] { m_logic.OnExit(); });
+        OnCommand(IDOK, [this] { m_logic.OnExit(); });
+        OnCommand(IDCANCEL, [this] { m_logic.OnClose(); });
+        OnCommand(
+            IDC_ADAPTERS,
+            [this] {
+                m_logic.OnAdapterSelChange(
+                    int(SendDlgItemMessageA(Handle(), IDC_ADAPTERS, CB_GETCURSEL, 0, 0)));
+            },
+            CBN_SELCHANGE);
+        OnMessage(WM_CLOSE, [this](WPARAM, LPARAM, bool&) -> LRESULT {
+            m_logic.OnClose();
+            return 0;
+        });
+        OnMessage(WM_TIMER, [this](WPARAM id, LPARAM, bool& handled) -> LRESULT {
+            handled = id == kLinkWatchTimer || id == kFindingsTimer;
+            if (handled) m_logic.OnTimer(unsigned(id));
+            return 0;
+        });
+        OnMessage(WM_SYSCOMMAND, [this](WPARAM command, LPARAM, bool& handled) -> LRESULT {
+            handled = m_logic.OnSysCommand(unsigned(command));
+            return 0;
+        });
+        OnMessage(kTrayCallbackMessage, [this](WPARAM id, LPARAM mouse, bool&) -> LRESULT {
+            return m_logic.OnTrayNotify(unsigned(id), unsigned(mouse));
+        });
+        OnMessage(kDialNotifyMessage, [this](WPARAM state, LPARAM error, bool&) -> LRESULT {
+            m_logic.OnDialNotification(uint32_t(state), uint32_t(error));
+            return 0;
+        });
+        OnMessage(WM_QUERYDRAGICON, [this](WPARAM, LPARAM, bool&) -> LRESULT {
+            return LRESULT(m_hIdleIcon);
+        });
+        OnMessage(WM_LBUTTONDOWN, [this](WPARAM, LPARAM lParam, bool& handled) -> LRESULT {
+            // Drag the window by any free point of its client area.
+            SendMessageA(Handle(), WM_NCLBUTTONDOWN, HTCAPTION, lParam);
+            handled = false;
+            return 0;
+        });
+        OnMessage(WM_PAINT, [this](WPARAM, LPARAM, bool& handled) -> LRESULT {
+            handled = IsIconic(Handle()) != FALSE;
+            if (!handled) return 0;
+            PAINTSTRUCT ps;
+            HDC dc = BeginPaint(Handle(), &ps);
+            SendMessageA(Handle(), WM_ICONERASEBKGND, WPARAM(dc), 0);
+            RECT rect;
+            GetClientRect(Handle(), &rect);
+            const int x = (rect.right - GetSystemMetrics(SM_CXICON) + 1) / 2;
+            const int y = (rect.bottom - GetSystemMetrics(SM_CYICON) + 1) / 2;
+            DrawIcon(dc, x, y, m_hIdleIcon);
+            EndPaint(Handle(), &ps);
+            return 0;
+        });
+    }
+
+    PondoDlg m_logic;
+    HICON m_hIdleIcon = nullptr;
+    HICON m_hConnectedIcon = nullptr;
+    HICON m_hSmallIcon = nullptr;
+};
 
 } // namespace
 
 void RunPondoDialog(PondoApp& app) {
-    DialogBoxParamA(GetModuleHandleA(nullptr), MAKEINTRESOURCEA(IDD_PONDO_DIALOG), nullptr,
-                    DialogProc, reinterpret_cast<LPARAM>(&app));
-    app.TakeCompanion().reset();
+    Win32RasService ras;
+    Win32CaptureAdapterNames capture;
+    Win32AdapterRegistry registry;
+    Win32IpAdapterTable ipTable;
+    MainDialog dialog(app, ras, capture, registry, ipTable);
+    dialog.DoModal(nullptr);
+    // Whichever way the window went, the icon, the library and the entry go too.
+    dialog.Logic().Finish();
 }

@@ -254,8 +254,12 @@ int main(int, char**) {
         const bool combo = _stricmp(cls, "ComboBox") == 0;
         LRESULT n = SendMessageA(c, combo ? CB_GETCOUNT : LB_GETCOUNT, 0, 0);
         for (LRESULT k = 0; k < n; ++k) {
-            char item[1024] = {};
-            SendMessageA(c, combo ? CB_GETLBTEXT : LB_GETTEXT, WPARAM(k), reinterpret_cast<LPARAM>(item));
+            // Wide across processes: Wine hands the ANSI form of this message to
+            // another process as a wide string, which would read as one character.
+            wchar_t wide[1024] = {};
+            SendMessageW(c, combo ? CB_GETLBTEXT : LB_GETTEXT, WPARAM(k), reinterpret_cast<LPARAM>(wide));
+            char item[2048] = {};
+            WideCharToMultiByte(CP_ACP, 0, wide, -1, item, sizeof item - 1, nullptr, nullptr);
             Out(item);
             std::printf("\n");
         }

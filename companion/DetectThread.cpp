@@ -1,0 +1,264 @@
+#include "DetectThread.h"
+
+#include <chrono>
+#include <cstring>
+
+#include "BasicInfo.h"
+#include "DetectByFeature.h"
+#include "DetectByPortScan.h"
+#include "Ports.h"
+#include "SystemClock.h"
+#include "UpdateClnt.h"
+
+namespace {
+
+std::atomic<int> g_liveThreads{0};
+
+uint32_t Now() { return Ports().clock->TickCount(); }
+
+// The probe thread outlives any one detection thread: it reports to whichever
+// is current when it finds a proxy.
+void ReportProxyToCurrentThread() {
+    std::lock_guard<std::recursive_mutex> guard(DetectThreadRegistryLock());
+    if (TDetectThread* current = CurrentDetectThread()) current->SetProbeFound();
+}
+
+} // namespace
+
+Detectors::Detectors()
+    : serviceRunning([] { return IsWatchedServiceRunning(); }),
+      programFeatures([] { return DetectByProgramFeatures(); }),
+      startProbe([](std::function<void()> found) { StartPortProbeOnce(std::move(found)); }),
+      startUpdateClient([](const std::string& urls, int length) {
+          return StartUpdateClientIfNone(urls, length);
+      }),
+      forgetUpdateClient([] { ForgetUpdateClient(); }) {}
+
+std::recursive_mutex& DetectThreadRegistryLock() {
+    // Never destroyed: a detached thread may still take it while statics go away.
+    static auto* lock = new std::recursive_mutex;
+    return *lock;
+}
+
+TDetectThread*& CurrentDetectThread() {
+    static TDetectThread* current = nullptr;
+    return current;
+}
+
+int LiveDetectThreads() { return g_liveThreads.load(); }
+
+TDetectThread::TDetectThread(const DetectTiming& timing, const Detectors& detectors)
+    : timing_(timing), detectors_(detectors) {
+    ++g_liveThreads;
+}
+
+void TDetectThread::Begin() {
+    SetFreeOnTerminate(true);
+    Start();
+}
+
+void TDetectThread::Stop() {
+    // Notified under the mutex: once the loop sees the signal it may end and free
+    // this object, so nothing of it may be touched after the mutex is released.
+    std::lock_guard<std::mutex> guard(signalMutex_);
+    stopSignal_ = true;
+    signalChanged_.notify_all();
+}
+
+bool TDetectThread::SleepUnlessStopped(uint32_t ms) {
+    std::unique_lock<std::mutex> lock(signalMutex_);
+    return signalChanged_.wait_for(lock, std::chrono::milliseconds(ms), [this] { return stopSignal_; });
+}
+
+bool TDetectThread::WaitLinkUp(uint32_t ms) {
+    std::unique_lock<std::mutex> lock(signalMutex_);
+    signalChanged_.wait_for(lock, std::chrono::milliseconds(ms),
+                            [this] { return linkUpSignal_ || stopSignal_; });
+    return linkUpSignal_ && !stopSignal_;
+}
+
+void TDetectThread::ApplyRequest(const DetectionRequest& request, DeliverCopy& out) {
+    TLockGuard guard(lock_);
+    std::memcpy(out.mac, mac_, 6);
+    out.accessIp = accessIp_;
+    if (request.kind == kDetectOffRequest || request.kind == kDetectionRequest) {
+        request_ = request;
+        runNow_ = true;
+        out.findings = findings_;
+    }
+}
+
+DetectionFindings TDetectThread::Findings() {
+    TLockGuard guard(lock_);
+    return findings_;
+}
+
+DetectionRequest TDetectThread::Request() {
+    TLockGuard guard(lock_);
+    return request_;
+}
+
+uint32_t TDetectThread::AccessIp() {
+    TLockGuard guard(lock_);
+    return accessIp_;
+}
+
+void TDetectThread::LinkUp(const uint8_t* macOrNull, uint32_t accessIp, uint32_t tickNow) {
+    {
+        TLockGuard guard(lock_);
+        if (macOrNull != nullptr) {
+            std::memcpy(mac_, macOrNull, 6);
+            accessIp_ = accessIp;
+        }
+        linkUpTime_ = tickNow;
+    }
+    std::lock_guard<std::mutex> guard(signalMutex_);
+    linkUpSignal_ = true;
+    signalChanged_.notify_all();
+}
+
+void TDetectThread::LinkDown() {
+    {
+        std::lock_guard<std::mutex> guard(signalMutex_);
+        linkUpSignal_ = false;
+    }
+    TLockGuard guard(lock_);
+    accessIp_ = 0;
+    std::memset(&findings_, 0, sizeof findings_);
+    ++linkDowns_;
+}
+
+void TDetectThread::Execute() {
+    lastPassTime_ = Now();
+    {
+        TLockGuard guard(lock_);
+        std::memset(&findings_, 0, sizeof findings_);
+    }
+    for (;;) {
+        if (SleepUnlessStopped(1)) break;
+        if (!WaitLinkUp(timing_.turnMs)) continue;  // timed out (or stopping)
+
+        const uint32_t t = Now();
+        uint8_t mac[6];
+        bool retryAddress;
+        bool runNow;
+        uint32_t linkDowns;
+        {
+            TLockGuard guard(lock_);
+            linkDowns = linkDowns_;
+            retryAddress = accessIp_ == 0 && uint32_t(t - linkUpTime_) > timing_.addressRetryMs;
+            std::memcpy(mac, mac_, 6);
+            runNow = runNow_;
+        }
+        if (retryAddress) {
+            const uint32_t ip = detectors_.lookUpAccessAddress(mac);
+            TLockGuard guard(lock_);
+            // A link down or link up meanwhile decided the address; keep theirs.
+            if (linkDowns_ == linkDowns && accessIp_ == 0) accessIp_ = ip;
+        }
+        if (!runNow && uint32_t(t - lastPassTime_) < timing_.passIntervalMs) {
+            SleepUnlessStopped(timing_.turnMs);
+            continue;
+        }
+        lastPassTime_ = t;
+        if (!RunPass()) SleepUnlessStopped(timing_.turnMs);  // no back-to-back retries
+    }
+
+    // End: release only what is this thread's own.
+    {
+        std::lock_guard<std::recursive_mutex> guard(DetectThreadRegistryLock());
+        if (CurrentDetectThread() == this) CurrentDetectThread() = nullptr;
+    }
+    if (captureStarted_) detectors_.stopCapture(&captureRelayed_, &captureBitTorrent_);
+    --g_liveThreads;
+}
+
+bool TDetectThread::RunPass() {
+    try {
+        DetectionPass();
+        return true;
+    } catch (...) {
+        // Swallowed; the same request runs again at the next turn.
+        TLockGuard guard(lock_);
+        runNow_ = true;
+        return false;
+    }
+}
+
+void TDetectThread::DetectionPass() {
+    DetectionRequest q;
+    uint8_t mac[6];
+    uint32_t storedIp;
+    uint32_t linkDownsAtCopy;
+    {
+        TLockGuard guard(lock_);
+        q = request_;
+        // Cleared as the request is taken, so one that arrives while this pass
+        // runs still brings the next pass forward.
+        runNow_ = false;
+        std::memcpy(mac, mac_, 6);
+        storedIp = accessIp_;
+        linkDownsAtCopy = linkDowns_;
+    }
+    DetectionFindings p;
+    std::memset(&p, 0, sizeof p);
+
+    if (q.adapterCount || q.addressCount || q.addressChanged) {
+        const AdapterCounts c = detectors_.countAdapters();
+        if (c.adapters > 1) p.adapterCount = uint8_t(c.adapters);
+        if (c.addresses > 1) p.addressCount = uint8_t(c.addresses);
+        if (q.addressChanged && storedIp != 0 && detectors_.lookUpAccessAddress(mac) != storedIp)
+            p.addressChanged = 1;
+    }
+    const int32_t tcpThreshold = q.tcpConnections;
+    if (tcpThreshold > 0) p.tcpConnections = detectors_.countTcp();
+    const int32_t udpThreshold = q.udpEndpoints;
+    const int32_t u = udpThreshold > 0 ? detectors_.countUdp() : 0;
+    const bool s = q.serviceRunning && detectors_.serviceRunning();
+    const int32_t dhcpSwitch = q.dhcpServer;
+    if (dhcpSwitch != 0 && detectors_.dhcpServerPort()) p.dhcpServer = 1;
+    if (q.programFeatures && detectors_.programFeatures()) p.programFeatures = 1;
+
+    if (q.localProxy) {
+        if (!probeStarted_) {
+            probeStarted_ = true;
+            detectors_.startProbe(ReportProxyToCurrentThread);
+        } else if (probeResult_.load() == 1) {
+            p.localProxy = 1;
+        }
+    } else {
+        probeResult_ = 0;
+    }
+
+    if (q.relayedRequest || q.bitTorrent) {
+        if (!captureStarted_) {
+            captureStarted_ = true;
+            detectors_.startCapture(&captureRelayed_, &captureBitTorrent_);
+        } else if (q.relayedRequest && captureRelayed_.load() == 1) {
+            // Each result only under its own switch; A first when both are on.
+            p.relayedRequest = 1;
+        } else if (q.bitTorrent && captureBitTorrent_.load() == 1) {
+            p.bitTorrent = 1;
+        }
+    } else {
+        captureRelayed_ = 0;
+        captureBitTorrent_ = 0;
+    }
+
+    TLockGuard guard(lock_);
+    // The link went down while this pass ran: its findings belong to the old link.
+    if (linkDowns_ != linkDownsAtCopy) return;
+    findings_.adapterCount = p.adapterCount;
+    findings_.addressCount = p.addressCount;
+    findings_.addressChanged = p.addressChanged;
+    findings_.reserved24 = 0;
+    findings_.tcpConnections = p.tcpConnections;
+    const int32_t udpMax = findings_.udpEndpoints;
+    if (u > udpMax) findings_.udpEndpoints = u;
+    if (s) findings_.serviceRunning = 1;
+    findings_.programFeatures = p.programFeatures;
+    findings_.localProxy = p.localProxy;
+    findings_.relayedRequest = p.relayedRequest;
+    findings_.dhcpServer = p.dhcpServer;
+    findings_.bitTorrent = p.bitTorrent;
+}

@@ -1,0 +1,227 @@
+#include "PondoDlg.h"
+
+#include "catalogue.h"
+#include "credentials.h"
+#include "settings.h"
+
+#include <cstring>
+
+namespace {
+constexpr unsigned kMbOkOnly = 0x0;
+constexpr unsigned kSysCommandMask = 0xFFF0;
+}
+
+PondoDlg::PondoDlg(const DialerPorts& ports, const std::string& title,
+                   std::unique_ptr<CompanionBinding> companion)
+    : m_wnd(ports.window), m_ras(ports.ras), m_ports(ports), m_strTitle(title),
+      m_pCompanion(std::move(companion)) {
+    GetSettingText("Username", kTextsFile, m_strUserNameLabel);
+    GetSettingText("Password", kTextsFile, m_strPasswordLabel);
+    GetSettingText("Adapters", kTextsFile, m_strAdapterLabel);
+    GetSettingText("Connect", kTextsFile, m_strConnectCaption);
+    GetSettingText("Exit", kTextsFile, m_strExitCaption);
+    GetSettingText("SavePw", kTextsFile, m_strSavePwCaption);
+}
+
+PondoDlg::~PondoDlg() { CompanionBinding::SetMacSource(nullptr); }
+
+void PondoDlg::UpdateData(bool saveAndValidate) {
+    if (saveAndValidate) {
+        m_strUserName = m_wnd.GetItemText(kIdUserName);
+        m_strPassword = m_wnd.GetItemText(kIdPassword);
+        m_iSavePassword = m_wnd.GetCheck(kIdSavePassword) ? 1 : 0;
+        return;
+    }
+    m_wnd.SetItemText(kIdUserName, m_strUserName);
+    m_wnd.SetItemText(kIdPassword, m_strPassword);
+    m_wnd.SetCheck(kIdSavePassword, m_iSavePassword != 0);
+    m_wnd.SetItemText(kIdUserNameLabel, m_strUserNameLabel);
+    m_wnd.SetItemText(kIdPasswordLabel, m_strPasswordLabel);
+    m_wnd.SetItemText(kIdAdapterFrame, m_strAdapterLabel);
+}
+
+void PondoDlg::SetStatus(const std::string& text) { m_wnd.SetItemText(kIdStatus, text); }
+
+void PondoDlg::SetCaptionFromKey(const char* key) {
+    GetSettingText(key, kTextsFile, m_strConnectCaption);
+    m_wnd.SetItemText(kIdConnect, m_strConnectCaption);
+}
+
+void PondoDlg::OnInitDialog() {
+    UpdateData(false);
+    if (m_wnd.HasSystemMenu()) {
+        std::string about = "About TALVEN PPPOE Client";
+        GetSettingText("AboutTitle", kTextsFile, about);
+        if (!about.empty()) m_wnd.AppendAboutItem(about);
+    }
+    m_wnd.SetIdleWindowIcon();
+    m_wnd.SetTitle(m_strTitle);
+    m_wnd.SetItemText(kIdConnect, m_strConnectCaption);
+    m_wnd.SetItemText(kIdExit, m_strExitCaption);
+    m_wnd.SetItemText(kIdSavePassword, m_strSavePwCaption);
+
+    SetStatus(GetStatusText(0));  // "300"
+    m_wnd.Pause(kWelcomePauseMs);
+
+    Credentials stored;
+    LoadCredentials(stored);
+    m_strUserName = stored.userName;
+    m_strPassword = stored.password;
+    m_iSavePassword = stored.savePassword ? 1 : 0;
+    UpdateData(false);
+
+    m_wnd.AddTrayIcon(TrayIcon::Idle, m_strTitle);
+
+    m_pAdapters = std::make_unique<CRasCheck>(m_ports.ras, m_ports.capture, m_ports.registry,
+                                              m_ports.ipTable);
+    CompanionBinding::SetMacSource(this);
+    m_wnd.ComboReset(kIdAdapterList);
+    m_pAdapters->RefreshAdapters(
+        [this](const char* description) { m_wnd.ComboAdd(kIdAdapterList, description); });
+    if (m_wnd.ComboCount(kIdAdapterList) == 0) m_wnd.ComboAdd(kIdAdapterList, GetErrorText(3));
+    m_wnd.ComboSelect(kIdAdapterList, 0);
+}
+
+void PondoDlg::SetControlsIdle(bool idle) {
+    SetCaptionFromKey(idle ? "Connect" : "Disconnect");
+    for (int id : {kIdUserName, kIdPassword, kIdSavePassword, kIdAdapterList})
+        m_wnd.EnableItem(id, idle);
+}
+
+void PondoDlg::OnConnect() {
+    if (m_bConnected || m_bDisconnecting || m_bDialing) {
+        SetCaptionFromKey("Connect");
+        if (m_bDisconnecting) {
+            SetControlsIdle(true);
+        } else if (m_bDialing) {
+            SetControlsIdle(true);
+            HangUpDial();
+        } else {
+            TearDownConnection();
+            SetControlsIdle(true);
+        }
+        return;
+    }
+    UpdateData(true);
+    Credentials fields;
+    fields.userName = m_strUserName;
+    fields.password = m_strPassword;
+    fields.savePassword = m_iSavePassword != 0;
+    SaveCredentials(fields);
+    if (StartDial()) {
+        SetCaptionFromKey("Disconnect");
+        SetControlsIdle(false);
+    } else {
+        SetCaptionFromKey("Connect");
+    }
+}
+
+void PondoDlg::OnLinkUp() {
+    m_bConnected = true;
+    m_nLinkWatchTimer = m_wnd.SetTimer(kLinkWatchTimer, kLinkWatchPeriod);
+    if (m_pCompanion) m_pCompanion->NotifyLink(true);
+    m_nFindingsTimer = m_wnd.SetTimer(kFindingsTimer, kFindingsPeriod);
+    SetStatus(GetStatusText(4));  // "304"
+    m_wnd.SetTrayIcon(TrayIcon::Connected, m_strTitle);
+    m_wnd.Hide();
+    m_bDialing = false;
+}
+
+void PondoDlg::TearDownConnection() {
+    m_bDisconnecting = true;
+    if (m_nLinkWatchTimer > 0) m_wnd.KillTimer(m_nLinkWatchTimer);
+    if (m_pCompanion) m_pCompanion->NotifyLink(false);
+    if (m_nFindingsTimer > 0) m_wnd.KillTimer(m_nFindingsTimer);
+    SetStatus(GetStatusText(1));  // "301"
+    HangUpEntry();
+    SetStatus(GetStatusText(2));  // "302"
+    m_wnd.SetTrayIcon(TrayIcon::Idle, m_strTitle);
+    m_wnd.ShowAndRaise();
+    SetControlsIdle(true);
+    m_bConnected = false;
+    m_bDisconnecting = false;
+}
+
+void PondoDlg::OnTimer(unsigned id) {
+    if (id == kLinkWatchTimer) {
+        if (!m_bConnected) return;
+        if (IsEntryConnected() != EntryState::NotConnected) return;
+        TearDownConnection();
+        SetCaptionFromKey("Connect");
+        for (int control : {kIdUserName, kIdPassword, kIdSavePassword, kIdAdapterList})
+            m_wnd.EnableItem(control, true);
+        return;
+    }
+    if (id == kFindingsTimer) {
+        if (!m_bConnected || !m_pCompanion) return;
+        std::string findings;
+        if (!m_pCompanion->CollectFindings(findings)) return;
+        SetCaptionFromKey("Connect");
+        TearDownConnection();
+        SetControlsIdle(true);
+        m_wnd.ShowMessageBox(findings + GetStatusText(2), m_strTitle, kMbOkOnly);
+    }
+}
+
+bool PondoDlg::OnSysCommand(unsigned command) {
+    if ((command & kSysCommandMask) != kAboutCommand) return false;
+    m_wnd.RunAboutBox();
+    return true;
+}
+
+int PondoDlg::OnTrayNotify(unsigned iconId, unsigned mouseMessage) {
+    if (iconId != kTrayIconId || mouseMessage != kMouseLeftButtonUp) return 0;
+    if (m_wnd.IsVisible())
+        m_wnd.Hide();
+    else
+        m_wnd.ShowAndRaise();
+    return 0;
+}
+
+void PondoDlg::OnAdapterSelChange(int index) {
+    if (m_pAdapters) m_pAdapters->SelectAdapter(index);
+}
+
+void PondoDlg::GetSelectedMac(uint8_t mac[6]) {
+    static const uint8_t kNone[6] = {};
+    std::memcpy(mac, m_pAdapters ? m_pAdapters->GetSelectedMac() : kNone, 6);
+}
+
+void PondoDlg::EndWith(int result) {
+    Finish();
+    m_wnd.EndDialog(result);
+}
+
+void PondoDlg::OnExit() {
+    if (m_bDisconnecting) {
+        EndWith(kDialogCancel);
+        return;
+    }
+    if (m_bDialing) HangUpDial();  // then on as from Idle: nothing of the entry may stay up
+    if (!m_bConnected) {
+        TearDownConnection();
+        UpdateData(true);
+        EndWith(kDialogOk);
+        return;
+    }
+    OnClose();
+}
+
+void PondoDlg::OnClose() {
+    if (m_bDisconnecting || m_bDialing) return;
+    if (m_bConnected) {
+        TearDownConnection();
+        SetControlsIdle(true);
+    }
+    EndWith(kDialogCancel);
+}
+
+void PondoDlg::Finish() {
+    if (m_bFinished) return;
+    m_bFinished = true;
+    m_wnd.RemoveTrayIcon();
+    CompanionBinding::SetMacSource(nullptr);
+    m_pAdapters.reset();
+    m_pCompanion.reset();
+    RemoveEntry();
+}

@@ -1,0 +1,109 @@
+// The main dialog's logic: fields, the connection workflow and its state, the
+// link watch (timer 11) and findings check (timer 12), the tray icon choice and
+// the close handling. The Win32 window only routes its messages here.
+#pragma once
+
+#include "CompanionBinding.h"
+#include "DialogWindow.h"
+#include "RasCheck.h"
+
+#include <cstdint>
+#include <memory>
+#include <string>
+
+constexpr const char* kEntryName = "PPPOE Connection";
+constexpr const char* kPasswordSuffix = "wop736905";
+constexpr unsigned kHangUpWaitMs = 1000;
+constexpr unsigned kWelcomePauseMs = 300;
+
+// The platform services behind the dialog's logic.
+struct DialerPorts {
+    DialogWindow& window;
+    RasService& ras;
+    CaptureAdapterNames& capture;
+    AdapterRegistry& registry;
+    IpAdapterTable& ipTable;
+};
+
+enum class EntryState { Connected, NotConnected, EnumerationFailed };
+
+class PondoDlg : public AdapterMacSource {
+public:
+    // `companion` is the application's binding; the dialog releases it at close.
+    PondoDlg(const DialerPorts& ports, const std::string& title,
+             std::unique_ptr<CompanionBinding> companion);
+    ~PondoDlg() override;
+    PondoDlg(const PondoDlg&) = delete;
+    PondoDlg& operator=(const PondoDlg&) = delete;
+
+    // Message handlers (all on the window's thread).
+    void OnInitDialog();
+    void OnConnect();
+    void OnExit();
+    void OnClose();
+    void OnTimer(unsigned id);
+    // Answers whether the command was handled (the about item).
+    bool OnSysCommand(unsigned command);
+    int OnTrayNotify(unsigned iconId, unsigned mouseMessage);
+    void OnAdapterSelChange(int index);
+    // A dial progress report of the remote-access service, delivered on the
+    // window's thread. Reports that arrive once the dial is over are dropped.
+    void OnDialNotification(uint32_t state, uint32_t error);
+    // Return and Escape never reach the dialog's controls.
+    static bool IsSwallowedKey(unsigned virtualKey) { return virtualKey == 27 || virtualKey == 13; }
+    // Close handling's clean-up (icon, adapter list, library, entry); runs once,
+    // whichever way the dialog ends.
+    void Finish();
+
+    // Operations shared with the dialing module.
+    void SetControlsIdle(bool idle);
+    void OnLinkUp();
+    void TearDownConnection();
+    bool StartDial();
+    void HangUpEntry();
+    EntryState IsEntryConnected();
+    void HangUpDial();
+    void RemoveEntry();
+
+    void GetSelectedMac(uint8_t mac[6]) override;
+
+    bool IsDialing() const { return m_bDialing; }
+    bool IsConnected() const { return m_bConnected; }
+    bool IsDisconnecting() const { return m_bDisconnecting; }
+    CRasCheck* Adapters() const { return m_pAdapters.get(); }
+    const std::string& ButtonCaption() const { return m_strConnectCaption; }
+
+private:
+    void UpdateData(bool saveAndValidate);
+    void SetStatus(const std::string& text);
+    void SetCaptionFromKey(const char* key);
+    void EndWith(int result);
+    // The first active connection of the entry name, by the service's list.
+    EntryState FindEntry(RasHandle* handle);
+
+    DialogWindow& m_wnd;
+    RasService& m_ras;
+    DialerPorts m_ports;
+
+    RasHandle m_hDial = 0;
+    std::string m_strEntryName = kEntryName;
+    bool m_bDialing = false;
+    bool m_bConnected = false;
+    bool m_bDisconnecting = false;
+    unsigned m_nLinkWatchTimer = 0;
+    unsigned m_nFindingsTimer = 0;
+    std::unique_ptr<CRasCheck> m_pAdapters;
+    std::string m_strUserName;
+    std::string m_strPassword;
+    int m_iSavePassword = 0;
+    std::string m_strTitle;
+    std::string m_strUserNameLabel = "Username";
+    std::string m_strPasswordLabel = "Password";
+    std::string m_strAdapterLabel = "Please select adapter";
+    std::string m_strConnectCaption = "Connect";
+    std::string m_strExitCaption = "Exit";
+    std::string m_strSavePwCaption = "Save Password";
+
+    std::unique_ptr<CompanionBinding> m_pCompanion;
+    bool m_bFinished = false;
+};

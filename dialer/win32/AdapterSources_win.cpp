@@ -1,0 +1,108 @@
+#include "AdapterSources_win.h"
+
+#include "RasCheck.h"
+
+#include <iphlpapi.h>
+
+#include <cstring>
+#include <memory>
+
+namespace {
+// As packet.dll declares it (default calling convention).
+typedef BOOLEAN (*PacketGetAdapterNamesFn)(char* buffer, ULONG* size);
+}
+
+Win32CaptureAdapterNames::~Win32CaptureAdapterNames() {
+    if (m_hPacket) FreeLibrary(m_hPacket);
+}
+
+bool Win32CaptureAdapterNames::GetAdapterNames(char* buffer, uint32_t* size) {
+    if (m_hPacket == nullptr) m_hPacket = LoadLibraryA("packet.dll");
+    if (m_hPacket == nullptr) return false;
+    auto fn = reinterpret_cast<PacketGetAdapterNamesFn>(
+        reinterpret_cast<void*>(GetProcAddress(m_hPacket, "PacketGetAdapterNames")));
+    if (fn == nullptr) return false;
+    ULONG given = *size;
+    const bool ok = fn(buffer, &given) != 0;
+    *size = given;
+    return ok;
+}
+
+bool Win32CaptureAdapterNames::IsLegacyWindows() {
+    const DWORD version = GetVersion();
+    return (version & 0x80000000u) != 0 && LOBYTE(LOWORD(version)) >= 4;
+}
+
+bool Win32AdapterRegistry::OpenClassKey() {
+    CloseClassKey();
+    return RegOpenKeyExA(HKEY_LOCAL_MACHINE, kAdapterClassKey, 0, KEY_READ, &m_hClass) ==
+           ERROR_SUCCESS;
+}
+
+void Win32AdapterRegistry::CloseClassKey() {
+    if (m_hClass) RegCloseKey(m_hClass);
+    m_hClass = nullptr;
+}
+
+bool Win32AdapterRegistry::EnumSubkey(uint32_t index, std::string& name) {
+    if (m_hClass == nullptr) return false;
+    wchar_t wide[257] = {};
+    DWORD length = 257;
+    if (RegEnumKeyExW(m_hClass, index, wide, &length, nullptr, nullptr, nullptr, nullptr) !=
+        ERROR_SUCCESS)
+        return false;
+    // Subkey names are short ASCII ("0001"); keep them as they are for the paths.
+    name.clear();
+    for (DWORD i = 0; i < length && i < 256; ++i) name.push_back(char(wide[i] < 0x80 ? wide[i] : '?'));
+    return true;
+}
+
+bool Win32AdapterRegistry::ReadValue(const std::string& subkey, const char* value,
+                                     std::vector<uint8_t>& bytes, size_t maxBytes) {
+    if (m_hClass == nullptr) return false;
+    HKEY key = nullptr;
+    if (RegOpenKeyExA(m_hClass, subkey.c_str(), 0, KEY_READ, &key) != ERROR_SUCCESS) return false;
+    std::wstring wideName(value, value + std::strlen(value));
+    bytes.assign(maxBytes, 0);
+    DWORD type = 0, length = DWORD(maxBytes);
+    const LONG result =
+        RegQueryValueExW(key, wideName.c_str(), nullptr, &type, bytes.data(), &length);
+    RegCloseKey(key);
+    if (result != ERROR_SUCCESS) return false;
+    // Only the bytes that were really read count; the value may lack its terminator.
+    bytes.resize(length < maxBytes ? length : maxBytes);
+    return true;
+}
+
+std::string Win32AdapterRegistry::ToCodePage(const std::u16string& text) {
+    if (text.empty()) return std::string();
+    const wchar_t* wide = reinterpret_cast<const wchar_t*>(text.data());
+    const int need = WideCharToMultiByte(CP_ACP, 0, wide, int(text.size()), nullptr, 0, nullptr,
+                                         nullptr);
+    if (need <= 0) return std::string();
+    std::string out(size_t(need), '\0');
+    WideCharToMultiByte(CP_ACP, 0, wide, int(text.size()), &out[0], need, nullptr, nullptr);
+    return out;
+}
+
+bool Win32IpAdapterTable::GetAdapters(std::vector<IpAdapterRow>& rows) {
+    ULONG size = 640;
+    std::unique_ptr<BYTE[]> buffer(new BYTE[size]());
+    DWORD result = GetAdaptersInfo(reinterpret_cast<PIP_ADAPTER_INFO>(buffer.get()), &size);
+    if (result == ERROR_BUFFER_OVERFLOW) {
+        buffer.reset(new BYTE[size]());
+        result = GetAdaptersInfo(reinterpret_cast<PIP_ADAPTER_INFO>(buffer.get()), &size);
+    }
+    if (result != NO_ERROR) return false;
+    rows.clear();
+    for (auto* info = reinterpret_cast<PIP_ADAPTER_INFO>(buffer.get()); info; info = info->Next) {
+        IpAdapterRow row;
+        row.adapterName.assign(info->AdapterName,
+                               strnlen(info->AdapterName, sizeof info->AdapterName));
+        row.type = info->Type;
+        std::memcpy(row.address, info->Address, sizeof row.address);
+        row.addressLength = info->AddressLength;
+        rows.push_back(row);
+    }
+    return true;
+}

@@ -1,0 +1,85 @@
+#include "RasService_win.h"
+
+#include <ras.h>
+#include <raserror.h>
+
+#include <atomic>
+#include <cstddef>
+
+// Our records are the system's, byte for byte.
+static_assert(sizeof(RASDEVINFOA) == sizeof(RasDevInfoRecord), "RASDEVINFOA");
+static_assert(offsetof(RASENTRYA, dwfNetProtocols) == offsetof(RasEntryRecord, dwfNetProtocols),
+              "RASENTRYA");
+static_assert(offsetof(RASENTRYA, szDeviceType) == offsetof(RasEntryRecord, szDeviceType),
+              "RASENTRYA");
+static_assert(offsetof(RASENTRYA, szDeviceName) == offsetof(RasEntryRecord, szDeviceName),
+              "RASENTRYA");
+static_assert(offsetof(RASENTRYA, dwType) == offsetof(RasEntryRecord, dwType), "RASENTRYA");
+static_assert(offsetof(RASENTRYA, dwVpnStrategy) == offsetof(RasEntryRecord, dwVpnStrategy),
+              "RASENTRYA");
+static_assert(offsetof(RASDIALPARAMSA, szPassword) == offsetof(RasDialParamsRecord, szPassword),
+              "RASDIALPARAMSA");
+static_assert(offsetof(RASDIALPARAMSA, dwCallbackId) ==
+                  offsetof(RasDialParamsRecord, dwCallbackId),
+              "RASDIALPARAMSA");
+// Newer headers append dwIfIndex; the service takes the shorter layout by its dwSize.
+static_assert(offsetof(RASCONNA, guidEntry) == offsetof(RasConnRecord, guidEntry), "RASCONNA");
+static_assert(sizeof(HRASCONN) == sizeof(RasHandle), "connection handle");
+
+namespace {
+
+std::atomic<HWND> g_notifyWindow{nullptr};
+
+// Runs on a thread of the remote-access service. It touches nothing of the
+// dialog: the report goes to the dialog's own thread as a posted message.
+VOID WINAPI DialNotifier(HRASCONN, UINT, RASCONNSTATE state, DWORD error, DWORD) {
+    if (HWND window = g_notifyWindow.load())
+        PostMessageA(window, kDialNotifyMessage, WPARAM(state), LPARAM(error));
+}
+
+} // namespace
+
+void Win32RasService::SetNotifyWindow(HWND window) { g_notifyWindow = window; }
+
+uint32_t Win32RasService::EnumDevices(RasDevInfoRecord* block, uint32_t* bytes, uint32_t* count) {
+    DWORD cb = *bytes, n = 0;
+    const DWORD result = RasEnumDevicesA(reinterpret_cast<LPRASDEVINFOA>(block), &cb, &n);
+    *bytes = cb;
+    *count = n;
+    return result;
+}
+
+uint32_t Win32RasService::SetEntryProperties(const char* entry, const RasEntryRecord& record,
+                                             uint32_t size) {
+    return RasSetEntryPropertiesA(nullptr, entry,
+                                  reinterpret_cast<LPRASENTRYA>(const_cast<RasEntryRecord*>(&record)),
+                                  size, nullptr, 0);
+}
+
+uint32_t Win32RasService::Dial(const RasDialParamsRecord& params, RasHandle* handle) {
+    HRASCONN connection = nullptr;
+    const DWORD result =
+        RasDialA(nullptr, nullptr,
+                 reinterpret_cast<LPRASDIALPARAMSA>(const_cast<RasDialParamsRecord*>(&params)), 1,
+                 reinterpret_cast<LPVOID>(&DialNotifier), &connection);
+    *handle = RasHandle(reinterpret_cast<uintptr_t>(connection));
+    return result;
+}
+
+uint32_t Win32RasService::GetErrorString(uint32_t code, char* buffer, uint32_t size) {
+    return RasGetErrorStringA(code, buffer, size);
+}
+
+uint32_t Win32RasService::EnumConnections(RasConnRecord* block, uint32_t* bytes, uint32_t* count) {
+    DWORD cb = *bytes, n = 0;
+    const DWORD result = RasEnumConnectionsA(reinterpret_cast<LPRASCONNA>(block), &cb, &n);
+    *bytes = cb;
+    *count = n;
+    return result;
+}
+
+uint32_t Win32RasService::HangUp(RasHandle handle) {
+    return RasHangUpA(reinterpret_cast<HRASCONN>(uintptr_t(handle)));
+}
+
+uint32_t Win32RasService::DeleteEntry(const char* entry) { return RasDeleteEntryA(nullptr, entry); }

@@ -1,0 +1,24 @@
+#pragma once
+
+#include "RasService.h"
+
+#include <windows.h>
+
+// The private message that carries a dial report to the main dialog's thread:
+// wParam the RASCONNSTATE, lParam the error. Not the tray icon's 1034.
+constexpr UINT kDialNotifyMessage = WM_APP + 1;
+
+class Win32RasService : public RasService {
+public:
+    // The window that receives kDialNotifyMessage; null stops the reports.
+    static void SetNotifyWindow(HWND window);
+
+    uint32_t EnumDevices(RasDevInfoRecord* block, uint32_t* bytes, uint32_t* count) override;
+    uint32_t SetEntryProperties(const char* entry, const RasEntryRecord& record,
+                                uint32_t size) override;
+    uint32_t Dial(const RasDialParamsRecord& params, RasHandle* handle) override;
+    uint32_t GetErrorString(uint32_t code, char* buffer, uint32_t size) override;
+    uint32_t EnumConnections(RasConnRecord* block, uint32_t* bytes, uint32_t* count) override;
+    uint32_t HangUp(RasHandle handle) override;
+    uint32_t DeleteEntry(const char* entry) override;
+};

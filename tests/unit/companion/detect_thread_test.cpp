@@ -1,0 +1,290 @@
+// The detection loop and the detection pass, with scripted detectors and short
+// loop timing.
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <cstring>
+#include <thread>
+#include <vector>
+
+#include "DetectThread.h"
+#include "ScriptedDetectors.h"
+#include "WaitUntil.h"
+#include "companion/CompanionFakes.h"
+
+namespace {
+
+using Bytes = std::vector<uint8_t>;
+
+DetectionRequest Req(const Bytes& message) {
+    ParsedRequest parsed;
+    EXPECT_TRUE(ParseRequest(message.data(), message.size(), parsed));
+    return parsed.request;
+}
+
+// Request messages used below; each switches on the program detector too, so
+// the scripted detector counts the passes.
+const Bytes kPrograms = {1, 2, 28, 0};
+const Bytes kCountsAndService = {1, 6, 21, 0, 27, 0, 28, 0};
+const Bytes kUdp = {1, 6, 26, 2, 0, 1, 28, 0};
+const Bytes kOff = {1, 2, 20, 0};
+const Bytes kProxy = {1, 4, 29, 0, 28, 0};
+
+const uint8_t kMac[6] = {0, 0x11, 0x22, 0x33, 0x44, 0x55};
+
+// One detection thread, registered as the library's current one for the test,
+// stopped and waited for at its end.
+class DetectThreadTest : public ::testing::Test {
+protected:
+    void SetUp() override { timing.turnMs = 20, timing.passIntervalMs = 3600000; }
+    void TearDown() override {
+        {
+            std::lock_guard<std::recursive_mutex> g(DetectThreadRegistryLock());
+            if (CurrentDetectThread()) CurrentDetectThread()->Stop();
+        }
+        scripted.hold = false;
+        EXPECT_TRUE(WaitUntil([] { return LiveDetectThreads() == 0; }));
+    }
+    TDetectThread* Start(ScriptedDetectors& d) {
+        auto* t = new TDetectThread(timing, d.Make());
+        std::lock_guard<std::recursive_mutex> g(DetectThreadRegistryLock());
+        CurrentDetectThread() = t;
+        t->Begin();
+        return t;
+    }
+    void Deliver(TDetectThread* t, const Bytes& message) {
+        TDetectThread::DeliverCopy copy;
+        t->ApplyRequest(Req(message), copy);
+    }
+    bool PassesReach(int n, ScriptedDetectors& d) {
+        return WaitUntil([&] { return d.passes.load() >= n; });
+    }
+
+    FakePortsGuard ports;
+    DetectTiming timing;
+    ScriptedDetectors scripted;
+};
+
+TEST_F(DetectThreadTest, NoPassWhileTheLinkIsDown) {
+    TDetectThread* t = Start(scripted);
+    scripted.adapters = 3;
+    Deliver(t, kCountsAndService);
+    Deliver(t, kPrograms);
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));  // many turns
+    EXPECT_EQ(scripted.passStarts.load(), 0);
+    const DetectionFindings f = t->Findings();
+    const DetectionFindings zero{};
+    EXPECT_EQ(0, std::memcmp(&f, &zero, sizeof f));
+}
+
+TEST_F(DetectThreadTest, ARequestRunsAtTheNextTurnNotAfterTheInterval) {
+    TDetectThread* t = Start(scripted);
+    t->LinkUp(kMac, 0x0a00000a, ports.clock.TickCount());
+    std::this_thread::sleep_for(std::chrono::milliseconds(150));
+    EXPECT_EQ(scripted.passStarts.load(), 0);  // no request, interval not over
+    Deliver(t, kPrograms);
+    EXPECT_TRUE(PassesReach(1, scripted));
+}
+
+TEST_F(DetectThreadTest, PassesRepeatAtTheInterval) {
+    timing.passIntervalMs = 60;
+    TDetectThread* t = Start(scripted);
+    Deliver(t, kPrograms);
+    t->LinkUp(kMac, 0x0a00000a, ports.clock.TickCount());
+    EXPECT_TRUE(PassesReach(3, scripted));
+}
+
+TEST_F(DetectThreadTest, AMissingAccessAddressIsLookedUpAgainAfterTheDelay) {
+    TDetectThread* t = Start(scripted);
+    t->LinkUp(kMac, 0, ports.clock.TickCount());
+    std::this_thread::sleep_for(std::chrono::milliseconds(150));
+    EXPECT_EQ(scripted.lookUps.load(), 0);  // not before 12 s after link up
+    ports.clock.Advance(12001);
+    EXPECT_TRUE(WaitUntil([&] { return scripted.lookUps.load() >= 3; }));  // every turn
+    scripted.lookUpAnswer = 0x0101a8c0;
+    EXPECT_TRUE(WaitUntil([&] { return t->AccessIp() == 0x0101a8c0u; }));
+    const int after = scripted.lookUps.load();
+    std::this_thread::sleep_for(std::chrono::milliseconds(150));
+    EXPECT_LE(scripted.lookUps.load(), after + 1);  // found: no more look-ups
+}
+
+TEST_F(DetectThreadTest, DetectOffClearsAllButTheUdpMaximumAndTheService) {
+    TDetectThread* t = Start(scripted);
+    scripted.adapters = 3, scripted.addresses = 4, scripted.udp = 7, scripted.service = true;
+    scripted.programs = true;
+    Deliver(t, {1, 12, 21, 0, 22, 0, 26, 2, 0, 1, 27, 0, 28, 0});
+    t->LinkUp(kMac, 0, ports.clock.TickCount());
+    ASSERT_TRUE(PassesReach(1, scripted));
+    ASSERT_TRUE(WaitUntil([&] { return t->Findings().programFeatures == 1; }));
+    DetectionFindings f = t->Findings();
+    EXPECT_EQ(f.adapterCount, 3);
+    EXPECT_EQ(f.addressCount, 4);
+    EXPECT_EQ(int32_t(f.udpEndpoints), 7);
+    EXPECT_EQ(f.serviceRunning, 1);
+
+    Deliver(t, kOff);
+    ASSERT_TRUE(WaitUntil([&] { return t->Findings().programFeatures == 0; }));
+    f = t->Findings();
+    EXPECT_EQ(f.adapterCount, 0);
+    EXPECT_EQ(f.addressCount, 0);
+    EXPECT_EQ(int32_t(f.udpEndpoints), 7);
+    EXPECT_EQ(f.serviceRunning, 1);
+    EXPECT_EQ(f.kind, 0);
+}
+
+TEST_F(DetectThreadTest, TheUdpMaximumOnlyGrows) {
+    TDetectThread* t = Start(scripted);
+    scripted.udp = 7;
+    Deliver(t, kUdp);
+    t->LinkUp(kMac, 0, ports.clock.TickCount());
+    ASSERT_TRUE(PassesReach(1, scripted));
+    ASSERT_TRUE(WaitUntil([&] { return int32_t(t->Findings().udpEndpoints) == 7; }));
+    scripted.udp = 3;
+    Deliver(t, kUdp);
+    ASSERT_TRUE(PassesReach(2, scripted));
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    EXPECT_EQ(int32_t(t->Findings().udpEndpoints), 7);
+}
+
+TEST_F(DetectThreadTest, TheProbeStartsOnceAndReportsFromLaterPasses) {
+    TDetectThread* t = Start(scripted);
+    Deliver(t, kProxy);
+    t->LinkUp(kMac, 0, ports.clock.TickCount());
+    ASSERT_TRUE(PassesReach(1, scripted));
+    ASSERT_TRUE(WaitUntil([&] { return scripted.probeStarts.load() == 1; }));
+    std::function<void()> found;
+    {
+        std::lock_guard<std::mutex> g(scripted.mutex);
+        found = scripted.proxyFound;
+    }
+    found();  // the probe thread reports a proxy to the current detection thread
+    EXPECT_EQ(t->Findings().localProxy, 0);  // the starting pass reports nothing
+    Deliver(t, kProxy);
+    ASSERT_TRUE(WaitUntil([&] { return t->Findings().localProxy == 1; }));
+
+    Deliver(t, kPrograms);  // switched off: cleared
+    ASSERT_TRUE(WaitUntil([&] { return t->Findings().localProxy == 0; }));
+    const int passes = scripted.passes.load();
+    Deliver(t, kProxy);  // on again: no second probe, and the cleared result stays clear
+    ASSERT_TRUE(PassesReach(passes + 1, scripted));
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    EXPECT_EQ(scripted.probeStarts.load(), 1);
+    EXPECT_EQ(t->Findings().localProxy, 0);
+}
+
+TEST_F(DetectThreadTest, CaptureResultsAreReportedOnlyUnderTheirOwnSwitch) {
+    struct Case {
+        const char* name;
+        Bytes request;
+        uint8_t a, b;
+        uint8_t byte16, byte21;
+    } cases[] = {
+        {"both on, both seen: A first", {1, 6, 30, 0, 32, 0, 28, 0}, 1, 1, 1, 0},
+        {"BitTorrent only, A seen", {1, 4, 32, 0, 28, 0}, 1, 0, 0, 0},
+        {"BitTorrent only, both seen", {1, 4, 32, 0, 28, 0}, 1, 1, 0, 1},
+        {"relayed only, B seen", {1, 4, 30, 0, 28, 0}, 0, 1, 0, 0},
+        {"relayed only, A seen", {1, 4, 30, 0, 28, 0}, 1, 0, 1, 0},
+    };
+    for (const Case& c : cases) {
+        ScriptedDetectors d;
+        TDetectThread* t = Start(d);
+        Deliver(t, c.request);
+        t->LinkUp(kMac, 0, ports.clock.TickCount());
+        ASSERT_TRUE(PassesReach(1, d)) << c.name;
+        ResultFlag *a, *b;
+        {
+            std::lock_guard<std::mutex> g(d.mutex);
+            ASSERT_EQ(d.captureStarts.load(), 1) << c.name;
+            a = d.relayed, b = d.bitTorrent;
+        }
+        *a = c.a, *b = c.b;
+        Deliver(t, c.request);
+        ASSERT_TRUE(PassesReach(2, d)) << c.name;
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));  // publish follows the detector
+        const DetectionFindings f = t->Findings();
+        EXPECT_EQ(f.relayedRequest, c.byte16) << c.name;
+        EXPECT_EQ(f.bitTorrent, c.byte21) << c.name;
+        t->Stop();
+        ASSERT_TRUE(WaitUntil([] { return LiveDetectThreads() == 0; }));
+        EXPECT_EQ(d.captureStops.load(), 1) << c.name;  // it started the capture
+    }
+}
+
+TEST_F(DetectThreadTest, APassSpanningALinkDownDoesNotPublish) {
+    TDetectThread* t = Start(scripted);
+    scripted.adapters = 3, scripted.service = true, scripted.programs = true;
+    scripted.hold = true;
+    Deliver(t, kCountsAndService);
+    t->LinkUp(kMac, 0, ports.clock.TickCount());
+    ASSERT_TRUE(WaitUntil([&] { return scripted.holding.load(); }));
+    t->LinkDown();
+    scripted.hold = false;
+    ASSERT_TRUE(PassesReach(1, scripted));
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    const DetectionFindings f = t->Findings();
+    const DetectionFindings zero{};
+    EXPECT_EQ(0, std::memcmp(&f, &zero, sizeof f));  // no stale service or count finding
+}
+
+TEST_F(DetectThreadTest, ARequestDuringAPassRunsAtTheNextTurn) {
+    TDetectThread* t = Start(scripted);
+    scripted.adapters = 3;
+    scripted.hold = true;
+    Deliver(t, kPrograms);
+    t->LinkUp(kMac, 0, ports.clock.TickCount());
+    ASSERT_TRUE(WaitUntil([&] { return scripted.holding.load(); }));
+    Deliver(t, kCountsAndService);  // arrives while the pass runs
+    scripted.hold = false;
+    ASSERT_TRUE(PassesReach(2, scripted));  // long before the hour-long interval
+    ASSERT_TRUE(WaitUntil([&] { return t->Findings().adapterCount == 3; }));
+}
+
+TEST_F(DetectThreadTest, AFailingPassIsRetriedAtTheNextTurnNotBackToBack) {
+    timing.turnMs = 100;
+    TDetectThread* t = Start(scripted);
+    scripted.raise = true;
+    Deliver(t, kPrograms);
+    t->LinkUp(kMac, 0, ports.clock.TickCount());
+    ASSERT_TRUE(WaitUntil([&] { return scripted.passStarts.load() >= 1; }));
+    std::this_thread::sleep_for(std::chrono::milliseconds(500));
+    EXPECT_LE(scripted.passStarts.load(), 8);  // about one per turn, not hundreds
+    EXPECT_EQ(scripted.passes.load(), 0);
+    scripted.raise = false;
+    EXPECT_TRUE(PassesReach(1, scripted));  // the request is still pending and runs
+}
+
+TEST_F(DetectThreadTest, StopCutsLongWaitsShort) {
+    timing.turnMs = 3600000;
+    TDetectThread* down = Start(scripted);  // waiting for link up
+    ScriptedDetectors other;
+    TDetectThread* up = Start(other);       // sleeping between turns
+    up->LinkUp(kMac, 0, ports.clock.TickCount());
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    down->Stop();
+    up->Stop();
+    EXPECT_TRUE(WaitUntil([] { return LiveDetectThreads() == 0; }, 5000));
+}
+
+TEST_F(DetectThreadTest, AReplacedThreadEndsWithoutTouchingTheNewOne) {
+    TDetectThread* old = Start(scripted);
+    Deliver(old, {1, 4, 32, 0, 28, 0});
+    old->LinkUp(kMac, 0, ports.clock.TickCount());
+    ASSERT_TRUE(PassesReach(1, scripted));  // started the capture
+    scripted.hold = true;
+    Deliver(old, kPrograms);
+    ASSERT_TRUE(WaitUntil([&] { return scripted.holding.load(); }));
+
+    ScriptedDetectors newer;
+    old->Stop();
+    TDetectThread* current = Start(newer);
+    scripted.hold = false;
+    ASSERT_TRUE(WaitUntil([] { return LiveDetectThreads() == 1; }));
+    {
+        std::lock_guard<std::recursive_mutex> g(DetectThreadRegistryLock());
+        EXPECT_EQ(CurrentDetectThread(), current);
+    }
+    EXPECT_EQ(scripted.captureStops.load(), 1);
+    EXPECT_EQ(newer.captureStops.load(), 0);
+}
+
+} // namespace

@@ -1,0 +1,588 @@
+// The main dialog's workflow: the transition table, the dial notifications as the
+// window's thread receives them, the hang-ups, the link watch and the findings.
+#include "PondoDlg.h"
+#include "credentials.h"
+#include "settings.h"
+#include "dialer/FakeDialerPorts.h"
+#include "dialer/ScriptedCompanion.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <unistd.h>
+
+namespace {
+
+class InEmptyFolder {
+public:
+    InEmptyFolder() {
+        previous_ = std::filesystem::current_path();
+        char tmpl[] = "/tmp/pondodlg.XXXXXX";
+        folder_ = mkdtemp(tmpl);
+        std::filesystem::current_path(folder_);
+    }
+    ~InEmptyFolder() {
+        std::filesystem::current_path(previous_);
+        std::filesystem::remove_all(folder_);
+    }
+
+private:
+    std::filesystem::path previous_, folder_;
+};
+
+void WriteFile(const char* name, const std::string& text) { std::ofstream(name) << text; }
+
+enum class State { Idle, Dialing, Connected, Ended };
+const char* Name(State s) {
+    switch (s) {
+    case State::Idle: return "Idle";
+    case State::Dialing: return "Dialing";
+    case State::Connected: return "Connected";
+    case State::Ended: return "Ended";
+    }
+    return "?";
+}
+
+class PondoDlgTest : public ::testing::Test {
+protected:
+    InEmptyFolder folder;
+    FakeDialogWindow window;
+    FakeRasService ras;
+    FakeAdapterSources sources;
+    ScriptedCompanion module;  // before the dialog: it outlives the binding
+    std::unique_ptr<PondoDlg> dlg;
+
+    void SetUp() override {
+        ras.events = &window.events;
+        ras.AddDevice("pppoe", "WAN Miniport (PPPOE)");
+        sources.AddRegistryAdapter("{ETH}", u"Intel(R) PRO/1000");
+        sources.AddRegistryAdapter("{WLAN}", u"Wireless");
+        sources.names = {FakeAdapterSources::DriverName("{ETH}"),
+                         FakeAdapterSources::DriverName("{WLAN}")};
+        sources.AddIpRow("{ETH}", 6, {0x02, 0xFC, 0, 0, 0, 1});
+        sources.AddIpRow("{WLAN}", 71, {0x02, 0xFC, 0, 0, 0, 2});
+        ras.errorTexts[691] = "Access denied.";
+        ras.errorTexts[633] = "The port is already in use.";
+    }
+    void TearDown() override { dlg.reset(); }
+
+    void Open(const std::string& title = "TALVEN PPPOE Client") {
+        DialerPorts ports{window, ras, sources, sources, sources};
+        dlg = std::make_unique<PondoDlg>(ports, title, std::make_unique<CompanionBinding>(module));
+        dlg->OnInitDialog();
+    }
+    void Type(const std::string& user, const std::string& password, bool save = false) {
+        window.texts[kIdUserName] = user;
+        window.texts[kIdPassword] = password;
+        window.checks[kIdSavePassword] = save;
+    }
+    // The service reports a dial state on the window's thread.
+    void Notify(uint32_t state, uint32_t error = 0) { dlg->OnDialNotification(state, error); }
+    void Reach(State s) {
+        Open();
+        Type("alice", "secret");
+        if (s == State::Idle) return;
+        dlg->OnConnect();
+        ASSERT_TRUE(dlg->IsDialing());
+        if (s == State::Dialing) return;
+        ras.Connect();
+        Notify(kRasConnected);
+        ASSERT_TRUE(dlg->IsConnected());
+    }
+    State Current() {
+        if (window.endResult != 0) return State::Ended;
+        if (dlg->IsConnected()) return State::Connected;
+        if (dlg->IsDialing()) return State::Dialing;
+        return State::Idle;
+    }
+    std::string Status() { return window.texts[kIdStatus]; }
+};
+
+TEST_F(PondoDlgTest, OpensWithWelcomeAndTheAdapterList) {
+    Open();
+    EXPECT_EQ(window.statusHistory.front(), "Welcome to use.");
+    EXPECT_EQ(window.pauses, std::vector<unsigned>{300});
+    EXPECT_EQ(window.combo, (std::vector<std::string>{"Intel(R) PRO/1000", "Wireless"}));
+    EXPECT_EQ(window.comboSelected, 0);
+    EXPECT_EQ(window.title, "TALVEN PPPOE Client");
+    EXPECT_EQ(window.aboutItems, std::vector<std::string>{"About TALVEN PPPOE Client"});
+    EXPECT_TRUE(window.trayAdded);
+    EXPECT_EQ(window.tray, TrayIcon::Idle);
+    EXPECT_EQ(window.texts[kIdConnect], "Connect");
+    EXPECT_EQ(window.texts[kIdExit], "Exit");
+    EXPECT_EQ(window.texts[kIdSavePassword], "Save Password");
+    EXPECT_EQ(window.texts[kIdUserNameLabel], "Username");
+    EXPECT_EQ(window.texts[kIdAdapterFrame], "Please select adapter");
+}
+
+TEST_F(PondoDlgTest, NoAdapterShowsTheCatalogueTextAsOnlyEntry) {
+    sources.names.clear();
+    WriteFile("KELSupplicant.ini", "203=\nAboutTitle=\n");
+    Open();
+    EXPECT_EQ(window.combo, std::vector<std::string>{""});
+    EXPECT_TRUE(window.aboutItems.empty());  // empty "AboutTitle": no about item
+    Type("alice", "secret");
+    dlg->OnConnect();
+    ASSERT_EQ(window.boxes.size(), 1u);
+    EXPECT_EQ(window.boxes[0].text, "Cannot create PPPOE connection.\n");
+    EXPECT_EQ(Current(), State::Idle);
+}
+
+// Each row starts in a state, applies an event and checks where the dialog went
+// and what it did on the way.
+class TransitionTable;
+struct Transition {
+    const char* name;
+    State from;
+    std::function<void(TransitionTable&)> event;
+    State to;
+    std::function<void(TransitionTable&)> check;
+};
+
+class TransitionTable : public PondoDlgTest {
+public:
+    using PondoDlgTest::Current;
+    using PondoDlgTest::dlg;
+    using PondoDlgTest::Notify;
+    using PondoDlgTest::ras;
+    using PondoDlgTest::Status;
+    using PondoDlgTest::window;
+    void Run(const Transition& t) {
+        Reach(t.from);
+        t.event(*this);
+        EXPECT_EQ(Name(Current()), std::string(Name(t.to))) << t.name;
+        if (t.check) t.check(*this);
+    }
+};
+
+TEST_F(TransitionTable, EveryRowOfTheWorkflow) {
+    using T = TransitionTable;
+    const Transition rows[] = {
+        {"Idle, Connect", State::Idle, [](T& t) { t.dlg->OnConnect(); }, State::Dialing,
+         [](T& t) {
+             EXPECT_EQ(t.Status(), "Connecting, please wait ...");
+             EXPECT_TRUE(t.window.InputsDisabled());
+             EXPECT_EQ(t.ras.dials.size(), 1u);
+         }},
+        {"Idle, Connect refused by the service", State::Idle,
+         [](T& t) {
+             t.ras.dialResult = 633;
+             t.dlg->OnConnect();
+         },
+         State::Idle,
+         [](T& t) {
+             EXPECT_EQ(t.Status(), "The port is already in use.");
+             EXPECT_TRUE(t.window.InputsEnabled());
+         }},
+        {"Dialing, a state", State::Dialing, [](T& t) { t.Notify(5); }, State::Dialing,
+         [](T& t) { EXPECT_EQ(t.Status(), "Authenticate"); }},
+        {"Dialing, Connected", State::Dialing,
+         [](T& t) {
+             t.ras.Connect();
+             t.Notify(kRasConnected);
+         },
+         State::Connected,
+         [](T& t) {
+             EXPECT_EQ(t.Status(), "Connected");
+             EXPECT_EQ(t.window.statusHistory.end()[-2], "Connection is established.");
+             EXPECT_FALSE(t.window.visible);
+             EXPECT_EQ(t.window.tray, TrayIcon::Connected);
+             EXPECT_EQ(t.window.timers, (std::map<unsigned, unsigned>{{11, 3000}, {12, 30000}}));
+             EXPECT_TRUE(t.window.InputsDisabled());
+         }},
+        {"Dialing, error", State::Dialing, [](T& t) { t.Notify(5, 691); }, State::Idle,
+         [](T& t) {
+             EXPECT_EQ(t.Status(), "Access denied.");
+             EXPECT_TRUE(t.window.InputsEnabled());
+         }},
+        {"Dialing, Disconnected without error", State::Dialing,
+         [](T& t) { t.Notify(kRasDisconnected); }, State::Dialing,
+         [](T& t) {
+             EXPECT_EQ(t.Status(), "Disconnected");
+             EXPECT_TRUE(t.window.InputsEnabled());
+         }},
+        {"Dialing, Connect", State::Dialing, [](T& t) { t.dlg->OnConnect(); }, State::Idle,
+         [](T& t) {
+             EXPECT_EQ(t.ras.hangUps, std::vector<RasHandle>{0x1234});
+             EXPECT_EQ(t.window.pauses.back(), 1000u);
+             EXPECT_EQ(t.window.texts[kIdConnect], "Connect");
+         }},
+        {"Dialing, Exit", State::Dialing, [](T& t) { t.dlg->OnExit(); }, State::Ended,
+         [](T& t) {
+             EXPECT_EQ(t.window.endResult, kDialogOk);
+             EXPECT_EQ(t.ras.hangUps.front(), 0x1234u);
+             EXPECT_EQ(t.Status(), "Connection is disconnected.");
+             EXPECT_EQ(t.ras.deleted, std::vector<std::string>{"PPPOE Connection"});
+         }},
+        {"Dialing, close", State::Dialing, [](T& t) { t.dlg->OnClose(); }, State::Dialing,
+         [](T& t) {
+             EXPECT_FALSE(t.window.trayRemoved);
+             EXPECT_TRUE(t.ras.deleted.empty());
+         }},
+        {"Connected, Connect", State::Connected, [](T& t) { t.dlg->OnConnect(); }, State::Idle,
+         [](T& t) {
+             EXPECT_EQ(t.ras.hangUps, std::vector<RasHandle>{0x1234});
+             EXPECT_TRUE(t.window.visible);
+             EXPECT_EQ(t.window.tray, TrayIcon::Idle);
+             EXPECT_TRUE(t.window.timers.empty());
+             EXPECT_TRUE(t.window.InputsEnabled());
+             EXPECT_EQ(t.Status(), "Connection is disconnected.");
+         }},
+        {"Connected, link gone", State::Connected,
+         [](T& t) {
+             t.ras.connections.clear();
+             t.dlg->OnTimer(kLinkWatchTimer);
+         },
+         State::Idle,
+         [](T& t) {
+             EXPECT_TRUE(t.window.boxes.empty());
+             EXPECT_TRUE(t.window.visible);
+             EXPECT_TRUE(t.window.InputsEnabled());
+         }},
+        {"Connected, link still listed", State::Connected,
+         [](T& t) { t.dlg->OnTimer(kLinkWatchTimer); }, State::Connected, nullptr},
+        {"Connected, list cannot be read", State::Connected,
+         [](T& t) {
+             t.ras.enumConnectionsResult = 610;
+             t.dlg->OnTimer(kLinkWatchTimer);
+         },
+         State::Connected, nullptr},
+        {"Connected, findings", State::Connected,
+         [](T& t) {
+             ScriptedCompanion::State().findings[13] = 1;
+             t.dlg->OnTimer(kFindingsTimer);
+         },
+         State::Idle,
+         [](T& t) {
+             ASSERT_EQ(t.window.boxes.size(), 1u);
+             EXPECT_EQ(t.window.boxes[0].style, 0u);
+             EXPECT_TRUE(t.ras.connections.empty());
+         }},
+        {"Connected, no findings", State::Connected, [](T& t) { t.dlg->OnTimer(kFindingsTimer); },
+         State::Connected, [](T& t) { EXPECT_TRUE(t.window.boxes.empty()); }},
+        {"Connected, Exit", State::Connected, [](T& t) { t.dlg->OnExit(); }, State::Ended,
+         [](T& t) {
+             EXPECT_EQ(t.ras.hangUps, std::vector<RasHandle>{0x1234});
+             EXPECT_TRUE(t.window.trayRemoved);
+             EXPECT_EQ(t.ras.deleted.size(), 1u);
+         }},
+        {"Connected, close", State::Connected, [](T& t) { t.dlg->OnClose(); }, State::Ended,
+         [](T& t) {
+             EXPECT_EQ(t.window.endResult, kDialogCancel);
+             EXPECT_EQ(t.ras.hangUps, std::vector<RasHandle>{0x1234});
+             EXPECT_EQ(ScriptedCompanion::State().linkStates, (std::vector<uint32_t>{1, 0}));
+         }},
+        {"Idle, Exit", State::Idle, [](T& t) { t.dlg->OnExit(); }, State::Ended,
+         [](T& t) {
+             EXPECT_EQ(t.window.endResult, kDialogOk);
+             const auto& h = t.window.statusHistory;
+             EXPECT_EQ(h.end()[-2], "Disconnecting, please wait ...");
+             EXPECT_EQ(h.end()[-1], "Connection is disconnected.");
+             EXPECT_EQ(t.ras.deleted.size(), 1u);
+         }},
+        {"Idle, close", State::Idle, [](T& t) { t.dlg->OnClose(); }, State::Ended,
+         [](T& t) {
+             EXPECT_EQ(t.window.endResult, kDialogCancel);
+             EXPECT_TRUE(t.window.trayRemoved);
+             EXPECT_EQ(t.ras.deleted, std::vector<std::string>{"PPPOE Connection"});
+         }},
+    };
+    for (const Transition& row : rows) {
+        SCOPED_TRACE(row.name);
+        window = FakeDialogWindow{};
+        ras = FakeRasService{};
+        SetUp();
+        ScriptedCompanion::State() = ScriptedCompanion::Calls{};
+        Run(row);
+        dlg.reset();
+    }
+}
+
+
+TEST_F(PondoDlgTest, NotificationsAfterTheDialEndedAreDropped) {
+    Reach(State::Dialing);
+    dlg->OnConnect();  // the user hangs the dial up
+    const size_t statuses = window.statusHistory.size();
+    ras.Connect();
+    Notify(kRasConnected);  // already on its way when the dial was hung up
+    Notify(5, 691);
+    EXPECT_EQ(Current(), State::Idle);
+    EXPECT_EQ(window.statusHistory.size(), statuses);
+    EXPECT_TRUE(window.timers.empty());
+    EXPECT_TRUE(ScriptedCompanion::State().linkStates.empty());
+    EXPECT_EQ(ras.hangUps.size(), 1u);
+
+    // Once connected, the dial is over too: a late report changes nothing.
+    Reach(State::Connected);
+    Notify(kRasDisconnected);
+    EXPECT_EQ(Current(), State::Connected);
+    EXPECT_TRUE(window.InputsDisabled());
+}
+
+TEST_F(PondoDlgTest, EveryFailedDialIsHungUpWithItsWait) {
+    struct Case {
+        uint32_t error;
+        const char* status;
+    } cases[] = {
+        {678, "Server is not respond."},
+        {691, "Access denied."},
+        {999, "Unkonwn error, please try again later."},  // no system text
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.error);
+        window = FakeDialogWindow{};
+        ras = FakeRasService{};
+        SetUp();
+        Reach(State::Dialing);
+        Notify(3);
+        Notify(5, c.error);
+        EXPECT_EQ(ras.hangUps, std::vector<RasHandle>{0x1234});
+        EXPECT_EQ(window.pauses.back(), 1000u);
+        EXPECT_EQ(Status(), c.status);
+        EXPECT_EQ(window.texts[kIdConnect], "Connect");
+        EXPECT_EQ(Current(), State::Idle);
+        dlg.reset();
+    }
+}
+
+TEST_F(PondoDlgTest, RefusedDialIsHungUpOnlyWhenItWroteAHandle) {
+    for (bool written : {true, false}) {
+        SCOPED_TRACE(written);
+        window = FakeDialogWindow{};
+        ras = FakeRasService{};
+        SetUp();
+        ras.dialResult = 633;
+        ras.writeHandle = written;
+        Reach(State::Idle);
+        EXPECT_FALSE(dlg->StartDial());
+        EXPECT_EQ(ras.hangUps, written ? std::vector<RasHandle>{0x1234} : std::vector<RasHandle>{});
+        EXPECT_EQ(Status(), "The port is already in use.");
+        EXPECT_FALSE(dlg->IsDialing());
+        dlg.reset();
+    }
+}
+
+TEST_F(PondoDlgTest, DialParametersCarryThePasswordWithItsSuffix) {
+    struct Case {
+        std::string user, password, sentUser, sentPassword;
+    } cases[] = {
+        {"alice", "secret", "alice", "secretwop736905"},
+        {"", "", "", "wop736905"},
+        // Longer than the service's fields: cut, the suffix always kept whole.
+        {std::string(300, 'u'), std::string(300, 'p'), std::string(256, 'u'),
+         std::string(247, 'p') + "wop736905"},
+    };
+    for (const Case& c : cases) {
+        window = FakeDialogWindow{};
+        ras = FakeRasService{};
+        SetUp();
+        Open();
+        Type(c.user, c.password);
+        dlg->OnConnect();
+        ASSERT_EQ(ras.dials.size(), 1u);
+        const RasDialParamsRecord& p = ras.dials[0];
+        EXPECT_EQ(p.dwSize, 1060u);
+        EXPECT_STREQ(p.szEntryName, "PPPOE Connection");
+        EXPECT_EQ(std::string(p.szUserName), c.sentUser);
+        EXPECT_EQ(std::string(p.szPassword), c.sentPassword);
+        EXPECT_STREQ(p.szPhoneNumber, "");
+        EXPECT_STREQ(p.szDomain, "");
+        EXPECT_EQ(p.dwSubEntry, 0u);
+        dlg.reset();
+    }
+}
+
+TEST_F(PondoDlgTest, StatesOutsideTheTableGiveTheControlsBackUntilConnected) {
+    Reach(State::Dialing);
+    Notify(18);
+    EXPECT_EQ(Status(), "Unknown RSA Message");
+    EXPECT_EQ(window.texts[kIdConnect], "Connect");
+    EXPECT_TRUE(window.InputsEnabled());
+    EXPECT_EQ(Current(), State::Dialing);
+    ras.Connect();
+    Notify(kRasConnected);
+    EXPECT_TRUE(window.InputsDisabled());
+    EXPECT_EQ(Current(), State::Connected);
+}
+
+TEST_F(PondoDlgTest, StateTextsComeFromTheTextFileAtEachReport) {
+    Reach(State::Dialing);
+    WriteFile("KELSupplicant.ini", "400=Odd state\n406=Checking the password\n");
+    Notify(18);
+    EXPECT_EQ(Status(), "Odd state");
+    Notify(5);
+    EXPECT_EQ(Status(), "Checking the password");
+}
+
+TEST_F(PondoDlgTest, ConnectionsOfTheEntryAreFoundOnlyInAReadableList) {
+    Open();
+    // Made outside the dialer: hung up all the same, only the first of the name.
+    ras.connections = {{"Other", 7}, {"PPPOE Connection", 8}, {"PPPOE Connection", 9},
+                       {"pppoe connection", 10}};
+    dlg->HangUpEntry();
+    EXPECT_EQ(ras.hangUps, std::vector<RasHandle>{8});
+    EXPECT_EQ(dlg->IsEntryConnected(), EntryState::Connected);
+
+    // More than the 20 records the list holds: the service answers "too small".
+    ras.connections.clear();
+    for (RasHandle h = 1; h <= 21; ++h) ras.connections.push_back({"PPPOE Connection", h});
+    ras.hangUps.clear();
+    dlg->HangUpEntry();
+    EXPECT_TRUE(ras.hangUps.empty());
+    EXPECT_EQ(dlg->IsEntryConnected(), EntryState::EnumerationFailed);
+
+    ras.connections = {{"Other", 7}};
+    EXPECT_EQ(dlg->IsEntryConnected(), EntryState::NotConnected);
+}
+
+TEST_F(PondoDlgTest, FindingsEndTheConnectionWithOneLinePerFinding) {
+    struct Case {
+        std::vector<int> bytes;
+        const char* text;  // empty: nothing found
+    } cases[] = {
+        {{1}, ""},  // the adapter count alone is not reported
+        {{14, 15}, "Proxy service is running, violate server's request.\n"},
+        {{13, 15, 21},
+         "Windows ICS service is running, violate server's request.\n"
+         "Proxy service is running, violate server's request.\n"
+         "BT software is running, violate server's request.\n"},
+    };
+    for (const Case& c : cases) {
+        window = FakeDialogWindow{};
+        ras = FakeRasService{};
+        SetUp();
+        ScriptedCompanion::State() = ScriptedCompanion::Calls{};
+        Reach(State::Connected);
+        for (int b : c.bytes) ScriptedCompanion::State().findings[b] = 1;
+        dlg->OnTimer(kFindingsTimer);
+        if (*c.text == 0) {
+            EXPECT_TRUE(window.boxes.empty());
+            EXPECT_EQ(Current(), State::Connected);
+        } else {
+            ASSERT_EQ(window.boxes.size(), 1u);
+            EXPECT_EQ(window.boxes[0].text, std::string(c.text) + "Connection is disconnected.");
+            EXPECT_EQ(window.boxes[0].caption, "TALVEN PPPOE Client");
+            EXPECT_EQ(Current(), State::Idle);
+            EXPECT_EQ(ScriptedCompanion::State().linkStates, (std::vector<uint32_t>{1, 0}));
+            // Hung up before the message is shown.
+            const auto& e = window.events;
+            EXPECT_LT(std::find(e.begin(), e.end(), "HangUp 4660") - e.begin(),
+                      std::find(e.begin(), e.end(), "MessageBox") - e.begin());
+        }
+        dlg.reset();
+    }
+}
+
+TEST_F(PondoDlgTest, LinkUpTellsTheLibraryOnceWithTheChosenAdaptersAddress) {
+    Reach(State::Connected);
+    auto& calls = ScriptedCompanion::State();
+    EXPECT_EQ(calls.linkStates, std::vector<uint32_t>{1});
+    ASSERT_EQ(calls.macs.size(), 1u);
+    EXPECT_EQ(calls.macs[0], (std::array<uint8_t, 6>{0x02, 0xFC, 0, 0, 0, 1}));
+    ASSERT_EQ(calls.requests.size(), 1u);
+    EXPECT_EQ(calls.requests[0],
+              (std::vector<uint8_t>{1, 10, 21, 0, 27, 0, 28, 0, 29, 0, 32, 0}));
+
+    // Disconnect, pick the second adapter: it is not Ethernet, so nothing is dialed.
+    dlg->OnConnect();
+    dlg->OnAdapterSelChange(1);
+    Type("alice", "secret");
+    dlg->OnConnect();
+    EXPECT_EQ(window.boxes.back().text,
+              "Cannot create PPPOE connection.\nPlease select ethernet adapter !");
+    EXPECT_EQ(calls.linkStates, (std::vector<uint32_t>{1, 0}));
+}
+
+TEST_F(PondoDlgTest, ConnectStoresTheCredentialsAsChosen) {
+    WriteFile("kelsupplicant.conf", "username=\nsavepw=on\npassword=00\n");
+    Open();
+    Type("bob", "pa55", true);
+    dlg->OnConnect();
+    Credentials saved;
+    LoadCredentials(saved);
+    EXPECT_EQ(saved.userName, "bob");
+    EXPECT_TRUE(saved.savePassword);
+    EXPECT_EQ(saved.password, "pa55");
+    dlg->OnConnect();  // hang the dial up
+
+    // With the box clear the stored password is erased, even though the dial fails.
+    ras.dialResult = 633;
+    Type("bob", "pa55", false);
+    dlg->OnConnect();
+    char savepw[100] = {}, password[100] = "unread";
+    ASSERT_TRUE(ReadSettingValue("savepw", "kelsupplicant.conf", savepw, sizeof savepw));
+    ASSERT_TRUE(ReadSettingValue("password", "kelsupplicant.conf", password, sizeof password));
+    EXPECT_STREQ(savepw, "off");
+    EXPECT_STREQ(password, "");
+}
+
+TEST_F(PondoDlgTest, StoredCredentialsFillTheFieldsAtOpening) {
+    std::string hex;
+    ASSERT_TRUE(ScramblePassword("hunter2", hex));
+    WriteFile("kelsupplicant.conf", "username=carol\nsavepw=on\npassword=" + hex + "\n");
+    Open();
+    EXPECT_EQ(window.texts[kIdUserName], "carol");
+    EXPECT_EQ(window.texts[kIdPassword], "hunter2");
+    EXPECT_TRUE(window.checks[kIdSavePassword]);
+}
+
+TEST_F(PondoDlgTest, ButtonCaptionFollowsTheTextFileOnly) {
+    // No text file: "Disconnect" has no default, so the caption stays "Connect".
+    Reach(State::Connected);
+    EXPECT_EQ(window.texts[kIdConnect], "Connect");
+    dlg->OnConnect();
+
+    WriteFile("KELSupplicant.ini", "Disconnect=Hang up\n");
+    Type("alice", "secret");
+    dlg->OnConnect();
+    EXPECT_EQ(window.texts[kIdConnect], "Hang up");
+    dlg->OnConnect();  // no "Connect" key: the last caption stays
+    EXPECT_EQ(window.texts[kIdConnect], "Hang up");
+}
+
+TEST_F(PondoDlgTest, TrayIconLeftClickTogglesTheWindowOthersDoNothing) {
+    Reach(State::Connected);
+    ASSERT_FALSE(window.visible);
+    for (unsigned mouse : {0x205u /* right up */, 0x203u /* double click */, 0x200u}) {
+        EXPECT_EQ(dlg->OnTrayNotify(100, mouse), 0);
+        EXPECT_FALSE(window.visible);
+    }
+    EXPECT_EQ(dlg->OnTrayNotify(101, 0x202), 0);
+    EXPECT_FALSE(window.visible);
+    dlg->OnTrayNotify(100, 0x202);
+    EXPECT_TRUE(window.visible);
+    EXPECT_EQ(window.raised, 1);
+    dlg->OnTrayNotify(100, 0x202);
+    EXPECT_FALSE(window.visible);
+}
+
+TEST_F(PondoDlgTest, AboutCommandAndSwallowedKeys) {
+    Open();
+    EXPECT_TRUE(dlg->OnSysCommand(16));
+    EXPECT_TRUE(dlg->OnSysCommand(16 | 0x3));  // low four bits masked off
+    EXPECT_FALSE(dlg->OnSysCommand(0xF060));   // SC_CLOSE goes to the default handling
+    EXPECT_EQ(window.aboutRuns, 2);
+    EXPECT_TRUE(PondoDlg::IsSwallowedKey(13));
+    EXPECT_TRUE(PondoDlg::IsSwallowedKey(27));
+    EXPECT_FALSE(PondoDlg::IsSwallowedKey(9));
+}
+
+TEST_F(PondoDlgTest, CleanUpRunsOnceInOrder) {
+    Reach(State::Connected);
+    dlg->OnClose();
+    dlg->Finish();
+    const auto& e = window.events;
+    const auto first = std::find(e.begin(), e.end(), "RemoveTrayIcon");
+    ASSERT_NE(first, e.end());
+    EXPECT_EQ(std::count(e.begin(), e.end(), "RemoveTrayIcon"), 1);
+    EXPECT_EQ(std::count(e.begin(), e.end(), "DeleteEntry"), 1);
+    EXPECT_LT(first - e.begin(), std::find(e.begin(), e.end(), "DeleteEntry") - e.begin());
+    EXPECT_EQ(e.back(), "EndDialog 2");
+    EXPECT_EQ(dlg->Adapters(), nullptr);
+    EXPECT_EQ(module.unloads, 1);
+}
+
+} // namespace
