@@ -33,8 +33,8 @@ struct Mac {
 };
 const Mac kHost{{0x02, 0xfc, 0, 0, 0, 0x01}};
 const Mac kGateway{{0x02, 0xfc, 0, 0, 0, 0xfe}};
-const Mac kNeighbours[] = {{{0x02, 0xfc, 0, 0, 0, 0x11}}, {{0x02, 0xfc, 0, 0, 0, 0x12}},
-                           {{0x02, 0xfc, 0, 0, 0, 0x13}}};
+const Mac kNeighbours[] = {
+    {{0x02, 0xfc, 0, 0, 0, 0x11}}, {{0x02, 0xfc, 0, 0, 0, 0x12}}, {{0x02, 0xfc, 0, 0, 0, 0x13}}};
 const Mac kLanClient{{0x02, 0xfc, 0, 0, 0, 0x21}};
 const Mac kLanProxy{{0x02, 0xfc, 0, 0, 0, 0x22}};
 
@@ -43,7 +43,7 @@ struct Frame {
 };
 
 class Generator {
-public:
+  public:
     explicit Generator(uint32_t seed) : rng_(seed) {}
 
     uint32_t Next(uint32_t n) { return std::uniform_int_distribution<uint32_t>(0, n - 1)(rng_); }
@@ -67,12 +67,15 @@ public:
         f[37] = uint8_t(dport);
         f[46] = 0x50;
         f[47] = 0x18;
-        if (!payload.empty()) f.insert(f.end(), payload.begin(), payload.end());
-        if (f.size() < 60) f.resize(60, 0);
+        if (!payload.empty())
+            f.insert(f.end(), payload.begin(), payload.end());
+        if (f.size() < 60)
+            f.resize(60, 0);
         if (total > f.size()) {
             const size_t at = f.size();
             f.resize(total);
-            for (size_t i = at; i < total; ++i) f[i] = uint8_t(rng_());  // opaque bytes
+            for (size_t i = at; i < total; ++i)
+                f[i] = uint8_t(rng_()); // opaque bytes
         }
         const size_t ipLength = f.size() - 14;
         f[16] = uint8_t(ipLength >> 8);
@@ -113,12 +116,20 @@ public:
         const Mac src = up ? peer : kGateway, dst = up ? kGateway : peer;
         const uint16_t port = flow.port;
         const uint32_t kind = Next(100);
-        if (kind < 35) return Tcp(src, dst, port, 443, "", 60 + Next(7));  // ACKs
-        if (kind < 40) return Udp(src, dst, 70 + Next(60));                // DNS and the like
-        if (kind < 47) return Tcp(src, dst, port, 443, "", 67 + Next(14));  // 67-80: small segments
+        if (kind < 35)
+            return Tcp(src, dst, port, 443, "", 60 + Next(7)); // ACKs
+        if (kind < 40)
+            return Udp(src, dst, 70 + Next(60)); // DNS and the like
+        if (kind < 47)
+            return Tcp(src, dst, port, 443, "", 67 + Next(14)); // 67-80: small segments
         if (kind < 52) {
-            static const char* paths[] = {"/", "/index.html", "/static/app.js", "/img/logo.png",
-                                          "/api/v1/items?page=2", "/news/today", "/favicon.ico"};
+            static const char* paths[] = {"/",
+                                          "/index.html",
+                                          "/static/app.js",
+                                          "/img/logo.png",
+                                          "/api/v1/items?page=2",
+                                          "/news/today",
+                                          "/favicon.ico"};
             std::string req = std::string(Next(5) ? "GET " : "POST ") + paths[Next(7)] +
                               " HTTP/1.1\r\nHost: www.example.com\r\nUser-Agent: Mozilla/5.0\r\n"
                               "Accept: */*\r\nConnection: keep-alive\r\n\r\n";
@@ -128,12 +139,14 @@ public:
             return Tcp(kGateway, peer, 80, port,
                        "HTTP/1.1 200 OK\r\nContent-Type: text/html\r\nContent-Length: 1200\r\n\r\n",
                        200 + Next(1300));
-        if (kind < 72) return Tcp(src, dst, port, 443, "", 81 + Next(520));  // interactive
-        return Tcp(src, dst, port, 443, "", Next(3) ? 1514 : 1000 + Next(515));  // bulk
+        if (kind < 72)
+            return Tcp(src, dst, port, 443, "", 81 + Next(520));                // interactive
+        return Tcp(src, dst, port, 443, "", Next(3) ? 1514 : 1000 + Next(515)); // bulk
     }
 
     Bytes Handshake() {
-        std::string p = "\x13" "BitTorrent protocol";
+        std::string p = "\x13"
+                        "BitTorrent protocol";
         p += std::string(8, '\0') + std::string(20, 'h') + "-qB4450-" + std::string(12, 'p');
         return Tcp(kHost, kNeighbours[0], uint16_t(50000 + Next(1000)), 6881, p);
     }
@@ -145,20 +158,23 @@ public:
     std::pair<Bytes, Bytes> RelayedPair() {
         const std::string path = "/doc/" + std::to_string(Next(100000)) + ".html";
         return {Tcp(kLanClient, kLanProxy, uint16_t(50000 + Next(1000)), 3128,
-                    "GET http://intranet.example" + path + " HTTP/1.1\r\nHost: intranet.example\r\n\r\n"),
+                    "GET http://intranet.example" + path +
+                        " HTTP/1.1\r\nHost: intranet.example\r\n\r\n"),
                 Tcp(kLanProxy, kGateway, uint16_t(50000 + Next(1000)), 80,
                     "GET " + path + " HTTP/1.1\r\nHost: intranet.example\r\nVia: 1.1 p\r\n\r\n")};
     }
 
-private:
+  private:
     std::mt19937 rng_;
     std::vector<FlowSlot> flows_;
 };
 
-bool Queued(const Bytes& f) { return IsIPv4TcpFrame(f.data(), f.size()) && f.size() > 80; }
+bool Queued(const Bytes& f) {
+    return IsIPv4TcpFrame(f.data(), f.size()) && f.size() > 80;
+}
 
 struct Traffic {
-    std::vector<Bytes> batches;  // bpf records as the driver delivers them
+    std::vector<Bytes> batches; // bpf records as the driver delivers them
     std::vector<const Bytes*> frames;
     std::vector<Bytes> store;
     size_t frameCount = 0;
@@ -197,7 +213,8 @@ Traffic MakeMixed(uint32_t seed, size_t frames) {
             int queued = 0;
             for (uint32_t i = 0; i < before; ++i) {
                 Bytes f = g.Ordinary();
-                if (Queued(f) && queued == 18) continue;
+                if (Queued(f) && queued == 18)
+                    continue;
                 queued += Queued(f);
                 batch.push_back(std::move(f));
             }
@@ -255,7 +272,8 @@ Traffic MakeSmall(uint32_t seed, size_t frames) {
         ++t.frameCount;
         t.store.push_back(std::move(f));
     }
-    if (!batch.empty()) t.batches.push_back(std::move(batch));
+    if (!batch.empty())
+        t.batches.push_back(std::move(batch));
     return t;
 }
 
@@ -265,7 +283,8 @@ Traffic Make(const std::string& profile, uint32_t seed, size_t frames) {
 
 int WritePcap(const Traffic& t, const char* path) {
     FILE* f = std::fopen(path, "wb");
-    if (!f) return 1;
+    if (!f)
+        return 1;
     const uint32_t header[6] = {0xa1b2c3d4, 2 | (4u << 16), 0, 0, 65535, 1};
     std::fwrite(header, sizeof header, 1, f);
     uint32_t index = 0;
@@ -294,7 +313,8 @@ Found Analyse(const Traffic& t, TPacketCapture& capture, ResultFlag& bt, TMsgQue
     Found found;
     for (const Bytes& batch : t.batches) {
         std::memcpy(g_receiveBuffer, batch.data(), batch.size());
-        if (!ScanCaptureBatch(capture, queue, g_receiveBuffer, uint32_t(batch.size()))) continue;
+        if (!ScanCaptureBatch(capture, queue, g_receiveBuffer, uint32_t(batch.size())))
+            continue;
         if (bt.exchange(0) != 0) {
             ++found.bitTorrent;
             queue.Reset();
@@ -332,7 +352,7 @@ double Median(std::vector<double> v) {
     return v[v.size() / 2];
 }
 
-}  // namespace
+} // namespace
 
 int main(int argc, char** argv) {
     if (argc < 5) {
@@ -343,7 +363,8 @@ int main(int argc, char** argv) {
     const uint32_t seed = uint32_t(std::strtoul(argv[3], nullptr, 10));
     const size_t frames = size_t(std::strtoull(argv[4], nullptr, 10));
     const Traffic traffic = Make(profile, seed, frames);
-    if (mode == "write") return argc > 5 ? WritePcap(traffic, argv[5]) : 2;
+    if (mode == "write")
+        return argc > 5 ? WritePcap(traffic, argv[5]) : 2;
 
     const int runs = std::max(5, argc > 5 ? std::atoi(argv[5]) : 5);
     ResultFlag relayedFlag{0}, btFlag{0};
@@ -375,8 +396,8 @@ int main(int argc, char** argv) {
                 traffic.frameCount, traffic.batches.size(), avgBytes, runs);
     std::printf("planted bittorrent %d relayed %d\n", traffic.bitTorrent, traffic.relayed);
     std::printf("found bittorrent %d relayed %d\n", found.bitTorrent, found.relayed);
-    std::printf("scan ns_per_frame %.1f gbit_per_s %.2f core_share_at_1gbit %.3f\n",
-                ours * 1e9 / n, double(traffic.capturedBytes) * 8 / ours / 1e9,
+    std::printf("scan ns_per_frame %.1f gbit_per_s %.2f core_share_at_1gbit %.3f\n", ours * 1e9 / n,
+                double(traffic.capturedBytes) * 8 / ours / 1e9,
                 framesPerSecondAtLineRate * ours / n);
     std::printf("floor ns_per_frame %.1f gbit_per_s %.2f core_share_at_1gbit %.3f\n",
                 floor * 1e9 / n, double(traffic.capturedBytes) * 8 / floor / 1e9,

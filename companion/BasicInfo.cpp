@@ -12,8 +12,11 @@ bool IsScrambledServiceRunning(const char* scrambledName) {
     char name[64];
     CopyTextN(name, scrambledName, 63);
     SwapNibbles(name, 63);
-    if (name[0] == 0 || Ports().services == nullptr) return false;
+    if (name[0] == 0 || Ports().services == nullptr)
+        return false;
     return Ports().services->QueryServiceState(name) == kServiceRunning;
 }
 
-bool IsWatchedServiceRunning() { return IsScrambledServiceRunning(kWatchedServiceScrambled); }
+bool IsWatchedServiceRunning() {
+    return IsScrambledServiceRunning(kWatchedServiceScrambled);
+}

@@ -7,9 +7,9 @@
 #include <cstdint>
 
 class CaptureDriver {
-public:
-    struct Adapter;  // the library's ADAPTER record, opaque here
-    struct Packet;   // the library's PACKET record, opaque here
+  public:
+    struct Adapter; // the library's ADAPTER record, opaque here
+    struct Packet;  // the library's PACKET record, opaque here
 
     enum class WaitResult { Signalled, TimedOut, Failed, Interrupted };
 
@@ -34,6 +34,6 @@ public:
     virtual Packet* AllocatePacket() = 0;
     virtual void InitPacket(Packet* packet, uint8_t* buffer, uint32_t length) = 0;
     virtual bool ReceivePacket(Adapter* adapter, Packet* packet, bool sync) = 0;
-    virtual uint32_t BytesReceived(Packet* packet) = 0;  // ulBytesReceived of the last receive
+    virtual uint32_t BytesReceived(Packet* packet) = 0; // ulBytesReceived of the last receive
     virtual void FreePacket(Packet* packet) = 0;
 };

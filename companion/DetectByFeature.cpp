@@ -10,8 +10,8 @@
 #include "ProgramSnapshot.h"
 #include "utils.h"
 
-const uint8_t kSignatureHeader[kSignatureHeaderSize] = {'O',  'S', 'T', 'R', 'E', 'L', ' ', 'S',
-                                                        'I',  'G', 'N', 'S', 0x01, 0x00, 0x1b, 0x85};
+const uint8_t kSignatureHeader[kSignatureHeaderSize] = {'O', 'S', 'T', 'R', 'E',  'L',  ' ',  'S',
+                                                        'I', 'G', 'N', 'S', 0x01, 0x00, 0x1b, 0x85};
 
 namespace {
 
@@ -57,7 +57,7 @@ SignatureRecord DecodeRecord(const uint8_t* stored) {
 }
 
 std::mutex& ListMutex() {
-    static std::mutex* m = new std::mutex;  // never destroyed: threads may outlive statics
+    static std::mutex* m = new std::mutex; // never destroyed: threads may outlive statics
     return *m;
 }
 
@@ -68,18 +68,20 @@ std::shared_ptr<const SignatureList>& ListSlot() {
 
 struct ProcessEntry {
     uint32_t pid = 0;
-    char moduleName[33] = {};  // cut to 32 characters, always terminated
+    char moduleName[33] = {}; // cut to 32 characters, always terminated
     std::string path;
 };
 
 std::vector<ProcessEntry> ListProcesses(ProgramSnapshot& programs) {
     std::vector<ProcessEntry> list;
     std::vector<uint32_t> pids;
-    if (!programs.ListProcesses(pids)) return list;
+    if (!programs.ListProcesses(pids))
+        return list;
     // The first entry a process snapshot reports is the idle process: skipped.
     for (size_t i = 1; i < pids.size() && list.size() < kMaxProcesses; ++i) {
         std::string name, path;
-        if (!programs.FirstModule(pids[i], name, path)) continue;
+        if (!programs.FirstModule(pids[i], name, path))
+            continue;
         ProcessEntry e;
         e.pid = pids[i];
         CopyTextN(e.moduleName, name.c_str(), kSignatureTextField);
@@ -93,28 +95,34 @@ bool WindowPass(ProgramSnapshot& programs, const SignatureList& list,
                 const std::vector<ProcessEntry>& processes) {
     std::vector<WindowHandle> windows;
     programs.ListTopWindows(windows, kMaxWindows);
-    if (windows.size() > kMaxWindows) windows.resize(kMaxWindows);
+    if (windows.size() > kMaxWindows)
+        windows.resize(kMaxWindows);
     for (WindowHandle w : windows) {
         char title[256], className[256];
         CopyTextN(title, programs.WindowTitle(w).c_str(), 255);
         CopyTextN(className, programs.WindowClass(w).c_str(), 255);
         const uint32_t pid = programs.WindowProcessId(w);
-        if (title[0] == 0 || className[0] == 0 || pid == 0) continue;
+        if (title[0] == 0 || className[0] == 0 || pid == 0)
+            continue;
         SwapNibbles(title, 255);
         SwapNibbles(className, 255);
         for (size_t i = 0; i < list.count; ++i) {
             const SignatureRecord& r = list.records[i];
-            if (r.kind != kWindowSignature) continue;
+            if (r.kind != kWindowSignature)
+                continue;
             if ((r.flags & kMatchTitle) &&
                 !TextEqualsN(title, r.title, std::min<size_t>(r.titleLength, kSignatureTextField)))
                 continue;
-            if ((r.flags & kMatchClass) && !TextEquals(className, r.className)) continue;
-            if (!(r.flags & kMatchModule)) return true;
+            if ((r.flags & kMatchClass) && !TextEquals(className, r.className))
+                continue;
+            if (!(r.flags & kMatchModule))
+                return true;
             char module[33];
             CopyTextN(module, r.moduleName, kSignatureTextField);
             SwapNibbles(module, kSignatureTextField);
             for (const ProcessEntry& e : processes)
-                if (e.pid == pid && TextEquals(e.moduleName, module)) return true;
+                if (e.pid == pid && TextEquals(e.moduleName, module))
+                    return true;
         }
     }
     return false;
@@ -122,11 +130,13 @@ bool WindowPass(ProgramSnapshot& programs, const SignatureList& list,
 
 // The four version texts of an executable, each at most 32 characters.
 bool ReadVersionTexts(ProgramSnapshot& programs, const std::string& path, char (&texts)[4][33]) {
-    static const char* const kCodePages[] = {"080403A8\\", "080404b0\\", "040904E4\\", "040904b0\\"};
+    static const char* const kCodePages[] = {"080403A8\\", "080404b0\\", "040904E4\\",
+                                             "040904b0\\"};
     static const char* const kNames[] = {"CompanyName", "InternalName", "OriginalFileName",
                                          "ProductName"};
     std::vector<uint8_t> block;
-    if (!programs.ReadVersionInfo(path, block) || block.empty()) return false;
+    if (!programs.ReadVersionInfo(path, block) || block.empty())
+        return false;
     std::memset(texts, 0, sizeof texts);
     const char* chosen = nullptr;
     std::string value;
@@ -137,7 +147,8 @@ bool ReadVersionTexts(ProgramSnapshot& programs, const std::string& path, char (
             break;
         }
     }
-    if (chosen == nullptr) return false;
+    if (chosen == nullptr)
+        return false;
     CopyTextN(texts[0], value.c_str(), kSignatureTextField);
     for (int i = 1; i < 4; ++i) {
         value.clear();
@@ -152,20 +163,25 @@ bool VersionPass(ProgramSnapshot& programs, const SignatureList& list,
                  const std::vector<ProcessEntry>& processes) {
     for (const ProcessEntry& e : processes) {
         char live[4][33];
-        if (!ReadVersionTexts(programs, e.path, live)) continue;
+        if (!ReadVersionTexts(programs, e.path, live))
+            continue;
         // Over the whole field, as the records' texts are, so a text that fills
         // its field compares like any other.
-        for (auto& text : live) SwapNibbles(text, kSignatureTextField);
+        for (auto& text : live)
+            SwapNibbles(text, kSignatureTextField);
         for (size_t i = 0; i < list.count; ++i) {
             const SignatureRecord& r = list.records[i];
-            if (r.kind != kVersionSignature) continue;
+            if (r.kind != kVersionSignature)
+                continue;
             int agreeing = 0;
             if (r.versionLengths[0] != 0 &&
                 TextEqualsN(live[0], r.versionTexts[0], r.versionLengths[0]))
                 ++agreeing;
             for (int f = 1; f < 4; ++f)
-                if (r.versionLengths[f] != 0 && TextEquals(live[f], r.versionTexts[f])) ++agreeing;
-            if (agreeing >= 3) return true;
+                if (r.versionLengths[f] != 0 && TextEquals(live[f], r.versionTexts[f]))
+                    ++agreeing;
+            if (agreeing >= 3)
+                return true;
         }
     }
     return false;
@@ -181,8 +197,10 @@ size_t ParseSignatureList(const uint8_t* data, size_t size, SignatureList& list)
     size_t at = kSignatureHeaderSize;
     while (list.count < kMaxSignatures) {
         const size_t left = size - at;
-        if (left == 0) break;
-        if (left < kSignatureRecordSize) return 0;  // a partial record: not usable
+        if (left == 0)
+            break;
+        if (left < kSignatureRecordSize)
+            return 0; // a partial record: not usable
         list.records[list.count++] = DecodeRecord(data + at);
         at += kSignatureRecordSize;
     }
@@ -208,7 +226,8 @@ std::shared_ptr<const SignatureList> CurrentSignatureList() {
 
 bool DetectByProgramFeatures(const SignatureList& list) {
     ProgramSnapshot* programs = Ports().programs;
-    if (programs == nullptr) return false;
+    if (programs == nullptr)
+        return false;
     programs->SetDebugPrivilege(true);
     const std::vector<ProcessEntry> processes = ListProcesses(*programs);
     programs->SetDebugPrivilege(false);

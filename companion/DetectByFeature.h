@@ -28,7 +28,7 @@ struct SignatureRecord {
     uint8_t kind = 0;
     // kind 0
     char title[33] = {};
-    uint8_t titleLength = 0;  // L as stored; comparisons use at most 32
+    uint8_t titleLength = 0; // L as stored; comparisons use at most 32
     char className[33] = {};
     char moduleName[33] = {};
     uint8_t flags = 0;

@@ -14,13 +14,16 @@ namespace {
 
 std::atomic<int> g_liveThreads{0};
 
-uint32_t Now() { return Ports().clock->TickCount(); }
+uint32_t Now() {
+    return Ports().clock->TickCount();
+}
 
 // The probe thread outlives any one detection thread: it reports to whichever
 // is current when it finds a proxy.
 void ReportProxyToCurrentThread() {
     std::lock_guard<std::recursive_mutex> guard(DetectThreadRegistryLock());
-    if (TDetectThread* current = CurrentDetectThread()) current->SetProbeFound();
+    if (TDetectThread* current = CurrentDetectThread())
+        current->SetProbeFound();
 }
 
 } // namespace
@@ -45,7 +48,9 @@ TDetectThread*& CurrentDetectThread() {
     return current;
 }
 
-int LiveDetectThreads() { return g_liveThreads.load(); }
+int LiveDetectThreads() {
+    return g_liveThreads.load();
+}
 
 TDetectThread::TDetectThread(const DetectTiming& timing, const Detectors& detectors)
     : timing_(timing), detectors_(detectors) {
@@ -67,7 +72,8 @@ void TDetectThread::Stop() {
 
 bool TDetectThread::SleepUnlessStopped(uint32_t ms) {
     std::unique_lock<std::mutex> lock(signalMutex_);
-    return signalChanged_.wait_for(lock, std::chrono::milliseconds(ms), [this] { return stopSignal_; });
+    return signalChanged_.wait_for(lock, std::chrono::milliseconds(ms),
+                                   [this] { return stopSignal_; });
 }
 
 bool TDetectThread::WaitLinkUp(uint32_t ms) {
@@ -135,8 +141,10 @@ void TDetectThread::Execute() {
         std::memset(&findings_, 0, sizeof findings_);
     }
     for (;;) {
-        if (SleepUnlessStopped(1)) break;
-        if (!WaitLinkUp(timing_.turnMs)) continue;  // timed out (or stopping)
+        if (SleepUnlessStopped(1))
+            break;
+        if (!WaitLinkUp(timing_.turnMs))
+            continue; // timed out (or stopping)
 
         const uint32_t t = Now();
         uint8_t mac[6];
@@ -154,22 +162,26 @@ void TDetectThread::Execute() {
             const uint32_t ip = detectors_.lookUpAccessAddress(mac);
             TLockGuard guard(lock_);
             // A link down or link up meanwhile decided the address; keep theirs.
-            if (linkDowns_ == linkDowns && accessIp_ == 0) accessIp_ = ip;
+            if (linkDowns_ == linkDowns && accessIp_ == 0)
+                accessIp_ = ip;
         }
         if (!runNow && uint32_t(t - lastPassTime_) < timing_.passIntervalMs) {
             SleepUnlessStopped(timing_.turnMs);
             continue;
         }
         lastPassTime_ = t;
-        if (!RunPass()) SleepUnlessStopped(timing_.turnMs);  // no back-to-back retries
+        if (!RunPass())
+            SleepUnlessStopped(timing_.turnMs); // no back-to-back retries
     }
 
     // End: release only what is this thread's own.
     {
         std::lock_guard<std::recursive_mutex> guard(DetectThreadRegistryLock());
-        if (CurrentDetectThread() == this) CurrentDetectThread() = nullptr;
+        if (CurrentDetectThread() == this)
+            CurrentDetectThread() = nullptr;
     }
-    if (captureStarted_) detectors_.stopCapture(&captureRelayed_, &captureBitTorrent_);
+    if (captureStarted_)
+        detectors_.stopCapture(&captureRelayed_, &captureBitTorrent_);
     --g_liveThreads;
 }
 
@@ -205,19 +217,24 @@ void TDetectThread::DetectionPass() {
 
     if (q.adapterCount || q.addressCount || q.addressChanged) {
         const AdapterCounts c = detectors_.countAdapters();
-        if (c.adapters > 1) p.adapterCount = uint8_t(c.adapters);
-        if (c.addresses > 1) p.addressCount = uint8_t(c.addresses);
+        if (c.adapters > 1)
+            p.adapterCount = uint8_t(c.adapters);
+        if (c.addresses > 1)
+            p.addressCount = uint8_t(c.addresses);
         if (q.addressChanged && storedIp != 0 && detectors_.lookUpAccessAddress(mac) != storedIp)
             p.addressChanged = 1;
     }
     const int32_t tcpThreshold = q.tcpConnections;
-    if (tcpThreshold > 0) p.tcpConnections = detectors_.countTcp();
+    if (tcpThreshold > 0)
+        p.tcpConnections = detectors_.countTcp();
     const int32_t udpThreshold = q.udpEndpoints;
     const int32_t u = udpThreshold > 0 ? detectors_.countUdp() : 0;
     const bool s = q.serviceRunning && detectors_.serviceRunning();
     const int32_t dhcpSwitch = q.dhcpServer;
-    if (dhcpSwitch != 0 && detectors_.dhcpServerPort()) p.dhcpServer = 1;
-    if (q.programFeatures && detectors_.programFeatures()) p.programFeatures = 1;
+    if (dhcpSwitch != 0 && detectors_.dhcpServerPort())
+        p.dhcpServer = 1;
+    if (q.programFeatures && detectors_.programFeatures())
+        p.programFeatures = 1;
 
     if (q.localProxy) {
         if (!probeStarted_) {
@@ -247,15 +264,18 @@ void TDetectThread::DetectionPass() {
 
     TLockGuard guard(lock_);
     // The link went down while this pass ran: its findings belong to the old link.
-    if (linkDowns_ != linkDownsAtCopy) return;
+    if (linkDowns_ != linkDownsAtCopy)
+        return;
     findings_.adapterCount = p.adapterCount;
     findings_.addressCount = p.addressCount;
     findings_.addressChanged = p.addressChanged;
     findings_.reserved24 = 0;
     findings_.tcpConnections = p.tcpConnections;
     const int32_t udpMax = findings_.udpEndpoints;
-    if (u > udpMax) findings_.udpEndpoints = u;
-    if (s) findings_.serviceRunning = 1;
+    if (u > udpMax)
+        findings_.udpEndpoints = u;
+    if (s)
+        findings_.serviceRunning = 1;
     findings_.programFeatures = p.programFeatures;
     findings_.localProxy = p.localProxy;
     findings_.relayedRequest = p.relayedRequest;

@@ -17,9 +17,9 @@
 
 // The loop's timing. The defaults are the product's; tests shorten them.
 struct DetectTiming {
-    uint32_t turnMs = 10000;          // link-up wait, sleep between turns, after a failure
-    uint32_t passIntervalMs = 60000;  // a pass at least this often while the link is up
-    uint32_t addressRetryMs = 12000;  // retry the access address look-up after this
+    uint32_t turnMs = 10000;         // link-up wait, sleep between turns, after a failure
+    uint32_t passIntervalMs = 60000; // a pass at least this often while the link is up
+    uint32_t addressRetryMs = 12000; // retry the access address look-up after this
 };
 
 // What a pass and the entry points call. The defaults are the library's own
@@ -29,9 +29,9 @@ struct Detectors {
     std::function<uint32_t(const uint8_t* mac)> lookUpAccessAddress = LookUpAccessAddress;
     std::function<int32_t()> countTcp = CountTcpConnections;
     std::function<int32_t()> countUdp = CountUdpEndpoints;
-    std::function<bool()> serviceRunning;   // default: the watched service
+    std::function<bool()> serviceRunning; // default: the watched service
     std::function<bool()> dhcpServerPort = HasDhcpServerPort;
-    std::function<bool()> programFeatures;  // default: DetectByProgramFeatures
+    std::function<bool()> programFeatures; // default: DetectByProgramFeatures
     std::function<void(std::function<void()> onProxyFound)> startProbe;
     std::function<bool(ResultFlag*, ResultFlag*)> startCapture = StartDataAnalysis;
     std::function<void(ResultFlag*, ResultFlag*)> stopCapture = StopDataAnalysis;
@@ -41,7 +41,7 @@ struct Detectors {
 };
 
 class TDetectThread : public TThread {
-public:
+  public:
     // Created suspended; Begin starts it, and it frees itself when its loop ends.
     TDetectThread(const DetectTiming& timing, const Detectors& detectors);
     void Begin();
@@ -70,10 +70,10 @@ public:
     DetectionRequest Request();
     uint32_t AccessIp();
 
-protected:
+  protected:
     void Execute() override;
 
-private:
+  private:
     // Waits up to ms for the stop signal; true when it is set.
     bool SleepUnlessStopped(uint32_t ms);
     // Waits up to ms for link up or stop; true when the link is up.
@@ -91,14 +91,14 @@ private:
     bool linkUpSignal_ = false;
     bool stopSignal_ = false;
 
-    TLock lock_;  // guards everything down to linkDowns_
+    TLock lock_; // guards everything down to linkDowns_
     DetectionRequest request_{};
     DetectionFindings findings_{};
     uint8_t mac_[6] = {};
     uint32_t accessIp_ = 0;
     uint32_t linkUpTime_ = 0;
     bool runNow_ = false;
-    uint32_t linkDowns_ = 0;  // a pass spanning a link down must not publish
+    uint32_t linkDowns_ = 0; // a pass spanning a link down must not publish
 
     // Only the detection thread touches these.
     uint32_t lastPassTime_ = 0;

@@ -22,7 +22,8 @@ bool ParsePart(const char*& p, uint64_t& value) {
         if (*p == 'x' || *p == 'X') {
             base = 16;
             ++p;
-            if (!std::isxdigit(static_cast<unsigned char>(*p))) return false;
+            if (!std::isxdigit(static_cast<unsigned char>(*p)))
+                return false;
         }
         // otherwise octal; a lone "0" is a valid part
     } else if (!(*p >= '1' && *p <= '9')) {
@@ -32,13 +33,19 @@ bool ParsePart(const char*& p, uint64_t& value) {
     for (;; ++p) {
         int digit;
         const char c = *p;
-        if (c >= '0' && c <= '9') digit = c - '0';
-        else if (base == 16 && c >= 'a' && c <= 'f') digit = c - 'a' + 10;
-        else if (base == 16 && c >= 'A' && c <= 'F') digit = c - 'A' + 10;
-        else break;
-        if (digit >= base) return false;
+        if (c >= '0' && c <= '9')
+            digit = c - '0';
+        else if (base == 16 && c >= 'a' && c <= 'f')
+            digit = c - 'a' + 10;
+        else if (base == 16 && c >= 'A' && c <= 'F')
+            digit = c - 'A' + 10;
+        else
+            break;
+        if (digit >= base)
+            return false;
         value = value * base + digit;
-        if (value > 0xffffffffu) return false;
+        if (value > 0xffffffffu)
+            return false;
     }
     return true;
 }
@@ -50,34 +57,42 @@ void CopyField(char* field, size_t fieldSize, const std::string& text) {
 } // namespace
 
 uint32_t AddressTextToNumber(const char* text) {
-    if (text == nullptr) return kNoAddress;
+    if (text == nullptr)
+        return kNoAddress;
     uint64_t parts[4];
     int count = 0;
     const char* p = text;
     for (;;) {
-        if (count == 4 || !ParsePart(p, parts[count])) return kNoAddress;
+        if (count == 4 || !ParsePart(p, parts[count]))
+            return kNoAddress;
         ++count;
         if (*p == '.') {
             ++p;
             continue;
         }
-        if (*p != 0 && *p != ' ') return kNoAddress;
+        if (*p != 0 && *p != ' ')
+            return kNoAddress;
         break;
     }
     uint64_t host = 0;
     switch (count) {
-    case 1: host = parts[0]; break;
+    case 1:
+        host = parts[0];
+        break;
     case 2:
-        if (parts[0] > 0xff || parts[1] > 0xffffff) return kNoAddress;
+        if (parts[0] > 0xff || parts[1] > 0xffffff)
+            return kNoAddress;
         host = (parts[0] << 24) | parts[1];
         break;
     case 3:
-        if (parts[0] > 0xff || parts[1] > 0xff || parts[2] > 0xffff) return kNoAddress;
+        if (parts[0] > 0xff || parts[1] > 0xff || parts[2] > 0xffff)
+            return kNoAddress;
         host = (parts[0] << 24) | (parts[1] << 16) | parts[2];
         break;
     default:
         for (int i = 0; i < 4; ++i)
-            if (parts[i] > 0xff) return kNoAddress;
+            if (parts[i] > 0xff)
+                return kNoAddress;
         host = (parts[0] << 24) | (parts[1] << 16) | (parts[2] << 8) | parts[3];
     }
     // network byte order: first octet in the lowest-addressed byte
@@ -91,13 +106,15 @@ uint32_t AddressTextToNumber(const char* text) {
 int BuildAdapterTable(uint8_t* buffer, size_t size) {
     std::memset(buffer, 0, size);
     std::vector<AdapterInfoRow> rows;
-    if (!Ports().hostTables->ReadAdapters(rows)) return 0;
+    if (!Ports().hostTables->ReadAdapters(rows))
+        return 0;
     // Bounded by the caller's buffer: the system's list may hold more adapters
     // than the buffer has room for.
     const size_t capacity = size / sizeof(AdapterRecord);
     size_t filled = 0;
     for (const AdapterInfoRow& row : rows) {
-        if (filled >= capacity) break;
+        if (filled >= capacity)
+            break;
         AdapterRecord record;
         std::memset(&record, 0, sizeof record);
         std::memcpy(record.description, row.description.data(),
@@ -120,8 +137,10 @@ uint32_t LookUpAccessAddress(const uint8_t mac[6]) {
     for (int i = 0; i < n; ++i) {
         AdapterRecord record;
         std::memcpy(&record, table.data() + i * sizeof(AdapterRecord), sizeof record);
-        if (std::memcmp(record.mac, mac, 6) != 0) continue;
-        if (record.addresses[0][0] == 0) return 0;  // no address text: not found yet
+        if (std::memcmp(record.mac, mac, 6) != 0)
+            continue;
+        if (record.addresses[0][0] == 0)
+            return 0; // no address text: not found yet
         return AddressTextToNumber(record.addresses[0]);
     }
     return 0;
@@ -135,14 +154,16 @@ AdapterCounts CountAdaptersAndAddresses() {
         AdapterRecord record;
         std::memcpy(&record, table.data() + i * sizeof(AdapterRecord), sizeof record);
         for (const auto& text : record.addresses)
-            if (text[0] != 0) ++counts.addresses;
+            if (text[0] != 0)
+                ++counts.addresses;
     }
     return counts;
 }
 
 int32_t CountTcpConnections() {
     std::vector<TcpRow> rows;
-    if (!Ports().hostTables->ReadTcpTable(rows)) return -1;
+    if (!Ports().hostTables->ReadTcpTable(rows))
+        return -1;
     int32_t count = 0;
     for (const TcpRow& row : rows)
         if (row.state != kTcpStateListen && (row.localPort & 0xffff) != 0 &&
@@ -153,14 +174,17 @@ int32_t CountTcpConnections() {
 
 int32_t CountUdpEndpoints() {
     std::vector<UdpRow> rows;
-    if (!Ports().hostTables->ReadUdpTable(rows)) return -1;
+    if (!Ports().hostTables->ReadUdpTable(rows))
+        return -1;
     return int32_t(rows.size());
 }
 
 bool HasDhcpServerPort() {
     std::vector<UdpRow> rows;
-    if (!Ports().hostTables->ReadUdpTable(rows)) return false;
+    if (!Ports().hostTables->ReadUdpTable(rows))
+        return false;
     for (const UdpRow& row : rows)
-        if (SwapBytes16(uint16_t(row.localPort)) == 67) return true;
+        if (SwapBytes16(uint16_t(row.localPort)) == 67)
+            return true;
     return false;
 }

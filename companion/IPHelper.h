@@ -9,11 +9,11 @@
 
 #pragma pack(push, 1)
 struct AdapterRecord {
-    char description[132];    // first 128 bytes of the system's text, rest zero
-    uint8_t mac[6];           // first 6 bytes of the hardware address
-    uint32_t dhcpEnabled;     // as the system reports it
-    char addresses[5][16];    // dotted texts, zero-terminated; unused slots all zero
-    char masks[5][16];        // paired with the address slots
+    char description[132]; // first 128 bytes of the system's text, rest zero
+    uint8_t mac[6];        // first 6 bytes of the hardware address
+    uint32_t dhcpEnabled;  // as the system reports it
+    char addresses[5][16]; // dotted texts, zero-terminated; unused slots all zero
+    char masks[5][16];     // paired with the address slots
 };
 #pragma pack(pop)
 static_assert(sizeof(AdapterRecord) == 302, "the record as the library lays it out");
@@ -36,8 +36,8 @@ int BuildAdapterTable(uint8_t* buffer, size_t size);
 uint32_t LookUpAccessAddress(const uint8_t mac[6]);
 
 struct AdapterCounts {
-    int adapters = 0;   // records in the table (at most 8)
-    int addresses = 0;  // address slots with a non-empty text over those records
+    int adapters = 0;  // records in the table (at most 8)
+    int addresses = 0; // address slots with a non-empty text over those records
 };
 AdapterCounts CountAdaptersAndAddresses();
 

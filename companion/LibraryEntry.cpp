@@ -26,19 +26,21 @@ std::mt19937& Random() {
 }
 
 class StartUpdateAtItem : public UpdateUrlSink {
-public:
+  public:
     explicit StartUpdateAtItem(const Detectors& d) : detectors_(d) {}
     void OnUpdateUrl(const std::string& text, int length) override {
-        if (detectors_.startUpdateClient) detectors_.startUpdateClient(text, length);
+        if (detectors_.startUpdateClient)
+            detectors_.startUpdateClient(text, length);
     }
 
-private:
+  private:
     const Detectors& detectors_;
 };
 
 void Send(const std::vector<uint8_t>& message) {
     const SendReplyFn send = g_sendReply.load();
-    if (send != nullptr) send(message.data(), uint32_t(message.size()));
+    if (send != nullptr)
+        send(message.data(), uint32_t(message.size()));
 }
 
 int32_t InitThreadSteps(HostInterface* host) {
@@ -53,9 +55,11 @@ int32_t InitThreadSteps(HostInterface* host) {
         std::lock_guard<std::recursive_mutex> guard(DetectThreadRegistryLock());
         TDetectThread* old = CurrentDetectThread();
         replacing = old != nullptr;
-        if (old) old->Stop();
+        if (old)
+            old->Stop();
     }
-    if (replacing) std::this_thread::sleep_for(std::chrono::milliseconds(settings.replaceWaitMs));
+    if (replacing)
+        std::this_thread::sleep_for(std::chrono::milliseconds(settings.replaceWaitMs));
 
     if (host != nullptr) {
         g_sendReply = host->SendReply;
@@ -78,7 +82,8 @@ int32_t InitThreadSteps(HostInterface* host) {
         r = int(Random()() & 1);
     }
     const size_t n = LoadSignatureList();
-    if (host == nullptr) return kLibraryRefuses;
+    if (host == nullptr)
+        return kLibraryRefuses;
     return n < size_t(r) + 1 ? kLibraryRefuses : kLibraryReady;
 }
 
@@ -99,25 +104,30 @@ int32_t InitThreadEntry(HostInterface* host) {
 
 extern "C" int32_t HOST_CALL DeliverRequest(const uint8_t* message, uint32_t length) {
     try {
-        if (message == nullptr || length < 3) return kRequestRejected;
+        if (message == nullptr || length < 3)
+            return kRequestRejected;
         {
             std::lock_guard<std::recursive_mutex> guard(DetectThreadRegistryLock());
-            if (CurrentDetectThread() == nullptr) return kRequestRejected;
+            if (CurrentDetectThread() == nullptr)
+                return kRequestRejected;
         }
         const Detectors detectors = EntrySettings().detectors;
         StartUpdateAtItem updates(detectors);
         ParsedRequest parsed;
-        if (!ParseRequest(message, length, parsed, &updates)) return kRequestRejected;
+        if (!ParseRequest(message, length, parsed, &updates))
+            return kRequestRejected;
 
         TDetectThread::DeliverCopy copy;
         {
             std::lock_guard<std::recursive_mutex> guard(DetectThreadRegistryLock());
             TDetectThread* thread = CurrentDetectThread();
-            if (thread == nullptr) return kRequestRejected;
+            if (thread == nullptr)
+                return kRequestRejected;
             thread->ApplyRequest(parsed.request, copy);
         }
         // No lock is held while the dialer handles a reply.
-        if (parsed.addressRequested) Send(BuildAddressReply(copy.accessIp, copy.mac));
+        if (parsed.addressRequested)
+            Send(BuildAddressReply(copy.accessIp, copy.mac));
         const uint8_t kind = parsed.request.kind;
         if (kind == kDetectOffRequest || kind == kDetectionRequest)
             Send(BuildFindingsReply(parsed.request, copy.findings));
@@ -133,12 +143,15 @@ extern "C" int32_t HOST_CALL ReadFindings(uint8_t* buffer, uint32_t* length) {
         {
             std::lock_guard<std::recursive_mutex> guard(DetectThreadRegistryLock());
             TDetectThread* thread = CurrentDetectThread();
-            if (thread == nullptr) return 1;
+            if (thread == nullptr)
+                return 1;
             findings = thread->Findings();
         }
-        if (buffer == nullptr) return 1;
+        if (buffer == nullptr)
+            return 1;
         std::memcpy(buffer, &findings, kFindingsSize);
-        if (length != nullptr) *length = kFindingsSize;
+        if (length != nullptr)
+            *length = kFindingsSize;
         return 0;
     } catch (...) {
         return 1;
@@ -152,7 +165,8 @@ extern "C" int32_t HOST_CALL NotifyLinkState(uint32_t up) {
             uint8_t mac[6] = {};
             bool haveMac = false;
             const GetAdapterMacFn getMac = g_getAdapterMac.load();
-            if (getMac != nullptr) haveMac = getMac(mac, 6) == 0;
+            if (getMac != nullptr)
+                haveMac = getMac(mac, 6) == 0;
             bool exists;
             {
                 std::lock_guard<std::recursive_mutex> guard(DetectThreadRegistryLock());
@@ -166,7 +180,8 @@ extern "C" int32_t HOST_CALL NotifyLinkState(uint32_t up) {
         } else {
             std::lock_guard<std::recursive_mutex> guard(DetectThreadRegistryLock());
             if (TDetectThread* thread = CurrentDetectThread()) {
-                if (detectors.forgetUpdateClient) detectors.forgetUpdateClient();
+                if (detectors.forgetUpdateClient)
+                    detectors.forgetUpdateClient();
                 thread->LinkDown();
             }
         }

@@ -11,7 +11,7 @@
 struct LibrarySettings {
     DetectTiming timing;
     Detectors detectors;
-    uint32_t replaceWaitMs = 2000;  // a second initThread gives the old thread this long
+    uint32_t replaceWaitMs = 2000; // a second initThread gives the old thread this long
 };
 // Read by initThread when it creates a detection thread. Tests change it first.
 LibrarySettings& EntrySettings();

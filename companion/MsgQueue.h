@@ -18,10 +18,10 @@ constexpr size_t kSrcPortOffset = 34;
 constexpr size_t kDstPortOffset = 36;
 constexpr size_t kPayloadOffset = 54;
 
-constexpr size_t kSlotStoredBytes = 1600;  // frame bytes a queue slot keeps
+constexpr size_t kSlotStoredBytes = 1600; // frame bytes a queue slot keeps
 constexpr size_t kSlotDataSize = 1630;
 constexpr size_t kKeySize = 30;
-constexpr size_t kBitTorrentWindow = 72;  // payload bytes searched for a signature
+constexpr size_t kBitTorrentWindow = 72; // payload bytes searched for a signature
 constexpr uint16_t kQueueTag = 1137;
 
 // The decoded head of one IPv4 TCP frame. Ports in host order, addresses as on the wire.
@@ -42,7 +42,7 @@ struct QueueSlot {
     uint16_t Next = 0;
     uint16_t Prev = 0;
     uint16_t Tag = 0;
-    uint16_t Length = 0;  // frame length given to Put; Data holds min(Length, 1600) bytes
+    uint16_t Length = 0; // frame length given to Put; Data holds min(Length, 1600) bytes
     uint8_t Data[kSlotDataSize] = {};
 };
 
@@ -60,7 +60,7 @@ bool IsBitTorrentFrame(const uint8_t* frame, size_t captured);
 bool IsIPv4TcpFrame(const uint8_t* frame, size_t captured);
 
 class TMsgQueue {
-public:
+  public:
     explicit TMsgQueue(uint16_t capacity);
     TMsgQueue(const TMsgQueue&) = delete;
     TMsgQueue& operator=(const TMsgQueue&) = delete;
@@ -94,7 +94,7 @@ public:
     uint16_t CursorForTest() const { return Cursor; }
     bool IsFull() const { return Filled; }
 
-private:
+  private:
     // The pair test of IsRelayedCopy on two already decoded frames.
     static bool IsRelayedPair(const FrameKey& x, const FrameKey& r);
     // Where Get would read next (without copying), moving the cursor as Get does.
@@ -107,7 +107,7 @@ private:
     TLock Lock;
     uint16_t Capacity;
     std::vector<QueueSlot> Slots;
-    std::vector<const uint8_t*> Borrowed;  // per slot: the caller's frame, not yet copied
+    std::vector<const uint8_t*> Borrowed; // per slot: the caller's frame, not yet copied
     uint16_t Cursor = 0;
     uint16_t LastSlot;
     uint16_t SavedCursor;
@@ -120,8 +120,8 @@ private:
     // Keys decoded during one Analyse, one per slot; allocated once.
     struct DecodedKey {
         bool ok = false;
-        uint16_t prev = 0;  // the slot's Prev link
-        uint64_t head = 0;  // the key's first (up to) 8 bytes, zero-padded
+        uint16_t prev = 0; // the slot's Prev link
+        uint64_t head = 0; // the key's first (up to) 8 bytes, zero-padded
         FrameKey key;
     };
     std::vector<DecodedKey> KeyCache;

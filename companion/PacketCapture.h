@@ -15,18 +15,18 @@ class MyRxTxThread;
 class TMsgQueue;
 
 constexpr int kCaptureRows = 5;
-constexpr uint32_t kPacketBufferSize = 256000;  // one batch read
-constexpr int32_t kDriverBufferSize = 512000;   // kept by the driver between reads
+constexpr uint32_t kPacketBufferSize = 256000; // one batch read
+constexpr int32_t kDriverBufferSize = 512000;  // kept by the driver between reads
 constexpr size_t kDeviceNameSize = 1024;
 constexpr size_t kDescriptionSize = 128;
 
 struct AdapterEntry {
-    char DeviceName[kDeviceNameSize];  // "\Device\NPF_" + the system's adapter name
+    char DeviceName[kDeviceNameSize]; // "\Device\NPF_" + the system's adapter name
     char Description[kDescriptionSize];
 };
 
 class TPacketCapture {
-public:
+  public:
     // The driver and the adapter list come from the library's ports unless given.
     TPacketCapture(ResultFlag* proxyFlag, ResultFlag* bitTorrentFlag,
                    CaptureDriver* driver = nullptr);
@@ -69,7 +69,7 @@ public:
     CaptureDriver::Adapter* Handles[kCaptureRows];
     int32_t OpenIndex[kCaptureRows];
 
-private:
+  private:
     CaptureDriver* Capture;
     TLock ResultLock;
     std::atomic<bool> BitTorrentFound{false};

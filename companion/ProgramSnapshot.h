@@ -10,7 +10,7 @@
 using WindowHandle = uintptr_t;
 
 class ProgramSnapshot {
-public:
+  public:
     virtual ~ProgramSnapshot() = default;
 
     // Enables or disables the debug privilege on the library's own process token

@@ -4,7 +4,7 @@ namespace {
 // The driver copies each batch here. One receive thread runs at a time (a new one
 // starts only after the previous one has been joined), so one buffer serves.
 uint8_t PacketBuffer[kPacketBufferSize];
-}  // namespace
+} // namespace
 
 MyRxTxThread::MyRxTxThread(TPacketCapture& capture)
     : Capture(capture), Queue(new TMsgQueue(kQueueSlots)) {}
@@ -14,19 +14,24 @@ MyRxTxThread::~MyRxTxThread() {
     WaitFor();
 }
 
-void MyRxTxThread::Stop() { StopEvent.Set(); }
+void MyRxTxThread::Stop() {
+    StopEvent.Set();
+}
 
 void MyRxTxThread::Execute() {
     CaptureDriver* driver = Capture.Driver();
-    if (driver == nullptr) return;
+    if (driver == nullptr)
+        return;
     CaptureDriver::Packet* packet = driver->AllocatePacket();
-    if (packet == nullptr) return;
+    if (packet == nullptr)
+        return;
     driver->InitPacket(packet, PacketBuffer, kPacketBufferSize);
 
     bool stopMark = false;
     while (!Stopping()) {
         if (stopMark) {
-            if (Capture.BitTorrentSeen()) break;  // the walk has reported it already
+            if (Capture.BitTorrentSeen())
+                break; // the walk has reported it already
             const bool relayed = Queue->Analyse();
             stopMark = false;
             if (relayed) {
@@ -55,16 +60,19 @@ void MyRxTxThread::Execute() {
                 StopEvent.WaitFor(kFailurePauseMs);
                 continue;
             }
-            if (waited != CaptureDriver::WaitResult::Signalled) continue;
+            if (waited != CaptureDriver::WaitResult::Signalled)
+                continue;
             if (!driver->ReceivePacket(adapter, packet, true)) {
                 // The read event stays signalled: without a pause a lasting failure
                 // would spin.
                 StopEvent.WaitFor(kFailurePauseMs);
                 break;
             }
-            stopMark = ScanCaptureBatch(Capture, *Queue, PacketBuffer, driver->BytesReceived(packet));
+            stopMark =
+                ScanCaptureBatch(Capture, *Queue, PacketBuffer, driver->BytesReceived(packet));
             driver->ResetReadEvent(adapter);
-            if (stopMark) break;
+            if (stopMark)
+                break;
         }
     }
     driver->FreePacket(packet);

@@ -10,7 +10,7 @@
 #include "ThreadBase.h"
 
 class MyRxTxThread : public TThread {
-public:
+  public:
     static constexpr uint16_t kQueueSlots = 20;
     static constexpr uint32_t kWaitMs = 3000;
     static constexpr uint32_t kFailurePauseMs = 100;
@@ -22,10 +22,10 @@ public:
     // Asks the body to end and wakes its waits; WaitFor then joins it.
     void Stop();
 
-protected:
+  protected:
     void Execute() override;
 
-private:
+  private:
     bool Stopping() const { return StopEvent.IsSet(); }
 
     TPacketCapture& Capture;

@@ -4,10 +4,10 @@
 #include <cstdint>
 #include <string>
 
-constexpr uint32_t kServiceRunning = 4;  // SERVICE_RUNNING
+constexpr uint32_t kServiceRunning = 4; // SERVICE_RUNNING
 
 class ServiceControl {
-public:
+  public:
     virtual ~ServiceControl() = default;
     // Opens the active services database and the service (read access each) and
     // returns its current state; 0 when any step fails. Closes what it opened.

@@ -9,16 +9,16 @@
 
 namespace packet32 {
 
-constexpr int kMaxLinkNameLength = 64;        // MAX_LINK_NAME_LENGTH
-constexpr int kAdapterNameLength = 256 + 12;  // ADAPTER_NAME_LENGTH
+constexpr int kMaxLinkNameLength = 64;       // MAX_LINK_NAME_LENGTH
+constexpr int kAdapterNameLength = 256 + 12; // ADAPTER_NAME_LENGTH
 
 // One open adapter. The library reads only hFile and ReadEvent; the rest belongs
 // to packet.dll and is declared so the record has the published size.
 struct ADAPTER {
-    void* hFile;  // driver handle; INVALID_HANDLE_VALUE (all bits set) means a failed open
+    void* hFile; // driver handle; INVALID_HANDLE_VALUE (all bits set) means a failed open
     char SymbolicLink[kMaxLinkNameLength];
     int32_t NumWrites;
-    void* ReadEvent;  // signalled by the driver while captured data is waiting
+    void* ReadEvent; // signalled by the driver while captured data is waiting
     uint32_t ReadTimeOut;
     char Name[kAdapterNameLength];
     void* pWanAdapter;
@@ -49,9 +49,9 @@ struct PACKET {
 struct bpf_hdr {
     int32_t tv_sec;
     int32_t tv_usec;
-    uint32_t bh_caplen;   // bytes of the frame present in the batch
-    uint32_t bh_datalen;  // the frame's length on the wire
-    uint16_t bh_hdrlen;   // this header's length; the frame starts that far in
+    uint32_t bh_caplen;  // bytes of the frame present in the batch
+    uint32_t bh_datalen; // the frame's length on the wire
+    uint16_t bh_hdrlen;  // this header's length; the frame starts that far in
 };
 static_assert(offsetof(bpf_hdr, bh_caplen) == 8, "bpf_hdr layout");
 static_assert(offsetof(bpf_hdr, bh_datalen) == 12, "bpf_hdr layout");
@@ -68,7 +68,9 @@ static_assert(sizeof(PACKET) == 40, "PACKET layout of the 32-bit driver");
 
 // Records in a batch start on 4-byte boundaries (Packet_WORDALIGN).
 constexpr uint32_t kWordAlignment = 4;
-constexpr uint32_t WordAlign(uint32_t n) { return (n + kWordAlignment - 1) & ~(kWordAlignment - 1); }
+constexpr uint32_t WordAlign(uint32_t n) {
+    return (n + kWordAlignment - 1) & ~(kWordAlignment - 1);
+}
 
 // Hardware filter value: every frame on the wire (NDIS_PACKET_TYPE_PROMISCUOUS).
 constexpr uint32_t kPromiscuous = 0x20;
@@ -88,4 +90,4 @@ typedef void (*PacketFreePacketFn)(PACKET* packet);
 typedef void (*PacketCloseAdapterFn)(ADAPTER* adapter);
 }
 
-}  // namespace packet32
+} // namespace packet32

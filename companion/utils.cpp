@@ -9,27 +9,33 @@ void SwapNibbles(char* text, size_t max) {
 
 size_t BoundedLength(const char* text, size_t max) {
     size_t n = 0;
-    while (n < max && text[n] != 0) ++n;
+    while (n < max && text[n] != 0)
+        ++n;
     return n;
 }
 
 bool TextEquals(const char* a, const char* b) {
     for (;; ++a, ++b) {
-        if (*a != *b) return false;
-        if (*a == 0) return true;
+        if (*a != *b)
+            return false;
+        if (*a == 0)
+            return true;
     }
 }
 
 bool TextEqualsN(const char* a, const char* b, size_t n) {
     for (size_t i = 0; i < n; ++i) {
-        if (a[i] != b[i]) return false;
-        if (a[i] == 0) return true;
+        if (a[i] != b[i])
+            return false;
+        if (a[i] == 0)
+            return true;
     }
     return true;
 }
 
 void CopyTextN(char* dst, const char* src, size_t n) {
     size_t i = 0;
-    for (; i < n && src[i] != 0; ++i) dst[i] = src[i];
+    for (; i < n && src[i] != 0; ++i)
+        dst[i] = src[i];
     dst[i] = 0;
 }

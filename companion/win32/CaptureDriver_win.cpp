@@ -12,13 +12,14 @@ namespace {
 using namespace packet32;
 
 class Win32CaptureDriver : public CaptureDriver {
-public:
+  public:
     Win32CaptureDriver() : interrupt_(CreateEventA(nullptr, TRUE, FALSE, nullptr)) {}
     // The driver lives as long as the library (which is never unloaded while its
     // threads may run), so neither packet.dll nor the event is released.
 
     Adapter* OpenAdapter(const char* deviceName) override {
-        if (!Load()) return nullptr;
+        if (!Load())
+            return nullptr;
         return reinterpret_cast<Adapter*>(open_(deviceName));
     }
     bool HasValidHandle(Adapter* adapter) override {
@@ -37,7 +38,8 @@ public:
 
     WaitResult WaitReadEvent(Adapter* adapter, uint32_t timeoutMs) override {
         HANDLE readEvent = Record(adapter)->ReadEvent;
-        if (readEvent == nullptr || interrupt_ == nullptr) return WaitResult::Failed;
+        if (readEvent == nullptr || interrupt_ == nullptr)
+            return WaitResult::Failed;
         HANDLE handles[2] = {readEvent, interrupt_};
         switch (WaitForMultipleObjects(2, handles, FALSE, timeoutMs)) {
         case WAIT_OBJECT_0:
@@ -51,17 +53,21 @@ public:
         }
     }
     void ResetReadEvent(Adapter* adapter) override {
-        if (Record(adapter)->ReadEvent != nullptr) ResetEvent(Record(adapter)->ReadEvent);
+        if (Record(adapter)->ReadEvent != nullptr)
+            ResetEvent(Record(adapter)->ReadEvent);
     }
     void InterruptWaits() override {
-        if (interrupt_ != nullptr) SetEvent(interrupt_);
+        if (interrupt_ != nullptr)
+            SetEvent(interrupt_);
     }
     void ClearInterrupt() override {
-        if (interrupt_ != nullptr) ResetEvent(interrupt_);
+        if (interrupt_ != nullptr)
+            ResetEvent(interrupt_);
     }
 
     Packet* AllocatePacket() override {
-        if (!Load()) return nullptr;
+        if (!Load())
+            return nullptr;
         return reinterpret_cast<Packet*>(allocate_());
     }
     void InitPacket(Packet* packet, uint8_t* buffer, uint32_t length) override {
@@ -75,7 +81,7 @@ public:
     }
     void FreePacket(Packet* packet) override { free_(reinterpret_cast<PACKET*>(packet)); }
 
-private:
+  private:
     static ADAPTER* Record(Adapter* adapter) { return reinterpret_cast<ADAPTER*>(adapter); }
 
     template <class Fn> bool Resolve(Fn& fn, const char* name) {
@@ -87,16 +93,17 @@ private:
     // other call can rely on the entry points.
     bool Load() {
         std::lock_guard<std::mutex> guard(loadLock_);
-        if (tried_) return ready_;
+        if (tried_)
+            return ready_;
         tried_ = true;
         module_ = LoadLibraryA("packet.dll");
-        if (module_ == nullptr) return false;
-        ready_ = Resolve(open_, "PacketOpenAdapter") && Resolve(setHwFilter_, "PacketSetHwFilter") &&
-                 Resolve(setBuff_, "PacketSetBuff") &&
+        if (module_ == nullptr)
+            return false;
+        ready_ = Resolve(open_, "PacketOpenAdapter") &&
+                 Resolve(setHwFilter_, "PacketSetHwFilter") && Resolve(setBuff_, "PacketSetBuff") &&
                  Resolve(setReadTimeout_, "PacketSetReadTimeout") &&
                  Resolve(close_, "PacketCloseAdapter") &&
-                 Resolve(allocate_, "PacketAllocatePacket") &&
-                 Resolve(init_, "PacketInitPacket") &&
+                 Resolve(allocate_, "PacketAllocatePacket") && Resolve(init_, "PacketInitPacket") &&
                  Resolve(receive_, "PacketReceivePacket") && Resolve(free_, "PacketFreePacket");
         return ready_;
     }
@@ -117,6 +124,8 @@ private:
     PacketFreePacketFn free_ = nullptr;
 };
 
-}  // namespace
+} // namespace
 
-CaptureDriver* CreateWin32CaptureDriver() { return new Win32CaptureDriver(); }
+CaptureDriver* CreateWin32CaptureDriver() {
+    return new Win32CaptureDriver();
+}

@@ -15,16 +15,19 @@ namespace {
 // The size query answers ERROR_BUFFER_OVERFLOW (adapters) or
 // ERROR_INSUFFICIENT_BUFFER (endpoint tables) with the size needed.
 class HostTablesWin : public HostTables {
-public:
+  public:
     bool ReadAdapters(std::vector<AdapterInfoRow>& out) override {
         out.clear();
         ULONG size = 0;
         const DWORD probe = GetAdaptersInfo(nullptr, &size);
-        if (probe == ERROR_NO_DATA) return true;  // no adapters: an empty table
-        if (probe != ERROR_BUFFER_OVERFLOW || size == 0) return false;
+        if (probe == ERROR_NO_DATA)
+            return true; // no adapters: an empty table
+        if (probe != ERROR_BUFFER_OVERFLOW || size == 0)
+            return false;
         std::vector<uint8_t> block(size);
         auto* head = reinterpret_cast<IP_ADAPTER_INFO*>(block.data());
-        if (GetAdaptersInfo(head, &size) != ERROR_SUCCESS) return false;
+        if (GetAdaptersInfo(head, &size) != ERROR_SUCCESS)
+            return false;
         for (const IP_ADAPTER_INFO* a = head; a != nullptr; a = a->Next) {
             AdapterInfoRow row;
             row.adapterName.assign(a->AdapterName, strnlen(a->AdapterName, sizeof a->AdapterName));
@@ -86,21 +89,24 @@ public:
         return true;
     }
 
-private:
+  private:
     template <class Call> static bool Fetch(std::vector<uint8_t>& block, Call call) {
         ULONG size = 0;
         const DWORD probe = call(nullptr, &size);
-        if (probe != ERROR_INSUFFICIENT_BUFFER || size == 0) return false;  // incl. NOT_SUPPORTED
+        if (probe != ERROR_INSUFFICIENT_BUFFER || size == 0)
+            return false; // incl. NOT_SUPPORTED
         // The table may grow between the two calls; a little room avoids a failure.
         size += 16 * sizeof(MIB_TCPROW);
         block.assign(size, 0);
-        if (call(block.data(), &size) != NO_ERROR) return false;
+        if (call(block.data(), &size) != NO_ERROR)
+            return false;
         return block.size() >= sizeof(DWORD);
     }
 
     // The row count the system wrote, but never more rows than the block holds.
     static DWORD RowsThatFit(size_t blockSize, DWORD claimed, size_t header, size_t row) {
-        if (blockSize < header) return 0;
+        if (blockSize < header)
+            return 0;
         const size_t room = (blockSize - header) / row;
         return claimed < room ? claimed : DWORD(room);
     }
@@ -108,4 +114,6 @@ private:
 
 } // namespace
 
-HostTables* CreateWin32HostTables() { return new HostTablesWin; }
+HostTables* CreateWin32HostTables() {
+    return new HostTablesWin;
+}

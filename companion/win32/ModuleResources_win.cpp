@@ -8,19 +8,23 @@
 namespace {
 
 class ModuleResourcesWin : public ModuleResources {
-public:
+  public:
     bool ReadRawData(const std::string& moduleName, int resourceId,
                      std::vector<uint8_t>& out) override {
         out.clear();
         HMODULE module = GetModuleHandleA(moduleName.c_str());
-        if (module == nullptr) return false;
+        if (module == nullptr)
+            return false;
         HRSRC info = FindResourceA(module, MAKEINTRESOURCEA(resourceId), MAKEINTRESOURCEA(10));
-        if (info == nullptr) return false;
+        if (info == nullptr)
+            return false;
         const DWORD size = SizeofResource(module, info);
         HGLOBAL loaded = LoadResource(module, info);
-        if (loaded == nullptr) return false;
+        if (loaded == nullptr)
+            return false;
         const auto* bytes = static_cast<const uint8_t*>(LockResource(loaded));
-        if (bytes == nullptr && size != 0) return false;
+        if (bytes == nullptr && size != 0)
+            return false;
         out.assign(bytes, bytes + size);
         return true;
     }
@@ -28,4 +32,6 @@ public:
 
 } // namespace
 
-ModuleResources* CreateWin32ModuleResources() { return new ModuleResourcesWin; }
+ModuleResources* CreateWin32ModuleResources() {
+    return new ModuleResourcesWin;
+}

@@ -28,7 +28,7 @@ void PrepareLibrary() {
     ports.programs = CreateWin32ProgramSnapshot();
     ports.services = CreateWin32ServiceControl();
     ports.clock = CreateWin32SystemClock();
-    ports.capture = CreateWin32CaptureDriver();  // loads packet.dll only when first used
+    ports.capture = CreateWin32CaptureDriver(); // loads packet.dll only when first used
     // Our threads run detached for as long as the process lives and no unload
     // step could stop them safely, so the module is pinned: a FreeLibrary by the
     // host then leaves the code in place instead of pulling it from under them.
@@ -48,4 +48,6 @@ extern "C" int32_t __stdcall initThread(HostInterface* host) {
     }
 }
 
-BOOL WINAPI DllMain(HINSTANCE, DWORD, LPVOID) { return TRUE; }
+BOOL WINAPI DllMain(HINSTANCE, DWORD, LPVOID) {
+    return TRUE;
+}

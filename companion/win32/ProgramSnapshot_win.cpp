@@ -13,7 +13,8 @@ namespace {
 struct Handle {
     HANDLE h;
     ~Handle() {
-        if (h != nullptr && h != INVALID_HANDLE_VALUE) CloseHandle(h);
+        if (h != nullptr && h != INVALID_HANDLE_VALUE)
+            CloseHandle(h);
     }
 };
 
@@ -24,20 +25,22 @@ struct WindowCollector {
 
 BOOL CALLBACK CollectWindow(HWND window, LPARAM context) {
     auto* c = reinterpret_cast<WindowCollector*>(context);
-    if (c->out->size() >= c->max) return FALSE;
+    if (c->out->size() >= c->max)
+        return FALSE;
     c->out->push_back(reinterpret_cast<WindowHandle>(window));
     return c->out->size() < c->max;
 }
 
 class ProgramSnapshotWin : public ProgramSnapshot {
-public:
+  public:
     void SetDebugPrivilege(bool enabled) override {
         HANDLE raw = nullptr;
         if (!OpenProcessToken(GetCurrentProcess(), TOKEN_ADJUST_PRIVILEGES | TOKEN_QUERY, &raw))
             return;
         Handle token{raw};
         TOKEN_PRIVILEGES tp{};
-        if (!LookupPrivilegeValueA(nullptr, "SeDebugPrivilege", &tp.Privileges[0].Luid)) return;
+        if (!LookupPrivilegeValueA(nullptr, "SeDebugPrivilege", &tp.Privileges[0].Luid))
+            return;
         tp.PrivilegeCount = 1;
         tp.Privileges[0].Attributes = enabled ? SE_PRIVILEGE_ENABLED : 0;
         AdjustTokenPrivileges(token.h, FALSE, &tp, sizeof tp, nullptr, nullptr);
@@ -46,7 +49,8 @@ public:
     bool ListProcesses(std::vector<uint32_t>& pids) override {
         pids.clear();
         Handle snap{CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0)};
-        if (snap.h == INVALID_HANDLE_VALUE) return false;
+        if (snap.h == INVALID_HANDLE_VALUE)
+            return false;
         PROCESSENTRY32 entry{};
         entry.dwSize = sizeof entry;
         for (BOOL ok = Process32First(snap.h, &entry); ok; ok = Process32Next(snap.h, &entry))
@@ -56,10 +60,12 @@ public:
 
     bool FirstModule(uint32_t pid, std::string& name, std::string& path) override {
         Handle snap{CreateToolhelp32Snapshot(TH32CS_SNAPMODULE, pid)};
-        if (snap.h == INVALID_HANDLE_VALUE) return false;
+        if (snap.h == INVALID_HANDLE_VALUE)
+            return false;
         MODULEENTRY32 entry{};
         entry.dwSize = sizeof entry;
-        if (!Module32First(snap.h, &entry)) return false;
+        if (!Module32First(snap.h, &entry))
+            return false;
         name.assign(entry.szModule, strnlen(entry.szModule, sizeof entry.szModule));
         path.assign(entry.szExePath, strnlen(entry.szExePath, sizeof entry.szExePath));
         return true;
@@ -67,7 +73,8 @@ public:
 
     void ListTopWindows(std::vector<WindowHandle>& out, size_t max) override {
         out.clear();
-        if (max == 0) return;
+        if (max == 0)
+            return;
         WindowCollector c{&out, max};
         EnumWindows(CollectWindow, reinterpret_cast<LPARAM>(&c));
     }
@@ -86,7 +93,8 @@ public:
 
     uint32_t WindowProcessId(WindowHandle window) override {
         DWORD pid = 0;
-        if (GetWindowThreadProcessId(reinterpret_cast<HWND>(window), &pid) == 0) return 0;
+        if (GetWindowThreadProcessId(reinterpret_cast<HWND>(window), &pid) == 0)
+            return 0;
         return pid;
     }
 
@@ -94,7 +102,8 @@ public:
         block.clear();
         DWORD ignored = 0;
         const DWORD size = GetFileVersionInfoSizeA(path.c_str(), &ignored);
-        if (size == 0) return false;
+        if (size == 0)
+            return false;
         block.assign(size, 0);
         if (!GetFileVersionInfoA(path.c_str(), 0, size, block.data())) {
             block.clear();
@@ -105,7 +114,8 @@ public:
 
     bool QueryVersionText(std::vector<uint8_t>& block, const std::string& subBlock,
                           std::string& value) override {
-        if (block.empty()) return false;
+        if (block.empty())
+            return false;
         void* text = nullptr;
         UINT length = 0;
         if (!VerQueryValueA(block.data(), subBlock.c_str(), &text, &length) || text == nullptr)
@@ -113,7 +123,8 @@ public:
         // The answer lies inside the block; never read past the block's end.
         const auto* begin = static_cast<const char*>(text);
         const auto* blockEnd = reinterpret_cast<const char*>(block.data() + block.size());
-        if (begin < reinterpret_cast<const char*>(block.data()) || begin >= blockEnd) return false;
+        if (begin < reinterpret_cast<const char*>(block.data()) || begin >= blockEnd)
+            return false;
         const size_t room = size_t(blockEnd - begin);
         value.assign(begin, strnlen(begin, length < room ? length : room));
         return true;
@@ -122,4 +133,6 @@ public:
 
 } // namespace
 
-ProgramSnapshot* CreateWin32ProgramSnapshot() { return new ProgramSnapshotWin; }
+ProgramSnapshot* CreateWin32ProgramSnapshot() {
+    return new ProgramSnapshotWin;
+}

@@ -9,23 +9,29 @@ namespace {
 struct ScHandle {
     SC_HANDLE h;
     ~ScHandle() {
-        if (h) CloseServiceHandle(h);
+        if (h)
+            CloseServiceHandle(h);
     }
 };
 
 class ServiceControlWin : public ServiceControl {
-public:
+  public:
     uint32_t QueryServiceState(const std::string& serviceName) override {
         ScHandle manager{OpenSCManagerA(nullptr, "ServicesActive", GENERIC_READ)};
-        if (manager.h == nullptr) return 0;
+        if (manager.h == nullptr)
+            return 0;
         ScHandle service{OpenServiceA(manager.h, serviceName.c_str(), GENERIC_READ)};
-        if (service.h == nullptr) return 0;
+        if (service.h == nullptr)
+            return 0;
         SERVICE_STATUS status{};
-        if (!QueryServiceStatus(service.h, &status)) return 0;
+        if (!QueryServiceStatus(service.h, &status))
+            return 0;
         return status.dwCurrentState;
     }
 };
 
 } // namespace
 
-ServiceControl* CreateWin32ServiceControl() { return new ServiceControlWin; }
+ServiceControl* CreateWin32ServiceControl() {
+    return new ServiceControlWin;
+}

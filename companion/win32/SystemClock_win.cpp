@@ -6,15 +6,18 @@
 namespace {
 
 class SystemClockWin : public SystemClock {
-public:
+  public:
     uint32_t TickCount() override { return GetTickCount(); }
     uint64_t HighResolution() override {
         LARGE_INTEGER now;
-        if (!QueryPerformanceCounter(&now)) return GetTickCount();
+        if (!QueryPerformanceCounter(&now))
+            return GetTickCount();
         return uint64_t(now.QuadPart);
     }
 };
 
 } // namespace
 
-SystemClock* CreateWin32SystemClock() { return new SystemClockWin; }
+SystemClock* CreateWin32SystemClock() {
+    return new SystemClockWin;
+}

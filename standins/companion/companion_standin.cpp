@@ -3,6 +3,8 @@
 //   answer   = what initThread answers (decimal; default 0)
 //   findings = 22 bytes in hex that ReadFindings copies out (default all zero);
 //              read again at every call so a test can change it while the dialer runs
+//   leak     = 1: every link up keeps an event handle and 64 KiB of touched memory,
+//              the faults the endurance run must catch
 // Every call is appended to "companion-standin.log" in the current directory, one
 // line each, with message bytes in hex. NotifyLinkState(1) asks GetAdapterMac
 // inside the call, as the real library does, and logs the answer and the bytes.
@@ -70,6 +72,11 @@ int32_t HOST_CALL NotifyLinkState(uint32_t up) {
         uint8_t mac[6] = {};
         const int32_t rc = g_host.GetAdapterMac ? g_host.GetAdapterMac(mac, 6) : -1;
         Log("GetAdapterMac " + std::to_string(rc) + " " + Hex(mac, 6));
+        if (Setting("leak", "0") == "1") {
+            CreateEventA(nullptr, TRUE, FALSE, nullptr);
+            if (void* kept = HeapAlloc(GetProcessHeap(), 0, 64 * 1024))
+                std::memset(kept, 1, 64 * 1024);
+        }
     }
     return 0;
 }

@@ -27,7 +27,7 @@ const char kDevicePrefix[] = "\\Device\\NPF_";
 
 struct AdapterConfig {
     std::string name;
-    std::string pcapPath;  // empty: the adapter is listed but sees no traffic
+    std::string pcapPath; // empty: the adapter is listed but sees no traffic
     std::set<std::string> failures;
     bool hasMac = false;
     uint8_t mac[6] = {};
@@ -67,7 +67,8 @@ bool ParseMac(const std::string& text, uint8_t out[6]) {
     unsigned v[6];
     if (sscanf(text.c_str(), "%x:%x:%x:%x:%x:%x", &v[0], &v[1], &v[2], &v[3], &v[4], &v[5]) != 6)
         return false;
-    for (int i = 0; i < 6; ++i) out[i] = uint8_t(v[i]);
+    for (int i = 0; i < 6; ++i)
+        out[i] = uint8_t(v[i]);
     return true;
 }
 
@@ -78,20 +79,25 @@ Config ReadConfig() {
     std::string line;
     auto find = [&config](const std::string& name) -> AdapterConfig* {
         for (auto& a : config.adapters)
-            if (a.name == name) return &a;
+            if (a.name == name)
+                return &a;
         return nullptr;
     };
     while (std::getline(in, line)) {
-        if (!line.empty() && line.back() == '\r') line.pop_back();
+        if (!line.empty() && line.back() == '\r')
+            line.pop_back();
         size_t hash = line.find('#');
-        if (hash != std::string::npos) line.erase(hash);
+        if (hash != std::string::npos)
+            line.erase(hash);
         std::istringstream words(line);
         std::string key, a, b;
-        if (!(words >> key)) continue;
+        if (!(words >> key))
+            continue;
         words >> a;
         std::getline(words, b);
         b.erase(0, std::min(b.size(), b.find_first_not_of(" \t")));
-        while (!b.empty() && (b.back() == ' ' || b.back() == '\t')) b.pop_back();
+        while (!b.empty() && (b.back() == ' ' || b.back() == '\t'))
+            b.pop_back();
         if (key == "adapter" && !a.empty()) {
             AdapterConfig adapter;
             adapter.name = a;
@@ -122,7 +128,7 @@ Config ReadConfig() {
 struct Frame {
     int32_t sec = 0, usec = 0;
     uint32_t wireLength = 0;
-    std::vector<uint8_t> bytes;  // the captured bytes (may be fewer than wireLength)
+    std::vector<uint8_t> bytes; // the captured bytes (may be fewer than wireLength)
 };
 
 uint32_t Read32(const uint8_t* p, bool swap) {
@@ -135,7 +141,8 @@ uint32_t Read32(const uint8_t* p, bool swap) {
 std::vector<Frame> ReadPcap(const std::string& path, std::string& note) {
     std::vector<Frame> frames;
     std::ifstream in(path, std::ios::binary);
-    std::vector<uint8_t> data((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    std::vector<uint8_t> data((std::istreambuf_iterator<char>(in)),
+                              std::istreambuf_iterator<char>());
     if (data.size() < 24) {
         note = "unreadable pcap";
         return frames;
@@ -161,11 +168,13 @@ std::vector<Frame> ReadPcap(const std::string& path, std::string& note) {
         Frame f;
         f.sec = int32_t(Read32(&data[at], swap));
         f.usec = int32_t(Read32(&data[at + 4], swap));
-        if (nanos) f.usec /= 1000;
+        if (nanos)
+            f.usec /= 1000;
         uint32_t incl = Read32(&data[at + 8], swap);
         f.wireLength = Read32(&data[at + 12], swap);
         at += 16;
-        if (incl > 262144 || incl > data.size() - at) break;
+        if (incl > 262144 || incl > data.size() - at)
+            break;
         f.bytes.assign(data.begin() + at, data.begin() + at + incl);
         at += incl;
         frames.push_back(std::move(f));
@@ -186,7 +195,7 @@ struct OpenAdapter {
     CRITICAL_SECTION lock;
     std::vector<uint8_t> kernelBuffer;      // bpf records waiting to be read
     uint32_t kernelCapacity = 1000000;      // until PacketSetBuff says otherwise
-    uint32_t hwFilter = 0x01 | 0x02 | 0x08;  // directed, multicast, broadcast: a NIC's default
+    uint32_t hwFilter = 0x01 | 0x02 | 0x08; // directed, multicast, broadcast: a NIC's default
     int32_t readTimeout = 0;
     size_t nextFrame = 0;
     bool replayEnded = false;
@@ -194,16 +203,20 @@ struct OpenAdapter {
 
     HANDLE feeder = nullptr;
     HANDLE stop = nullptr;      // set when the adapter closes
-    HANDLE dataEvent = nullptr;  // internal: data arrived (for blocking receives)
+    HANDLE dataEvent = nullptr; // internal: data arrived (for blocking receives)
 };
 
 bool PassesFilter(const OpenAdapter& a, const Frame& f) {
-    if (a.hwFilter & packet32::kPromiscuous) return true;
-    if (f.bytes.size() < 6) return false;
+    if (a.hwFilter & packet32::kPromiscuous)
+        return true;
+    if (f.bytes.size() < 6)
+        return false;
     const uint8_t* dst = f.bytes.data();
     static const uint8_t broadcast[6] = {0xff, 0xff, 0xff, 0xff, 0xff, 0xff};
-    if (memcmp(dst, broadcast, 6) == 0) return (a.hwFilter & 0x08) != 0;
-    if (dst[0] & 1) return (a.hwFilter & (0x02 | 0x04)) != 0;
+    if (memcmp(dst, broadcast, 6) == 0)
+        return (a.hwFilter & 0x08) != 0;
+    if (dst[0] & 1)
+        return (a.hwFilter & (0x02 | 0x04)) != 0;
     return (a.hwFilter & 0x01) && a.config.hasMac && memcmp(dst, a.config.mac, 6) == 0;
 }
 
@@ -216,7 +229,7 @@ void Append(OpenAdapter& a, const Frame& f) {
     const uint32_t caplen = uint32_t(f.bytes.size());
     const uint32_t recordLength = packet32::WordAlign(uint32_t(sizeof(bpf_hdr)) + caplen);
     if (a.kernelBuffer.size() + recordLength > a.kernelCapacity) {
-        ++a.dropped;  // the driver drops what its buffer cannot hold
+        ++a.dropped; // the driver drops what its buffer cannot hold
         return;
     }
     bpf_hdr h = {};
@@ -228,23 +241,27 @@ void Append(OpenAdapter& a, const Frame& f) {
     size_t at = a.kernelBuffer.size();
     a.kernelBuffer.resize(at + recordLength, 0);
     memcpy(&a.kernelBuffer[at], &h, sizeof h);
-    if (caplen) memcpy(&a.kernelBuffer[at + sizeof h], f.bytes.data(), caplen);
+    if (caplen)
+        memcpy(&a.kernelBuffer[at + sizeof h], f.bytes.data(), caplen);
     ++a.delivered;
 }
 
 DWORD WINAPI Feed(void* arg) {
     OpenAdapter& a = *static_cast<OpenAdapter*>(arg);
-    if (WaitForSingleObject(a.stop, DWORD(a.startDelayMs)) == WAIT_OBJECT_0) return 0;
+    if (WaitForSingleObject(a.stop, DWORD(a.startDelayMs)) == WAIT_OBJECT_0)
+        return 0;
     for (;;) {
         EnterCriticalSection(&a.lock);
         for (int n = 0; n < a.framesPerBatch && !a.frames.empty(); ++n) {
             if (a.nextFrame >= a.frames.size()) {
-                if (!a.loop) break;
+                if (!a.loop)
+                    break;
                 a.nextFrame = 0;
             }
             Append(a, a.frames[a.nextFrame++]);
         }
-        if (a.nextFrame >= a.frames.size() && !a.loop) a.replayEnded = true;
+        if (a.nextFrame >= a.frames.size() && !a.loop)
+            a.replayEnded = true;
         const bool waiting = !a.kernelBuffer.empty();
         LeaveCriticalSection(&a.lock);
         // Keep signalling while data waits, as the driver does for unread data.
@@ -252,11 +269,14 @@ DWORD WINAPI Feed(void* arg) {
             SetEvent(a.record.ReadEvent);
             SetEvent(a.dataEvent);
         }
-        if (WaitForSingleObject(a.stop, DWORD(a.intervalMs)) == WAIT_OBJECT_0) return 0;
+        if (WaitForSingleObject(a.stop, DWORD(a.intervalMs)) == WAIT_OBJECT_0)
+            return 0;
     }
 }
 
-const char* Bool(BOOLEAN b) { return b ? "1" : "0"; }
+const char* Bool(BOOLEAN b) {
+    return b ? "1" : "0";
+}
 
 std::string NameOf(ADAPTER* adapter) {
     return adapter ? reinterpret_cast<OpenAdapter*>(adapter)->config.name : std::string("(null)");
@@ -266,7 +286,7 @@ bool Fails(ADAPTER* adapter, const char* what) {
     return adapter && reinterpret_cast<OpenAdapter*>(adapter)->config.failures.count(what) != 0;
 }
 
-}  // namespace
+} // namespace
 
 extern "C" {
 
@@ -276,7 +296,8 @@ __declspec(dllexport) BOOLEAN PacketGetAdapterNames(char* buffer, ULONG* bufferS
     Config config = ReadConfig();
     std::string list;
     for (const auto& a : config.adapters) {
-        if (a.name == "*") continue;  // the catch-all is opened, never listed
+        if (a.name == "*")
+            continue; // the catch-all is opened, never listed
         list += kDevicePrefix + a.name;
         list.push_back('\0');
     }
@@ -291,8 +312,8 @@ __declspec(dllexport) BOOLEAN PacketGetAdapterNames(char* buffer, ULONG* bufferS
         memcpy(buffer, list.data(), list.size());
         ok = TRUE;
     }
-    Log("PacketGetAdapterNames size=" + std::to_string(given) + " adapters=" +
-        std::to_string(config.adapters.size()) + " -> " + Bool(ok));
+    Log("PacketGetAdapterNames size=" + std::to_string(given) +
+        " adapters=" + std::to_string(config.adapters.size()) + " -> " + Bool(ok));
     return ok;
 }
 
@@ -302,9 +323,11 @@ __declspec(dllexport) ADAPTER* PacketOpenAdapter(const char* adapterName) {
     const AdapterConfig* found = nullptr;
     if (name.compare(0, strlen(kDevicePrefix), kDevicePrefix) == 0) {
         for (const auto& a : config.adapters)
-            if (name.substr(strlen(kDevicePrefix)) == a.name) found = &a;
+            if (name.substr(strlen(kDevicePrefix)) == a.name)
+                found = &a;
         for (const auto& a : config.adapters)
-            if (!found && a.name == "*") found = &a;
+            if (!found && a.name == "*")
+                found = &a;
     }
     if (!found || found->failures.count("open")) {
         Log("PacketOpenAdapter " + name + " -> null");
@@ -324,12 +347,14 @@ __declspec(dllexport) ADAPTER* PacketOpenAdapter(const char* adapterName) {
     a->dataEvent = CreateEventA(nullptr, FALSE, FALSE, nullptr);
     // Any real handle serves as the driver handle; the scripted failure hands out
     // the invalid handle value, as a failed CreateFile would.
-    a->record.hFile = found->failures.count("invalid") ? INVALID_HANDLE_VALUE
-                                                       : CreateEventA(nullptr, TRUE, FALSE, nullptr);
+    a->record.hFile = found->failures.count("invalid")
+                          ? INVALID_HANDLE_VALUE
+                          : CreateEventA(nullptr, TRUE, FALSE, nullptr);
     lstrcpynA(a->record.SymbolicLink, name.c_str(), packet32::kMaxLinkNameLength);
     lstrcpynA(a->record.Name, name.c_str(), packet32::kAdapterNameLength);
     std::string note = "no capture file";
-    if (!found->pcapPath.empty()) a->frames = ReadPcap(found->pcapPath, note);
+    if (!found->pcapPath.empty())
+        a->frames = ReadPcap(found->pcapPath, note);
     a->feeder = CreateThread(nullptr, 0, Feed, a, 0, nullptr);
     Log("PacketOpenAdapter " + name + " -> ok (" + note + ")" +
         (found->failures.count("invalid") ? " hFile=INVALID" : ""));
@@ -413,10 +438,12 @@ __declspec(dllexport) BOOLEAN PacketReceivePacket(ADAPTER* adapter, PACKET* pack
         const bool ended = a->replayEnded;
         const int32_t timeout = a->readTimeout;
         LeaveCriticalSection(&a->lock);
-        if (!empty || ended || timeout == -1) break;
+        if (!empty || ended || timeout == -1)
+            break;
         HANDLE waits[2] = {a->dataEvent, a->stop};
         DWORD r = WaitForMultipleObjects(2, waits, FALSE, timeout > 0 ? DWORD(timeout) : INFINITE);
-        if (r != WAIT_OBJECT_0) break;
+        if (r != WAIT_OBJECT_0)
+            break;
     }
     EnterCriticalSection(&a->lock);
     size_t taken = 0;
@@ -424,10 +451,12 @@ __declspec(dllexport) BOOLEAN PacketReceivePacket(ADAPTER* adapter, PACKET* pack
         bpf_hdr h;
         memcpy(&h, &a->kernelBuffer[taken], sizeof h);
         size_t record = packet32::WordAlign(h.bh_hdrlen + h.bh_caplen);
-        if (taken + record > packet->Length) break;
+        if (taken + record > packet->Length)
+            break;
         taken += record;
     }
-    if (taken) memcpy(packet->Buffer, a->kernelBuffer.data(), taken);
+    if (taken)
+        memcpy(packet->Buffer, a->kernelBuffer.data(), taken);
     a->kernelBuffer.erase(a->kernelBuffer.begin(), a->kernelBuffer.begin() + taken);
     packet->ulBytesReceived = DWORD(taken);
     packet->bIoComplete = TRUE;
@@ -438,7 +467,8 @@ __declspec(dllexport) BOOLEAN PacketReceivePacket(ADAPTER* adapter, PACKET* pack
 }
 
 __declspec(dllexport) void PacketFreePacket(PACKET* packet) {
-    if (packet) GlobalFree(packet);
+    if (packet)
+        GlobalFree(packet);
     Log("PacketFreePacket");
 }
 
@@ -453,7 +483,8 @@ __declspec(dllexport) void PacketCloseAdapter(ADAPTER* adapter) {
     CloseHandle(a->feeder);
     Log("PacketCloseAdapter " + a->config.name + " delivered=" + std::to_string(a->delivered) +
         " dropped=" + std::to_string(a->dropped) + " filtered=" + std::to_string(a->filtered));
-    if (a->record.hFile != INVALID_HANDLE_VALUE) CloseHandle(a->record.hFile);
+    if (a->record.hFile != INVALID_HANDLE_VALUE)
+        CloseHandle(a->record.hFile);
     CloseHandle(a->record.ReadEvent);
     CloseHandle(a->stop);
     CloseHandle(a->dataEvent);
@@ -470,4 +501,4 @@ BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID) {
     return TRUE;
 }
 
-}  // extern "C"
+} // extern "C"

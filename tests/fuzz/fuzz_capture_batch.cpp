@@ -9,7 +9,8 @@
 #include "PacketCapture.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-    if (size < 5) return 0;
+    if (size < 5)
+        return 0;
     static ResultFlag relayed{0}, bitTorrent{0};
     static TPacketCapture capture(&relayed, &bitTorrent);
     static TMsgQueue queue(20);
@@ -20,21 +21,25 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     std::memcpy(&claimed, data + 1, 4);
     data += 5;
     size -= 5;
-    if (size > kPacketBufferSize) return 0;
+    if (size > kPacketBufferSize)
+        return 0;
 
     if (mode & 1) {
         // As a real read: the batch at the start of the full receive buffer, with
         // whatever length the driver reports.
         std::memset(buffer.data(), 0, buffer.size());
-        if (size) std::memcpy(buffer.data(), data, size);
+        if (size)
+            std::memcpy(buffer.data(), data, size);
         ScanCaptureBatch(capture, queue, buffer.data(), claimed);
     } else {
         // A buffer of exactly the batch's size: any read past it is reported.
         std::vector<uint8_t> exact(data, data + size);
         while (ScanCaptureBatch(capture, queue, exact.data(), uint32_t(exact.size()))) {
-            if (!queue.IsFull()) break;  // stopped on a signature
+            if (!queue.IsFull())
+                break; // stopped on a signature
             queue.Analyse();
-            if (queue.IsFull()) std::abort();  // Analyse always empties a full queue
+            if (queue.IsFull())
+                std::abort(); // Analyse always empties a full queue
             break;
         }
     }

@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "DetectByFeature.h"
-#include "companion/CompanionFakes.cpp"  // the fakes, compiled into this target
+#include "companion/CompanionFakes.cpp" // the fakes, compiled into this target
 
 namespace {
 
@@ -16,7 +16,9 @@ FakeProgramSnapshot& Programs() {
     static FakeProgramSnapshot* programs = [] {
         auto* p = new FakeProgramSnapshot;
         const std::string cp = "\\StringFileInfo\\040904b0\\";
-        p->AddProcess({10, "proxy.exe", "C:\\proxy.exe",
+        p->AddProcess({10,
+                       "proxy.exe",
+                       "C:\\proxy.exe",
                        {{cp + "CompanyName", "Abc Software"},
                         {cp + "InternalName", "Proxy"},
                         {cp + "OriginalFileName", "proxy.exe"},
@@ -40,7 +42,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
 
     std::unique_ptr<uint8_t[]> framed(new uint8_t[kSignatureHeaderSize + size]);
     std::memcpy(framed.get(), kSignatureHeader, kSignatureHeaderSize);
-    if (size) std::memcpy(framed.get() + kSignatureHeaderSize, data, size);
+    if (size)
+        std::memcpy(framed.get() + kSignatureHeaderSize, data, size);
     ParseSignatureList(framed.get(), kSignatureHeaderSize + size, *list);
     DetectByProgramFeatures(*list);
     return 0;

@@ -35,9 +35,10 @@ def access_adapter():
 
 
 class Contract(unittest.TestCase):
-    def run_driver(self, env, *args, timeout=180):
-        app = env.app(pondo=False)
+    def run_driver(self, env, *args, timeout=180, library_name="Ostrel.dll"):
+        app = env.app(pondo=False, ostrel=None)
         shutil.copy(DRIVER, app)
+        shutil.copy(BIN / "Ostrel.dll", app / library_name)
         rc, out, err = env.run(app, "contract_driver.exe", args, timeout=timeout)
         out = out.replace("\r\n", "\n")
         print(out)
@@ -66,6 +67,11 @@ class Contract(unittest.TestCase):
         with WineEnv(self) as env:
             out = self.run_driver(env, "unload")
         self.assertIn("ok the process survived 25 s after FreeLibrary", out)
+
+    def test_under_another_file_name_the_library_refuses(self):
+        with WineEnv(self) as env:
+            out = self.run_driver(env, "renamed", library_name="Renamed.dll")
+        self.assertIn("ok initThread refuses without its list (65535)", out)
 
 
 if __name__ == "__main__":

@@ -291,6 +291,26 @@ class Dialer(unittest.TestCase):
             self.assertTrue(calls(app, "RasDeleteEntryA"))
             self.assertFalse(calls(app, "RasDialA"))
 
+    # -- a service without devices ---------------------------------------------------
+    def test_without_devices_nothing_is_listed_and_connect_explains(self):
+        with WineEnv(self) as env:
+            app, proc = self.open(env, script="# no devices at all\n")
+            # Asked for its size, the service answers 0 bytes; the list still gets a
+            # whole first record to fill.
+            enum = calls(app, "RasEnumDevicesA")
+            self.assertIn("buffer=0 cb=0 dwSize=- -> 0 count=0", enum[0])
+            self.assertIn("buffer=1 cb=152 dwSize=152 -> 0 count=0", enum[1])
+            items, selected = env.items(TITLE, 1027)
+            self.assertEqual((items, selected), (["No available adapter !"], 0))
+            self.type_and_connect(env)
+            self.assertTrue(env.wait_window(TITLE, timeout=15, msgbox=True))
+            self.assertEqual(env.message_text(TITLE),
+                             "Cannot create PPPOE connection.\nNo available adapter !")
+            env.click(TITLE, "OK", msgbox=True)
+            self.assertTrue(env.wait_gone(TITLE, timeout=10, msgbox=True))
+            self.assertFalse(calls(app, "RasDialA"))
+            self.assert_idle(env)
+
     # -- adapter descriptions ------------------------------------------------------
     def test_descriptions_arrive_in_the_code_page_and_fit(self):
         with WineEnv(self) as env:

@@ -3,6 +3,7 @@ files in place, the dialer started in the shortcut's working folder shows the
 shipped texts (English, or Chinese under a Chinese locale), and the silent
 uninstall leaves nothing behind. Also the version information of both binaries."""
 
+import shutil
 import struct
 import sys
 import unittest
@@ -160,13 +161,17 @@ class Installer(unittest.TestCase):
     def remove_leftovers(self, env):
         """The prefix is shared: a test that failed half-way must not leave its install."""
         location = self.reg_value(env, "InstallLocation")
-        if location is None:
-            return
-        folder = self.unix_path(env, location)
-        if (folder / "Uninstall.exe").exists():
-            run(env, folder, "Uninstall.exe", ["/S"])
-            wait_until(lambda: not folder.exists(), timeout=60)
-        run(env, BIN, "reg", ["delete", UNINSTALL_KEY, "/f"])
+        if location is not None:
+            folder = self.unix_path(env, location)
+            if (folder / "Uninstall.exe").exists():
+                run(env, folder, "Uninstall.exe", ["/S"])
+                wait_until(lambda: not folder.exists(), timeout=60)
+            shutil.rmtree(folder, ignore_errors=True)
+            run(env, BIN, "reg", ["delete", UNINSTALL_KEY, "/f"])
+        # Files an earlier run left in the default folder would be taken for ours.
+        for program_files in ("Program Files", "Program Files (x86)"):
+            shutil.rmtree(PREFIX / "drive_c" / program_files / PRODUCT, ignore_errors=True)
+        shutil.rmtree(START_MENU / PRODUCT, ignore_errors=True)
 
     def install(self, env, *options):
         rc, out = run(env, BIN, SETUP, ["/S", *options], timeout=180)

@@ -41,11 +41,14 @@ AdapterInfoRow MakeAdapter(std::vector<uint8_t> mac, std::vector<std::string> ad
     row.description = std::move(description);
     row.mac = std::move(mac);
     row.dhcpEnabled = 1;
-    for (auto& a : addresses) row.addresses.emplace_back(a, "255.255.255.0");
+    for (auto& a : addresses)
+        row.addresses.emplace_back(a, "255.255.255.0");
     return row;
 }
 
-uint32_t NetPort(uint16_t hostPort) { return uint32_t((hostPort >> 8) | ((hostPort & 0xff) << 8)); }
+uint32_t NetPort(uint16_t hostPort) {
+    return uint32_t((hostPort >> 8) | ((hostPort & 0xff) << 8));
+}
 
 uint32_t FakeServiceControl::QueryServiceState(const std::string& name) {
     std::lock_guard<std::mutex> g(mutex_);
@@ -66,7 +69,8 @@ bool FakeModuleResources::ReadRawData(const std::string& moduleName, int resourc
                                       std::vector<uint8_t>& out) {
     std::lock_guard<std::mutex> g(mutex_);
     auto it = resources_.find({moduleName, resourceId});
-    if (it == resources_.end()) return false;
+    if (it == resources_.end())
+        return false;
     out = it->second;
     return true;
 }
@@ -83,7 +87,8 @@ void FakeProgramSnapshot::SetDebugPrivilege(bool enabled) {
 bool FakeProgramSnapshot::ListProcesses(std::vector<uint32_t>& pids) {
     std::lock_guard<std::mutex> g(mutex_);
     pids.clear();
-    for (auto& p : processes_) pids.push_back(p.pid);
+    for (auto& p : processes_)
+        pids.push_back(p.pid);
     return true;
 }
 bool FakeProgramSnapshot::FirstModule(uint32_t pid, std::string& name, std::string& path) {
@@ -100,7 +105,8 @@ bool FakeProgramSnapshot::FirstModule(uint32_t pid, std::string& name, std::stri
 void FakeProgramSnapshot::ListTopWindows(std::vector<WindowHandle>& out, size_t max) {
     std::lock_guard<std::mutex> g(mutex_);
     out.clear();
-    for (size_t i = 0; i < windows_.size() && out.size() < max; ++i) out.push_back(i + 1);
+    for (size_t i = 0; i < windows_.size() && out.size() < max; ++i)
+        out.push_back(i + 1);
 }
 std::string FakeProgramSnapshot::WindowTitle(WindowHandle w) {
     std::lock_guard<std::mutex> g(mutex_);
@@ -129,12 +135,14 @@ bool FakeProgramSnapshot::QueryVersionText(std::vector<uint8_t>& block, const st
                                            std::string& value) {
     std::lock_guard<std::mutex> g(mutex_);
     uint32_t pid;
-    if (block.size() != sizeof pid) return false;
+    if (block.size() != sizeof pid)
+        return false;
     std::memcpy(&pid, block.data(), sizeof pid);
     for (auto& p : processes_)
         if (p.pid == pid) {
             auto it = p.version.find(subBlock);
-            if (it == p.version.end()) return false;
+            if (it == p.version.end())
+                return false;
             value = it->second;
             return true;
         }
@@ -171,4 +179,6 @@ FakePortsGuard::FakePortsGuard() : saved_(Ports()) {
     p.clock = &clock;
 }
 
-FakePortsGuard::~FakePortsGuard() { Ports() = saved_; }
+FakePortsGuard::~FakePortsGuard() {
+    Ports() = saved_;
+}

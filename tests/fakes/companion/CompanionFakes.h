@@ -18,7 +18,7 @@
 #include "SystemClock.h"
 
 class FakeHostTables : public HostTables {
-public:
+  public:
     bool ReadAdapters(std::vector<AdapterInfoRow>& out) override;
     bool ReadTcpTable(std::vector<TcpRow>& out) override;
     bool ReadUdpTable(std::vector<UdpRow>& out) override;
@@ -28,7 +28,7 @@ public:
     void SetUdp(std::vector<UdpRow> rows, bool readable = true);
     int AdapterReads() const { return adapterReads_.load(); }
 
-private:
+  private:
     std::mutex mutex_;
     std::vector<AdapterInfoRow> adapters_;
     std::vector<TcpRow> tcp_;
@@ -44,31 +44,31 @@ AdapterInfoRow MakeAdapter(std::vector<uint8_t> mac, std::vector<std::string> ad
 uint32_t NetPort(uint16_t hostPort);
 
 class FakeServiceControl : public ServiceControl {
-public:
+  public:
     uint32_t QueryServiceState(const std::string& name) override;
     void SetState(const std::string& name, uint32_t state);
     std::vector<std::string> Queried();
 
-private:
+  private:
     std::mutex mutex_;
     std::map<std::string, uint32_t> states_;
     std::vector<std::string> queried_;
 };
 
 class FakeModuleResources : public ModuleResources {
-public:
+  public:
     bool ReadRawData(const std::string& moduleName, int resourceId,
                      std::vector<uint8_t>& out) override;
     void Set(const std::string& moduleName, int resourceId, std::vector<uint8_t> bytes);
 
-private:
+  private:
     std::mutex mutex_;
     std::map<std::pair<std::string, int>, std::vector<uint8_t>> resources_;
 };
 
 struct FakeProcess {
     uint32_t pid = 0;
-    std::string module;  // first module's name; empty = module snapshot fails
+    std::string module; // first module's name; empty = module snapshot fails
     std::string path;
     // version values by sub-block, e.g. "\\StringFileInfo\\040904b0\\CompanyName"
     std::map<std::string, std::string> version;
@@ -81,7 +81,7 @@ struct FakeWindow {
 };
 
 class FakeProgramSnapshot : public ProgramSnapshot {
-public:
+  public:
     void SetDebugPrivilege(bool enabled) override;
     bool ListProcesses(std::vector<uint32_t>& pids) override;
     bool FirstModule(uint32_t pid, std::string& name, std::string& path) override;
@@ -101,7 +101,7 @@ public:
     std::vector<bool> PrivilegeCalls();
     int ModuleQueries() const { return moduleQueries_.load(); }
 
-private:
+  private:
     std::mutex mutex_;
     std::vector<FakeProcess> processes_{FakeProcess{0, "[System Process]", "", {}}};
     std::vector<FakeWindow> windows_;
@@ -111,20 +111,20 @@ private:
 
 // Tick count from the real steady clock plus an offset the test may advance.
 class FakeClock : public SystemClock {
-public:
+  public:
     uint32_t TickCount() override;
     uint64_t HighResolution() override { return seed_.fetch_add(1); }
     void Advance(uint32_t ms) { offset_ += ms; }
     void SetSeed(uint64_t seed) { seed_ = seed; }
 
-private:
+  private:
     std::atomic<uint32_t> offset_{0};
     std::atomic<uint64_t> seed_{12345};
 };
 
 // Installs the fakes above for one test; restores the previous ports after.
 class FakePortsGuard {
-public:
+  public:
     FakePortsGuard();
     ~FakePortsGuard();
     FakeHostTables tables;
@@ -133,6 +133,6 @@ public:
     FakeProgramSnapshot programs;
     FakeClock clock;
 
-private:
+  private:
     CompanionPorts saved_;
 };

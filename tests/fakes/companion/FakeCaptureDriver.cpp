@@ -14,13 +14,15 @@ void FakeCaptureDriver::SetScript(const std::string& deviceName, const Script& s
 
 const FakeCaptureDriver::Script* FakeCaptureDriver::ScriptFor(const std::string& name) const {
     for (auto it = scripts_.rbegin(); it != scripts_.rend(); ++it)
-        if (it->first == name) return &it->second;
+        if (it->first == name)
+            return &it->second;
     return nullptr;
 }
 
 std::deque<FakeCaptureDriver::Batch>& FakeCaptureDriver::PendingFor(const std::string& name) {
     for (auto& p : pending_)
-        if (p.first == name) return p.second;
+        if (p.first == name)
+            return p.second;
     pending_.emplace_back(name, std::deque<Batch>());
     return pending_.back().second;
 }
@@ -30,7 +32,8 @@ void FakeCaptureDriver::AddBatch(const std::string& deviceName, std::vector<uint
     std::lock_guard<std::mutex> guard(mutex_);
     PendingFor(deviceName).push_back(Batch{std::move(batch), reportedLength});
     for (auto& a : adapters_)
-        if (a->name == deviceName && !a->closed) a->signalled = true;
+        if (a->name == deviceName && !a->closed)
+            a->signalled = true;
     changed_.notify_all();
 }
 
@@ -73,7 +76,8 @@ bool FakeCaptureDriver::MisusedClosed() const {
 
 FakeCaptureDriver::FakeAdapter* FakeCaptureDriver::Checked(Adapter* adapter) {
     auto* a = reinterpret_cast<FakeAdapter*>(adapter);
-    if (a == nullptr || a->closed) misused_ = true;
+    if (a == nullptr || a->closed)
+        misused_ = true;
     return a;
 }
 
@@ -83,7 +87,8 @@ CaptureDriver::Adapter* FakeCaptureDriver::OpenAdapter(const char* deviceName) {
     Record("open " + name);
     const Script* script = ScriptFor(name);
     Script s = script ? *script : Script();
-    if (s.open == OpenOutcome::Null) return nullptr;
+    if (s.open == OpenOutcome::Null)
+        return nullptr;
     adapters_.emplace_back(new FakeAdapter{name, s, false, !PendingFor(name).empty()});
     return reinterpret_cast<Adapter*>(adapters_.back().get());
 }
@@ -125,10 +130,12 @@ CaptureDriver::WaitResult FakeCaptureDriver::WaitReadEvent(Adapter* adapter, uin
     std::unique_lock<std::mutex> lock(mutex_);
     FakeAdapter* a = Checked(adapter);
     Record("wait " + a->name);
-    if (a->script.failWait) return WaitResult::Failed;
+    if (a->script.failWait)
+        return WaitResult::Failed;
     const bool woken = changed_.wait_for(lock, std::chrono::milliseconds(timeoutMs),
                                          [&] { return a->signalled || interrupted_; });
-    if (interrupted_) return WaitResult::Interrupted;
+    if (interrupted_)
+        return WaitResult::Interrupted;
     return woken ? WaitResult::Signalled : WaitResult::TimedOut;
 }
 
@@ -170,15 +177,18 @@ bool FakeCaptureDriver::ReceivePacket(Adapter* adapter, Packet* packet, bool) {
     std::lock_guard<std::mutex> guard(mutex_);
     FakeAdapter* a = Checked(adapter);
     Record("receive " + a->name);
-    if (a->script.failReceive) return false;
+    if (a->script.failReceive)
+        return false;
     auto* p = reinterpret_cast<FakePacket*>(packet);
     std::deque<Batch>& pending = PendingFor(a->name);
     p->received = 0;
-    if (pending.empty()) return true;
+    if (pending.empty())
+        return true;
     Batch batch = std::move(pending.front());
     pending.pop_front();
     const uint32_t n = std::min<uint32_t>(uint32_t(batch.bytes.size()), p->length);
-    if (n) std::memcpy(p->buffer, batch.bytes.data(), n);
+    if (n)
+        std::memcpy(p->buffer, batch.bytes.data(), n);
     p->received = batch.reported ? batch.reported : n;
     return true;
 }

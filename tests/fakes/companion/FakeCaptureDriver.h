@@ -14,7 +14,7 @@
 #include "HostTables.h"
 
 class FakeCaptureDriver : public CaptureDriver {
-public:
+  public:
     enum class OpenOutcome { Ok, Null, InvalidHandle };
     struct Script {
         OpenOutcome open = OpenOutcome::Ok;
@@ -43,8 +43,8 @@ public:
     int CountCalls(const std::string& prefix) const;
     // Waits (up to timeoutMs) until at least n calls start with prefix.
     bool WaitForCalls(const std::string& prefix, int n, int timeoutMs) const;
-    int OpenAdapters() const;      // opened and not yet closed
-    bool MisusedClosed() const;    // a call named an adapter after it was closed
+    int OpenAdapters() const;   // opened and not yet closed
+    bool MisusedClosed() const; // a call named an adapter after it was closed
 
     // CaptureDriver
     Adapter* OpenAdapter(const char* deviceName) override;
@@ -63,7 +63,7 @@ public:
     uint32_t BytesReceived(Packet* packet) override;
     void FreePacket(Packet* packet) override;
 
-private:
+  private:
     struct Batch {
         std::vector<uint8_t> bytes;
         uint32_t reported;
@@ -80,14 +80,14 @@ private:
         uint32_t received = 0;
     };
 
-    FakeAdapter* Checked(Adapter* adapter);  // records misuse of a closed adapter
+    FakeAdapter* Checked(Adapter* adapter); // records misuse of a closed adapter
     void Record(const std::string& call);
 
     mutable std::mutex mutex_;
     mutable std::condition_variable changed_;
     std::vector<std::pair<std::string, Script>> scripts_;
     std::vector<std::pair<std::string, std::deque<Batch>>> pending_;
-    std::vector<std::unique_ptr<FakeAdapter>> adapters_;  // kept after close to catch misuse
+    std::vector<std::unique_ptr<FakeAdapter>> adapters_; // kept after close to catch misuse
     std::vector<std::unique_ptr<FakePacket>> packets_;
     std::vector<std::string> calls_;
     bool interrupted_ = false;
@@ -99,7 +99,7 @@ private:
 
 // Adapter list as the IP helper service would report it.
 class ScriptedAdapterList : public HostTables {
-public:
+  public:
     bool readable = true;
     std::vector<AdapterInfoRow> rows;
 

@@ -17,11 +17,11 @@ struct ScriptedDetectors {
     std::atomic<int> lookUps{0};
     std::atomic<int32_t> tcp{0}, udp{0};
     std::atomic<bool> service{false}, dhcp{false}, programs{false};
-    std::atomic<int> passes{0};          // completed calls of the program detector
+    std::atomic<int> passes{0}; // completed calls of the program detector
     std::atomic<int> passStarts{0};
-    std::atomic<bool> raise{false};      // the program detector throws
+    std::atomic<bool> raise{false}; // the program detector throws
     std::atomic<int> probeStarts{0}, captureStarts{0}, captureStops{0};
-    std::function<void()> proxyFound;    // what the pass handed to the probe
+    std::function<void()> proxyFound; // what the pass handed to the probe
     ResultFlag* relayed = nullptr;
     ResultFlag* bitTorrent = nullptr;
     std::atomic<int> updateStarts{0}, updateForgets{0};
@@ -51,7 +51,8 @@ struct ScriptedDetectors {
                 WaitUntil([this] { return !hold.load(); }, 20000);
                 holding = false;
             }
-            if (raise) throw std::runtime_error("detector failed");
+            if (raise)
+                throw std::runtime_error("detector failed");
             const bool found = programs.load();
             ++passes;
             return found;
@@ -70,7 +71,8 @@ struct ScriptedDetectors {
         };
         d.stopCapture = [this](ResultFlag* a, ResultFlag*) {
             std::lock_guard<std::mutex> g(mutex);
-            if (a == relayed) relayed = bitTorrent = nullptr;
+            if (a == relayed)
+                relayed = bitTorrent = nullptr;
             ++captureStops;
         };
         d.startUpdateClient = [this](const std::string& url, int length) {

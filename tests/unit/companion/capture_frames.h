@@ -17,7 +17,9 @@ struct Mac {
     uint8_t b[6];
 };
 // Stations on the captured segment, each with its own hardware address.
-inline Mac Station(uint8_t n) { return Mac{{0x02, 0x00, 0x00, 0x00, 0x00, n}}; }
+inline Mac Station(uint8_t n) {
+    return Mac{{0x02, 0x00, 0x00, 0x00, 0x00, n}};
+}
 
 // Ethernet + IPv4 (20 bytes) + TCP (20 bytes) + payload; ethertype and protocol
 // can be changed to build non-TCP frames. Padded with zeros up to minLength.
@@ -41,9 +43,10 @@ inline Bytes Frame(Mac src, Mac dst, uint16_t srcPort, uint16_t dstPort, const s
     f[35] = uint8_t(srcPort);
     f[36] = uint8_t(dstPort >> 8);
     f[37] = uint8_t(dstPort);
-    f[46] = 0x50;  // data offset 5 words
+    f[46] = 0x50; // data offset 5 words
     f.insert(f.end(), payload.begin(), payload.end());
-    if (f.size() < minLength) f.resize(minLength, 0);
+    if (f.size() < minLength)
+        f.resize(minLength, 0);
     return f;
 }
 
@@ -57,7 +60,7 @@ inline Bytes TcpFrameOfLength(size_t length, const std::string& payload = "",
 
 // A driver batch: bpf records on 4-byte boundaries.
 class Batch {
-public:
+  public:
     // Appends a record; captured/wire default to the frame's size.
     Batch& Add(const Bytes& frame, long captured = -1, long wire = -1, uint16_t hdrlen = 20) {
         packet32::bpf_hdr h = {};
@@ -67,11 +70,12 @@ public:
         const size_t at = bytes.size();
         bytes.resize(at + hdrlen, 0);
         std::memcpy(&bytes[at], &h, sizeof h < hdrlen ? sizeof h : hdrlen);
-        bytes.insert(bytes.end(), frame.begin(), frame.begin() + std::min<size_t>(h.bh_caplen, frame.size()));
+        bytes.insert(bytes.end(), frame.begin(),
+                     frame.begin() + std::min<size_t>(h.bh_caplen, frame.size()));
         bytes.resize(packet32::WordAlign(uint32_t(bytes.size())), 0);
         return *this;
     }
     Bytes bytes;
 };
 
-}  // namespace capture_test
+} // namespace capture_test

@@ -35,12 +35,13 @@ const uint8_t kMac[6] = {0, 0x11, 0x22, 0x33, 0x44, 0x55};
 // One detection thread, registered as the library's current one for the test,
 // stopped and waited for at its end.
 class DetectThreadTest : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override { timing.turnMs = 20, timing.passIntervalMs = 3600000; }
     void TearDown() override {
         {
             std::lock_guard<std::recursive_mutex> g(DetectThreadRegistryLock());
-            if (CurrentDetectThread()) CurrentDetectThread()->Stop();
+            if (CurrentDetectThread())
+                CurrentDetectThread()->Stop();
         }
         scripted.hold = false;
         EXPECT_TRUE(WaitUntil([] { return LiveDetectThreads() == 0; }));
@@ -70,7 +71,7 @@ TEST_F(DetectThreadTest, NoPassWhileTheLinkIsDown) {
     scripted.adapters = 3;
     Deliver(t, kCountsAndService);
     Deliver(t, kPrograms);
-    std::this_thread::sleep_for(std::chrono::milliseconds(300));  // many turns
+    std::this_thread::sleep_for(std::chrono::milliseconds(300)); // many turns
     EXPECT_EQ(scripted.passStarts.load(), 0);
     const DetectionFindings f = t->Findings();
     const DetectionFindings zero{};
@@ -81,7 +82,7 @@ TEST_F(DetectThreadTest, ARequestRunsAtTheNextTurnNotAfterTheInterval) {
     TDetectThread* t = Start(scripted);
     t->LinkUp(kMac, 0x0a00000a, ports.clock.TickCount());
     std::this_thread::sleep_for(std::chrono::milliseconds(150));
-    EXPECT_EQ(scripted.passStarts.load(), 0);  // no request, interval not over
+    EXPECT_EQ(scripted.passStarts.load(), 0); // no request, interval not over
     Deliver(t, kPrograms);
     EXPECT_TRUE(PassesReach(1, scripted));
 }
@@ -98,14 +99,14 @@ TEST_F(DetectThreadTest, AMissingAccessAddressIsLookedUpAgainAfterTheDelay) {
     TDetectThread* t = Start(scripted);
     t->LinkUp(kMac, 0, ports.clock.TickCount());
     std::this_thread::sleep_for(std::chrono::milliseconds(150));
-    EXPECT_EQ(scripted.lookUps.load(), 0);  // not before 12 s after link up
+    EXPECT_EQ(scripted.lookUps.load(), 0); // not before 12 s after link up
     ports.clock.Advance(12001);
-    EXPECT_TRUE(WaitUntil([&] { return scripted.lookUps.load() >= 3; }));  // every turn
+    EXPECT_TRUE(WaitUntil([&] { return scripted.lookUps.load() >= 3; })); // every turn
     scripted.lookUpAnswer = 0x0101a8c0;
     EXPECT_TRUE(WaitUntil([&] { return t->AccessIp() == 0x0101a8c0u; }));
     const int after = scripted.lookUps.load();
     std::this_thread::sleep_for(std::chrono::milliseconds(150));
-    EXPECT_LE(scripted.lookUps.load(), after + 1);  // found: no more look-ups
+    EXPECT_LE(scripted.lookUps.load(), after + 1); // found: no more look-ups
 }
 
 TEST_F(DetectThreadTest, DetectOffClearsAllButTheUdpMaximumAndTheService) {
@@ -157,15 +158,15 @@ TEST_F(DetectThreadTest, TheProbeStartsOnceAndReportsFromLaterPasses) {
         std::lock_guard<std::mutex> g(scripted.mutex);
         found = scripted.proxyFound;
     }
-    found();  // the probe thread reports a proxy to the current detection thread
-    EXPECT_EQ(t->Findings().localProxy, 0);  // the starting pass reports nothing
+    found(); // the probe thread reports a proxy to the current detection thread
+    EXPECT_EQ(t->Findings().localProxy, 0); // the starting pass reports nothing
     Deliver(t, kProxy);
     ASSERT_TRUE(WaitUntil([&] { return t->Findings().localProxy == 1; }));
 
-    Deliver(t, kPrograms);  // switched off: cleared
+    Deliver(t, kPrograms); // switched off: cleared
     ASSERT_TRUE(WaitUntil([&] { return t->Findings().localProxy == 0; }));
     const int passes = scripted.passes.load();
-    Deliver(t, kProxy);  // on again: no second probe, and the cleared result stays clear
+    Deliver(t, kProxy); // on again: no second probe, and the cleared result stays clear
     ASSERT_TRUE(PassesReach(passes + 1, scripted));
     std::this_thread::sleep_for(std::chrono::milliseconds(20));
     EXPECT_EQ(scripted.probeStarts.load(), 1);
@@ -200,13 +201,13 @@ TEST_F(DetectThreadTest, CaptureResultsAreReportedOnlyUnderTheirOwnSwitch) {
         *a = c.a, *b = c.b;
         Deliver(t, c.request);
         ASSERT_TRUE(PassesReach(2, d)) << c.name;
-        std::this_thread::sleep_for(std::chrono::milliseconds(10));  // publish follows the detector
+        std::this_thread::sleep_for(std::chrono::milliseconds(10)); // publish follows the detector
         const DetectionFindings f = t->Findings();
         EXPECT_EQ(f.relayedRequest, c.byte16) << c.name;
         EXPECT_EQ(f.bitTorrent, c.byte21) << c.name;
         t->Stop();
         ASSERT_TRUE(WaitUntil([] { return LiveDetectThreads() == 0; }));
-        EXPECT_EQ(d.captureStops.load(), 1) << c.name;  // it started the capture
+        EXPECT_EQ(d.captureStops.load(), 1) << c.name; // it started the capture
     }
 }
 
@@ -223,7 +224,7 @@ TEST_F(DetectThreadTest, APassSpanningALinkDownDoesNotPublish) {
     std::this_thread::sleep_for(std::chrono::milliseconds(50));
     const DetectionFindings f = t->Findings();
     const DetectionFindings zero{};
-    EXPECT_EQ(0, std::memcmp(&f, &zero, sizeof f));  // no stale service or count finding
+    EXPECT_EQ(0, std::memcmp(&f, &zero, sizeof f)); // no stale service or count finding
 }
 
 TEST_F(DetectThreadTest, ARequestDuringAPassRunsAtTheNextTurn) {
@@ -233,9 +234,9 @@ TEST_F(DetectThreadTest, ARequestDuringAPassRunsAtTheNextTurn) {
     Deliver(t, kPrograms);
     t->LinkUp(kMac, 0, ports.clock.TickCount());
     ASSERT_TRUE(WaitUntil([&] { return scripted.holding.load(); }));
-    Deliver(t, kCountsAndService);  // arrives while the pass runs
+    Deliver(t, kCountsAndService); // arrives while the pass runs
     scripted.hold = false;
-    ASSERT_TRUE(PassesReach(2, scripted));  // long before the hour-long interval
+    ASSERT_TRUE(PassesReach(2, scripted)); // long before the hour-long interval
     ASSERT_TRUE(WaitUntil([&] { return t->Findings().adapterCount == 3; }));
 }
 
@@ -247,17 +248,17 @@ TEST_F(DetectThreadTest, AFailingPassIsRetriedAtTheNextTurnNotBackToBack) {
     t->LinkUp(kMac, 0, ports.clock.TickCount());
     ASSERT_TRUE(WaitUntil([&] { return scripted.passStarts.load() >= 1; }));
     std::this_thread::sleep_for(std::chrono::milliseconds(500));
-    EXPECT_LE(scripted.passStarts.load(), 8);  // about one per turn, not hundreds
+    EXPECT_LE(scripted.passStarts.load(), 8); // about one per turn, not hundreds
     EXPECT_EQ(scripted.passes.load(), 0);
     scripted.raise = false;
-    EXPECT_TRUE(PassesReach(1, scripted));  // the request is still pending and runs
+    EXPECT_TRUE(PassesReach(1, scripted)); // the request is still pending and runs
 }
 
 TEST_F(DetectThreadTest, StopCutsLongWaitsShort) {
     timing.turnMs = 3600000;
-    TDetectThread* down = Start(scripted);  // waiting for link up
+    TDetectThread* down = Start(scripted); // waiting for link up
     ScriptedDetectors other;
-    TDetectThread* up = Start(other);       // sleeping between turns
+    TDetectThread* up = Start(other); // sleeping between turns
     up->LinkUp(kMac, 0, ports.clock.TickCount());
     std::this_thread::sleep_for(std::chrono::milliseconds(50));
     down->Stop();
@@ -269,7 +270,7 @@ TEST_F(DetectThreadTest, AReplacedThreadEndsWithoutTouchingTheNewOne) {
     TDetectThread* old = Start(scripted);
     Deliver(old, {1, 4, 32, 0, 28, 0});
     old->LinkUp(kMac, 0, ports.clock.TickCount());
-    ASSERT_TRUE(PassesReach(1, scripted));  // started the capture
+    ASSERT_TRUE(PassesReach(1, scripted)); // started the capture
     scripted.hold = true;
     Deliver(old, kPrograms);
     ASSERT_TRUE(WaitUntil([&] { return scripted.holding.load(); }));

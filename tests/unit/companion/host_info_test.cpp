@@ -12,7 +12,9 @@
 
 namespace {
 
-std::vector<uint8_t> Mac(uint8_t last) { return {0x00, 0x11, 0x22, 0x33, 0x44, last}; }
+std::vector<uint8_t> Mac(uint8_t last) {
+    return {0x00, 0x11, 0x22, 0x33, 0x44, last};
+}
 
 AdapterRecord RecordAt(const std::vector<uint8_t>& table, int i) {
     AdapterRecord r;
@@ -29,19 +31,22 @@ TEST(SwapNibbles, ExchangesHalvesAndIsItsOwnInverse) {
 
     char empty[4] = {0, 'x', 'y', 0};
     SwapNibbles(empty, 255);
-    EXPECT_EQ(0, std::memcmp(empty, "\0xy", 4));  // nothing after the terminator
+    EXPECT_EQ(0, std::memcmp(empty, "\0xy", 4)); // nothing after the terminator
 
     char five[] = "ABCDE";
     SwapNibbles(five, 3);
-    EXPECT_EQ(0, std::memcmp(five, "\x14\x24\x34" "DE", 6));
+    EXPECT_EQ(0, std::memcmp(five,
+                             "\x14\x24\x34"
+                             "DE",
+                             6));
 }
 
 TEST(TextRoutines, CompareCountAndCopyWithinBounds) {
     EXPECT_TRUE(TextEquals("abc", "abc"));
     EXPECT_FALSE(TextEquals("abc", "abcd"));
     EXPECT_TRUE(TextEqualsN("abcdef", "abcxyz", 3));
-    EXPECT_FALSE(TextEqualsN("ab", "abc", 3));   // the shorter text's terminator counts
-    EXPECT_TRUE(TextEqualsN("ab", "ab", 10));    // a common end
+    EXPECT_FALSE(TextEqualsN("ab", "abc", 3)); // the shorter text's terminator counts
+    EXPECT_TRUE(TextEqualsN("ab", "ab", 10));  // a common end
     EXPECT_EQ(BoundedLength("abcdef", 4), 4u);
     char out[4];
     CopyTextN(out, "abcdef", 3);
@@ -79,10 +84,11 @@ TEST(AddressText, ConvertsLikeTheSystem) {
 TEST(AdapterTable, FillsRecordsAsLaidOut) {
     FakePortsGuard ports;
     std::string longDescription(200, 'd');
-    auto row = MakeAdapter(Mac(1), {"10.0.0.1", "10.0.0.2", "10.0.0.3", "10.0.0.4", "10.0.0.5",
-                                    "10.0.0.6", "10.0.0.7"},
-                           longDescription);
-    row.mac.push_back(0xEE);  // 7 reported bytes: only 6 are kept
+    auto row = MakeAdapter(
+        Mac(1),
+        {"10.0.0.1", "10.0.0.2", "10.0.0.3", "10.0.0.4", "10.0.0.5", "10.0.0.6", "10.0.0.7"},
+        longDescription);
+    row.mac.push_back(0xEE); // 7 reported bytes: only 6 are kept
     row.dhcpEnabled = 1;
     ports.tables.SetAdapters({row});
 
@@ -98,13 +104,15 @@ TEST(AdapterTable, FillsRecordsAsLaidOut) {
         EXPECT_STREQ(r.masks[slot], "255.255.255.0");
     }
     // the rest of the buffer is zeroed
-    for (size_t i = sizeof(AdapterRecord); i < table.size(); ++i) ASSERT_EQ(table[i], 0) << i;
+    for (size_t i = sizeof(AdapterRecord); i < table.size(); ++i)
+        ASSERT_EQ(table[i], 0) << i;
 }
 
 TEST(AdapterTable, NeverWritesMoreRecordsThanTheBufferHolds) {
     FakePortsGuard ports;
     std::vector<AdapterInfoRow> rows;
-    for (uint8_t i = 0; i < 9; ++i) rows.push_back(MakeAdapter(Mac(i), {"10.0.0.1"}));
+    for (uint8_t i = 0; i < 9; ++i)
+        rows.push_back(MakeAdapter(Mac(i), {"10.0.0.1"}));
     ports.tables.SetAdapters(rows);
 
     // Exactly the callers' buffer: the ninth adapter must not land past its end
@@ -130,7 +138,7 @@ TEST(AdapterTable, UnreadableOrEmptyGivesNoRecords) {
 
 TEST(Counts, CountAdaptersAndNonEmptyAddressSlots) {
     FakePortsGuard ports;
-    ports.tables.SetAdapters({MakeAdapter(Mac(1), {"0.0.0.0"}),  // counts: text is not empty
+    ports.tables.SetAdapters({MakeAdapter(Mac(1), {"0.0.0.0"}), // counts: text is not empty
                               MakeAdapter(Mac(2), {"10.0.0.1", "10.0.0.2"}),
                               MakeAdapter(Mac(3), {})});
     const AdapterCounts c = CountAdaptersAndAddresses();
@@ -157,7 +165,7 @@ TEST(EndpointTables, CountsAndPort67) {
     const uint32_t ip = 0x0100007f;
     ports.tables.SetTcp({{kTcpStateListen, 0, NetPort(80), 0, 0},
                          {kTcpStateListen, ip, NetPort(81), ip, NetPort(5)}});
-    EXPECT_EQ(CountTcpConnections(), 0);  // only listening sockets: 0, not -1
+    EXPECT_EQ(CountTcpConnections(), 0); // only listening sockets: 0, not -1
     ports.tables.SetTcp({{kTcpStateEstablished, ip, NetPort(1025), ip, NetPort(80)},
                          {kTcpStateEstablished, ip, 0, ip, NetPort(80)},
                          {kTcpStateEstablished, ip, NetPort(1026), ip, 0},
@@ -171,7 +179,7 @@ TEST(EndpointTables, CountsAndPort67) {
     EXPECT_FALSE(HasDhcpServerPort());
     ports.tables.SetUdp({{0, NetPort(53)}, {0, NetPort(67)}});
     EXPECT_TRUE(HasDhcpServerPort());
-    ports.tables.SetUdp({{0, 67}});  // 67 in the wrong byte order is port 17152
+    ports.tables.SetUdp({{0, 67}}); // 67 in the wrong byte order is port 17152
     EXPECT_FALSE(HasDhcpServerPort());
     ports.tables.SetUdp({{0, NetPort(67)}}, false);
     EXPECT_EQ(CountUdpEndpoints(), -1);
@@ -180,7 +188,7 @@ TEST(EndpointTables, CountsAndPort67) {
 
 TEST(ServiceCheck, UnscramblesTheNameAndWantsRunning) {
     FakePortsGuard ports;
-    EXPECT_FALSE(IsWatchedServiceRunning());  // unknown service: the open fails
+    EXPECT_FALSE(IsWatchedServiceRunning()); // unknown service: the open fails
     ports.services.SetState("SharedAccess", 1 /* STOPPED */);
     EXPECT_FALSE(IsWatchedServiceRunning());
     ports.services.SetState("SharedAccess", kServiceRunning);

@@ -35,7 +35,8 @@ int32_t HOST_CALL AnswerMac(uint8_t* mac, uint32_t length) {
     std::lock_guard<std::mutex> g(g_hostMutex);
     ++g_macCalls;
     g_macLength = length;
-    if (g_macResult == 0) std::memcpy(mac, g_mac, 6);
+    if (g_macResult == 0)
+        std::memcpy(mac, g_mac, 6);
     return g_macResult;
 }
 
@@ -46,20 +47,21 @@ std::vector<Bytes> TakeReplies() {
 
 Bytes Signatures(int records) {
     Bytes out(kSignatureHeader, kSignatureHeader + kSignatureHeaderSize);
-    out.resize(out.size() + records * kSignatureRecordSize, 0x70);  // kind 7 records
+    out.resize(out.size() + records * kSignatureRecordSize, 0x70); // kind 7 records
     return out;
 }
 
 void StopLibraryThreads() {
     {
         std::lock_guard<std::recursive_mutex> g(DetectThreadRegistryLock());
-        if (CurrentDetectThread()) CurrentDetectThread()->Stop();
+        if (CurrentDetectThread())
+            CurrentDetectThread()->Stop();
     }
     ASSERT_TRUE(WaitUntil([] { return LiveDetectThreads() == 0; }));
 }
 
 class LibraryEntryTest : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override {
         saved = EntrySettings();
         EntrySettings().timing.turnMs = 20;
@@ -109,7 +111,8 @@ TEST_F(LibraryEntryTest, InitThreadFillsTheSlotsAndReadFindingsAnswers) {
     uint32_t length = 0;
     EXPECT_EQ(host.ReadFindings(buffer, &length), 0);
     EXPECT_EQ(length, 22u);
-    for (uint8_t b : buffer) EXPECT_EQ(b, 0);
+    for (uint8_t b : buffer)
+        EXPECT_EQ(b, 0);
 }
 
 TEST_F(LibraryEntryTest, RequestsAreAnsweredThroughSendReply) {
@@ -128,7 +131,7 @@ TEST_F(LibraryEntryTest, RequestsAreAnsweredThroughSendReply) {
         {{1, 4, 0x15, 0, 0x14, 0}, 0, {{2, 2, 0x14, 0}}},
         {{1, 2, 0x28, 0}, 0, {{2, 2, 0x14, 0}}},
         {{1, 2, 0x05, 0}, 0, {{2, 14, 5, 4, 0, 0, 0, 0, 6, 6, 0, 0, 0, 0, 0, 0}}},
-        {{1, 2, 0x01, 0}, 0, {}},  // no detection item, no address item: no reply
+        {{1, 2, 0x01, 0}, 0, {}}, // no detection item, no address item: no reply
     };
     for (const Case& c : cases) {
         EXPECT_EQ(Deliver(c.request), c.result) << testing::PrintToString(c.request);
@@ -141,14 +144,15 @@ TEST_F(LibraryEntryTest, LinkUpAsksForTheMacAndAddressRepliesCarryIt) {
     ports.tables.SetAdapters({MakeAdapter({0x00, 0x0c, 0x29, 0x01, 0x02, 0x03}, {"192.168.1.10"})});
     // The real look-up over the fake tables, not the scripted one.
     EntrySettings().detectors.lookUpAccessAddress = LookUpAccessAddress;
-    EXPECT_EQ(host.NotifyLinkState(0x101), 0);  // only the low byte counts: up
+    EXPECT_EQ(host.NotifyLinkState(0x101), 0); // only the low byte counts: up
     {
         std::lock_guard<std::mutex> g(g_hostMutex);
         EXPECT_EQ(g_macCalls, 1);
         EXPECT_EQ(g_macLength, 6u);
     }
     EXPECT_EQ(Deliver({1, 4, 5, 0, 6, 0}), 0);
-    const Bytes expected = {2, 14, 5, 4, 0x0A, 0x01, 0xA8, 0xC0, 6, 6, 0x00, 0x0c, 0x29, 0x01, 0x02, 0x03};
+    const Bytes expected = {2, 14, 5,    4,    0x0A, 0x01, 0xA8, 0xC0,
+                            6, 6,  0x00, 0x0c, 0x29, 0x01, 0x02, 0x03};
     EXPECT_EQ(TakeReplies(), std::vector<Bytes>{expected});
 
     // A failing GetAdapterMac keeps the addresses as they were.
@@ -160,10 +164,10 @@ TEST_F(LibraryEntryTest, LinkUpAsksForTheMacAndAddressRepliesCarryIt) {
     EXPECT_EQ(Deliver({1, 2, 5, 0}), 0);
     EXPECT_EQ(TakeReplies(), std::vector<Bytes>{expected});
 
-    EXPECT_EQ(host.NotifyLinkState(0x100), 0);  // low byte 0: down
+    EXPECT_EQ(host.NotifyLinkState(0x100), 0); // low byte 0: down
     EXPECT_EQ(Deliver({1, 2, 6, 0}), 0);
     Bytes down = expected;
-    std::memset(down.data() + 4, 0, 4);  // address cleared, hardware address kept
+    std::memset(down.data() + 4, 0, 4); // address cleared, hardware address kept
     EXPECT_EQ(TakeReplies(), std::vector<Bytes>{down});
 }
 
@@ -177,7 +181,7 @@ TEST_F(LibraryEntryTest, FindingsBeforeAndAfterLinkUpAndDown) {
     uint32_t length = 0;
     std::this_thread::sleep_for(std::chrono::milliseconds(100));
     ASSERT_EQ(host.ReadFindings(f, &length), 0);
-    EXPECT_EQ(f[1], 0);  // link down: no pass has run
+    EXPECT_EQ(f[1], 0); // link down: no pass has run
 
     host.NotifyLinkState(1);
     ASSERT_TRUE(WaitUntil([&] {
@@ -190,7 +194,8 @@ TEST_F(LibraryEntryTest, FindingsBeforeAndAfterLinkUpAndDown) {
 
     host.NotifyLinkState(0);
     host.ReadFindings(f, &length);
-    for (uint8_t b : f) EXPECT_EQ(b, 0);
+    for (uint8_t b : f)
+        EXPECT_EQ(b, 0);
     EXPECT_EQ(scripted.updateForgets.load(), 1);
     // The request survives a link down: once the interval is over after the next
     // link up, the same detectors run again.
@@ -222,12 +227,13 @@ TEST_F(LibraryEntryTest, AcceptanceFollowsTheNumberOfSignatures) {
     for (const Case& c : cases) {
         ports.resources.Set("Ostrel.dll", kSignatureListResource, Signatures(c.records));
         std::set<int32_t> seen;
-        for (int i = 0; i < 40; ++i) seen.insert(InitThreadEntry(&host));
+        for (int i = 0; i < 40; ++i)
+            seen.insert(InitThreadEntry(&host));
         EXPECT_EQ(seen, c.answers) << c.records << " records";
     }
-    ports.resources.Set("Ostrel.dll", kSignatureListResource, {});  // unreadable
+    ports.resources.Set("Ostrel.dll", kSignatureListResource, {}); // unreadable
     EXPECT_EQ(InitThreadEntry(&host), 0xffff);
-    EXPECT_EQ(host.ReadFindings != nullptr, true);  // slots written whatever the answer
+    EXPECT_EQ(host.ReadFindings != nullptr, true); // slots written whatever the answer
 }
 
 TEST_F(LibraryEntryTest, ASecondInitThreadReplacesTheDetectionThread) {
@@ -240,7 +246,7 @@ TEST_F(LibraryEntryTest, ASecondInitThreadReplacesTheDetectionThread) {
     scripted.hold = true;
     Deliver({1, 2, 28, 0});
     host.NotifyLinkState(1);
-    ASSERT_TRUE(WaitUntil([&] { return scripted.holding.load(); }));  // first is mid-pass
+    ASSERT_TRUE(WaitUntil([&] { return scripted.holding.load(); })); // first is mid-pass
     ASSERT_EQ(InitThreadEntry(&host), 0);
     TDetectThread* second;
     {
@@ -252,7 +258,7 @@ TEST_F(LibraryEntryTest, ASecondInitThreadReplacesTheDetectionThread) {
     scripted.hold = false;
     ASSERT_TRUE(WaitUntil([] { return LiveDetectThreads() == 1; }));
     std::lock_guard<std::recursive_mutex> g(DetectThreadRegistryLock());
-    EXPECT_EQ(CurrentDetectThread(), second);  // the old one did not clear it
+    EXPECT_EQ(CurrentDetectThread(), second); // the old one did not clear it
 }
 
 TEST_F(LibraryEntryTest, FailuresInsideTheEntriesStayInside) {

@@ -12,7 +12,9 @@ using namespace capture_test;
 
 namespace {
 
-const uint8_t* U(const char* s) { return reinterpret_cast<const uint8_t*>(s); }
+const uint8_t* U(const char* s) {
+    return reinterpret_cast<const uint8_t*>(s);
+}
 
 std::string KeyText(const FrameKey& k) {
     return std::string(reinterpret_cast<const char*>(k.Key), k.KeyLength);
@@ -28,14 +30,13 @@ struct FindCase {
 
 TEST(FindBytes, FirstMatchThatEndsInsideTheWindow) {
     const FindCase cases[] = {
-        {"abcdef", "abc", 6, 0, 0},
-        {"xxabcx", "abc", 6, 0, 2},
-        {"xxabcx", "abc", 5, 0, 2},   // match ends at the window's last byte
-        {"xxabcx", "abc", 4, 0, -1},  // match would end one byte past the window
-        {"abcabc", "abc", 5, 1, 3},   // the search starts at `start`
-        {"aaab", "aab", 4, 0, 1},     // a partial match restarts one byte later
-        {"ab", "abc", 2, 0, -1},      // window shorter than the pattern
-        {"abc", "", 3, 1, 1},         // an empty pattern matches at the start
+        {"abcdef", "abc", 6, 0, 0},  {"xxabcx", "abc", 6, 0, 2},
+        {"xxabcx", "abc", 5, 0, 2},  // match ends at the window's last byte
+        {"xxabcx", "abc", 4, 0, -1}, // match would end one byte past the window
+        {"abcabc", "abc", 5, 1, 3},  // the search starts at `start`
+        {"aaab", "aab", 4, 0, 1},    // a partial match restarts one byte later
+        {"ab", "abc", 2, 0, -1},     // window shorter than the pattern
+        {"abc", "", 3, 1, 1},        // an empty pattern matches at the start
         {"abc", "z", 3, 0, -1},
     };
     for (const FindCase& c : cases) {
@@ -47,17 +48,19 @@ TEST(FindBytes, FirstMatchThatEndsInsideTheWindow) {
 
 struct BitTorrentCase {
     const char* text;
-    size_t payloadOffset;  // where the text starts in the payload
-    size_t captured;       // bytes of the frame present (0: the whole frame)
+    size_t payloadOffset; // where the text starts in the payload
+    size_t captured;      // bytes of the frame present (0: the whole frame)
     bool expected;
 };
 
 TEST(IsBitTorrentFrame, SignaturesInTheFirst72PayloadBytes) {
     const BitTorrentCase cases[] = {
-        {"\x13" "BitTorrent protocol", 0, 0, true},
-        {"BitTorrent protocol", 53, 0, true},   // ends at frame offset 125
-        {"BitTorrent protocol", 54, 0, false},  // one byte too far
-        {"BitTorrentprotocol", 0, 0, false},    // the name needs its blank
+        {"\x13"
+         "BitTorrent protocol",
+         0, 0, true},
+        {"BitTorrent protocol", 53, 0, true},  // ends at frame offset 125
+        {"BitTorrent protocol", 54, 0, false}, // one byte too far
+        {"BitTorrentprotocol", 0, 0, false},   // the name needs its blank
         {"GET /announce?info_hash=", 0, 0, true},
         {"announce", 64, 0, true},
         {"announce", 65, 0, false},
@@ -71,7 +74,7 @@ TEST(IsBitTorrentFrame, SignaturesInTheFirst72PayloadBytes) {
         payload += c.text;
         Bytes frame = Frame(Station(1), Station(2), 6881, 51413, payload, 200);
         const size_t captured = c.captured ? c.captured : frame.size();
-        Bytes present(frame.begin(), frame.begin() + captured);  // exactly the captured bytes
+        Bytes present(frame.begin(), frame.begin() + captured); // exactly the captured bytes
         EXPECT_EQ(IsBitTorrentFrame(present.data(), present.size()), c.expected)
             << c.text << " at " << c.payloadOffset << " captured " << captured;
     }
@@ -85,13 +88,14 @@ struct KeyCase {
 TEST(ParseFrame, KeysOfRequestAndResponseHeads) {
     const KeyCase cases[] = {
         {"GET /b HTTP/1.1\r\nHost: a\r\n\r\n", "GET /b "},
-        {"GET http://a/b HTTP/1.1\r\nHost: a\r\n\r\n", "GET /b "},  // proxy form, same key
+        {"GET http://a/b HTTP/1.1\r\nHost: a\r\n\r\n", "GET /b "}, // proxy form, same key
         {"HTTP/1.1 200 OK\r\nContent-Type: text/html\r\n", "HTTP/1.1 200 OK\r\nContent-Type:"},
         {"HTTP/1.0 204", "HTTP/1.0 204"},
-        {"0123456789ab", "0123456789ab"},  // neither URL nor version: all 12 bytes
+        {"0123456789ab", "0123456789ab"}, // neither URL nor version: all 12 bytes
         // "http://" starting inside the first 30 bytes but ending after them is not
         // an absolute URL; the version mark further on decides.
-        {std::string(25, 'p') + "http://h/x HTTP/1.1", std::string(30, 'p').replace(25, 5, "http:")},
+        {std::string(25, 'p') + "http://h/x HTTP/1.1",
+         std::string(30, 'p').replace(25, 5, "http:")},
         // Absolute URL with no path or no version after the host: keyed by its head.
         {"GET http://hostonly", "GET http://hostonly"},
         {"GET http://h/path-without-version", "GET http://h/path-without-vers"},
@@ -122,7 +126,7 @@ TEST(ParseFrame, HeaderFieldsAndShortFrames) {
     EXPECT_EQ(int(key.SrcIp[3]), 7);
     EXPECT_EQ(int(key.DstIp[3]), 9);
 
-    EXPECT_FALSE(TMsgQueue::ParseFrame(frame.data(), 54, key));  // no payload
+    EXPECT_FALSE(TMsgQueue::ParseFrame(frame.data(), 54, key)); // no payload
     EXPECT_FALSE(TMsgQueue::ParseFrame(nullptr, 100, key));
 }
 
@@ -136,7 +140,8 @@ TEST(ParseFrame, ReadsOnlyTheStoredBytesOfALongFrame) {
     ASSERT_TRUE(TMsgQueue::ParseFrame(frame.data(), 3000, key));
     EXPECT_EQ(KeyText(key), std::string(30, 'z'));
 
-    Bytes proxied = Frame(Station(1), Station(2), 40000, 3128, "GET http://h" + std::string(1534, 'q'));
+    Bytes proxied =
+        Frame(Station(1), Station(2), 40000, 3128, "GET http://h" + std::string(1534, 'q'));
     ASSERT_EQ(proxied.size(), 1600u);
     ASSERT_TRUE(TMsgQueue::ParseFrame(proxied.data(), 65535, key));
     EXPECT_EQ(KeyText(key), ("GET http://h" + std::string(18, 'q')));
@@ -171,7 +176,8 @@ TEST(IsRelayedCopy, StationPairsAndFileSharingPorts) {
         EXPECT_EQ(TMsgQueue::IsRelayedCopy(x.data(), x.size(), rk), c.expected) << c.what;
         // The relation is symmetric: swap the roles.
         ASSERT_TRUE(TMsgQueue::ParseFrame(x.data(), x.size(), xk));
-        EXPECT_EQ(TMsgQueue::IsRelayedCopy(r.data(), r.size(), xk), c.expected) << c.what << " (swapped)";
+        EXPECT_EQ(TMsgQueue::IsRelayedCopy(r.data(), r.size(), xk), c.expected)
+            << c.what << " (swapped)";
     }
     // A port on the keyed frame's side counts as well, and different heads never match.
     Bytes smb = Frame(Station(1), Station(2), 445, 40000, "GET /b HTTP/1.1\r\n");
@@ -184,7 +190,7 @@ TEST(IsRelayedCopy, StationPairsAndFileSharingPorts) {
     ASSERT_TRUE(TMsgQueue::ParseFrame(plain.data(), plain.size(), k));
     EXPECT_FALSE(TMsgQueue::IsRelayedCopy(other.data(), other.size(), k));
     EXPECT_TRUE(TMsgQueue::IsRelayedCopy(same.data(), same.size(), k));
-    EXPECT_FALSE(TMsgQueue::IsRelayedCopy(same.data(), 54, k));  // empty payload never matches
+    EXPECT_FALSE(TMsgQueue::IsRelayedCopy(same.data(), 54, k)); // empty payload never matches
 }
 
 // Opaque frames that never pair with anything: one conversation, distinct heads.
@@ -197,14 +203,14 @@ Bytes Filler(int n) {
 TEST(TMsgQueue, PutFillsAfter19AndGetWalksBack) {
     TMsgQueue queue(20);
     QueueSlot out;
-    EXPECT_FALSE(queue.Get(out));  // a fresh queue yields nothing
+    EXPECT_FALSE(queue.Get(out)); // a fresh queue yields nothing
     Bytes frame = Filler(0);
     for (int i = 0; i < 19; ++i)
         EXPECT_TRUE(queue.Put(kQueueTag, uint16_t(frame.size()), frame.data())) << i;
     EXPECT_FALSE(queue.Put(kQueueTag, uint16_t(frame.size()), frame.data()));
     EXPECT_TRUE(queue.IsFull());
     queue.Reset();
-    EXPECT_FALSE(queue.Get(out));  // nor does a reset one
+    EXPECT_FALSE(queue.Get(out)); // nor does a reset one
 
     // A partly filled queue gives its frames back newest first, then stops.
     for (int i = 0; i < 3; ++i) {
@@ -212,7 +218,8 @@ TEST(TMsgQueue, PutFillsAfter19AndGetWalksBack) {
         queue.Put(uint16_t(100 + i), uint16_t(f.size()), f.data());
     }
     std::vector<int> tags;
-    while (queue.Get(out)) tags.push_back(out.Tag);
+    while (queue.Get(out))
+        tags.push_back(out.Tag);
     EXPECT_EQ(tags, (std::vector<int>{102, 101, 100}));
 }
 
@@ -257,7 +264,7 @@ TEST(TMsgQueue, AnalyseFindsNothingAmongUnrelatedFramesAndLeavesAPartialQueue) {
         queue.Put(kQueueTag, uint16_t(f.size()), f.data());
     }
     EXPECT_FALSE(queue.Analyse());
-    EXPECT_EQ(queue.CursorForTest(), 5);  // not full: untouched
+    EXPECT_EQ(queue.CursorForTest(), 5); // not full: untouched
     for (int n = 5; n < 20; ++n) {
         Bytes f = Filler(n);
         queue.Put(kQueueTag, uint16_t(f.size()), f.data());
@@ -266,4 +273,4 @@ TEST(TMsgQueue, AnalyseFindsNothingAmongUnrelatedFramesAndLeavesAPartialQueue) {
     EXPECT_EQ(queue.CursorForTest(), 0);
 }
 
-}  // namespace
+} // namespace

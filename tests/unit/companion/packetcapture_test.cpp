@@ -23,7 +23,7 @@ namespace {
 const std::string kPrefix = "\\Device\\NPF_";
 
 class CaptureTest : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override {
         saved_ = Ports();
         Ports().capture = &driver;
@@ -39,18 +39,23 @@ protected:
     static bool WaitForFlag(const ResultFlag& flag, int timeoutMs = 10000) {
         const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
         while (flag.load() == 0) {
-            if (std::chrono::steady_clock::now() > end) return false;
+            if (std::chrono::steady_clock::now() > end)
+                return false;
             std::this_thread::sleep_for(std::chrono::milliseconds(5));
         }
         return true;
     }
     static Bytes BitTorrentBatch() {
-        return Batch().Add(TcpFrameOfLength(120, "\x13" "BitTorrent protocol")).bytes;
+        return Batch()
+            .Add(TcpFrameOfLength(120, "\x13"
+                                       "BitTorrent protocol"))
+            .bytes;
     }
     // 20 frames among which a client's proxy request and the proxy's forwarded copy.
     static Bytes RelayBatch() {
         Batch b;
-        b.Add(Frame(Station(1), Station(2), 40000, 3128, "GET http://site/x HTTP/1.1\r\n\r\n", 120));
+        b.Add(
+            Frame(Station(1), Station(2), 40000, 3128, "GET http://site/x HTTP/1.1\r\n\r\n", 120));
         for (int i = 0; i < 18; ++i)
             b.Add(Frame(Station(5), Station(6), 40000, 443, "tls" + std::to_string(i), 200));
         b.Add(Frame(Station(2), Station(3), 40001, 80, "GET /x HTTP/1.1\r\n\r\n", 120));
@@ -63,8 +68,9 @@ protected:
 };
 
 TEST_F(CaptureTest, EnumeratesAtMostFiveRowsWithBoundedFields) {
-    for (int i = 0; i < 7; ++i) adapters.Add("{ADAPTER-" + std::to_string(i) + "}");
-    adapters.rows[1].description = std::string(131, 'd');  // the system allows 131 characters
+    for (int i = 0; i < 7; ++i)
+        adapters.Add("{ADAPTER-" + std::to_string(i) + "}");
+    adapters.rows[1].description = std::string(131, 'd'); // the system allows 131 characters
     adapters.rows[2].description = "third";
     ResultFlag a{0}, b{0};
     TPacketCapture capture(&a, &b);
@@ -75,7 +81,7 @@ TEST_F(CaptureTest, EnumeratesAtMostFiveRowsWithBoundedFields) {
     EXPECT_EQ(std::string(capture.Adapters[1].Description), std::string(127, 'd'));
     EXPECT_STREQ(capture.Adapters[2].Description, "third");
 
-    adapters.readable = false;  // a list that cannot be read leaves an empty table
+    adapters.readable = false; // a list that cannot be read leaves an empty table
     capture.EnumAdapters();
     EXPECT_EQ(capture.EntryCount, 0);
     EXPECT_STREQ(capture.Adapters[0].DeviceName, "");
@@ -99,11 +105,11 @@ TEST_F(CaptureTest, OpensEachRowWithPromiscuousFilterBufferAndTimeout) {
     EXPECT_EQ(capture.OpenIndex[0], 0);
     EXPECT_EQ(capture.OpenIndex[1], -1);
     const std::vector<std::string> expected = {
-        "open " + kPrefix + "one",   "filter " + kPrefix + "one 32",
+        "open " + kPrefix + "one",          "filter " + kPrefix + "one 32",
         "buffer " + kPrefix + "one 512000", "timeout " + kPrefix + "one 0",
-        "reset " + kPrefix + "one",  "open " + kPrefix + "two"};
+        "reset " + kPrefix + "one",         "open " + kPrefix + "two"};
     EXPECT_EQ(driver.Calls(), expected);
-    EXPECT_TRUE(capture.WakeEvent->IsSet());  // signalled by the successful open
+    EXPECT_TRUE(capture.WakeEvent->IsSet()); // signalled by the successful open
 
     // Once open, a row is not opened again; an index at EntryCount opens nothing.
     EXPECT_TRUE(capture.OpenAdapter(0));
@@ -118,7 +124,7 @@ TEST_F(CaptureTest, EveryFailedOpenStepLeavesTheRowClosed) {
     struct Case {
         const char* what;
         FakeCaptureDriver::Script script;
-        int closes;  // records released
+        int closes; // records released
     };
     FakeCaptureDriver::Script null, invalid, filter, buffer, timeout;
     null.open = FakeCaptureDriver::OpenOutcome::Null;
@@ -126,8 +132,10 @@ TEST_F(CaptureTest, EveryFailedOpenStepLeavesTheRowClosed) {
     filter.failFilter = true;
     buffer.failBuffer = true;
     timeout.failTimeout = true;
-    const Case cases[] = {{"null record", null, 0},       {"invalid handle", invalid, 1},
-                          {"filter refused", filter, 1}, {"buffer refused", buffer, 1},
+    const Case cases[] = {{"null record", null, 0},
+                          {"invalid handle", invalid, 1},
+                          {"filter refused", filter, 1},
+                          {"buffer refused", buffer, 1},
                           {"timeout refused", timeout, 1}};
     adapters.Add("eth");
     for (const Case& c : cases) {
@@ -168,7 +176,7 @@ TEST_F(CaptureTest, BitTorrentBatchSetsResultBAndEndsTheReceiver) {
     ResultFlag a{0}, b{0};
     EXPECT_TRUE(StartDataAnalysis(&a, &b));
     ASSERT_TRUE(WaitForFlag(b));
-    ASSERT_TRUE(driver.WaitForCalls("free", 1, 5000));  // the thread ended by itself
+    ASSERT_TRUE(driver.WaitForCalls("free", 1, 5000)); // the thread ended by itself
     EXPECT_EQ(a.load(), 0);
     StopDataAnalysis(&a, &b);
 }
@@ -207,8 +215,8 @@ TEST_F(CaptureTest, ResultsReachOnlyTheCurrentDetectionThreadsBytes) {
     ResultFlag a1{0}, b1{0}, a2{0}, b2{0}, a3{0}, b3{0};
     StartDataAnalysis(&a1, &b1);
     ASSERT_TRUE(driver.WaitForCalls("wait", 1, 5000));
-    StartDataAnalysis(&a2, &b2);  // a newer detection thread
-    StopDataAnalysis(&a1, &b1);   // the older one ends: not the owner any more
+    StartDataAnalysis(&a2, &b2); // a newer detection thread
+    StopDataAnalysis(&a1, &b1);  // the older one ends: not the owner any more
     EXPECT_EQ(driver.CountCalls("close"), 0);
     EXPECT_EQ(driver.CountCalls("open"), 1);
 
@@ -218,7 +226,7 @@ TEST_F(CaptureTest, ResultsReachOnlyTheCurrentDetectionThreadsBytes) {
 
     StopDataAnalysis(&a2, &b2);
     EXPECT_EQ(driver.OpenAdapters(), 0);
-    EXPECT_EQ(driver.CountCalls("free"), 1);  // the receive thread has ended
+    EXPECT_EQ(driver.CountCalls("free"), 1); // the receive thread has ended
 
     b2 = 0;
     driver.AddBatch(kPrefix + "eth", BitTorrentBatch());
@@ -239,9 +247,9 @@ TEST_F(CaptureTest, AFinishedReceiverIsReplacedForANewDetectionThread) {
     ASSERT_TRUE(WaitForFlag(b1));
     ASSERT_TRUE(driver.WaitForCalls("free", 1, 5000));
     driver.AddBatch(kPrefix + "eth", BitTorrentBatch());
-    StartDataAnalysis(&a2, &b2);  // the first thread's capture found its result and ended
+    StartDataAnalysis(&a2, &b2); // the first thread's capture found its result and ended
     ASSERT_TRUE(WaitForFlag(b2));
-    StopDataAnalysis(&a1, &b1);  // no effect: not the owner
+    StopDataAnalysis(&a1, &b1); // no effect: not the owner
     StopDataAnalysis(&a2, &b2);
 }
 
@@ -269,7 +277,7 @@ TEST_F(CaptureTest, FailingReceivesArePacedNotSpun) {
     FakeCaptureDriver::Script broken;
     broken.failReceive = true;
     driver.SetScript(kPrefix + "broken", broken);
-    driver.AddBatch(kPrefix + "broken", BitTorrentBatch());  // the read event stays signalled
+    driver.AddBatch(kPrefix + "broken", BitTorrentBatch()); // the read event stays signalled
     ResultFlag a{0}, b{0};
     const auto start = std::chrono::steady_clock::now();
     StartDataAnalysis(&a, &b);
@@ -292,7 +300,7 @@ TEST_F(CaptureTest, NoAdaptersMeansAnIdleReceiver) {
     StartDataAnalysis(&a, &b);
     ASSERT_TRUE(driver.WaitForCalls("init", 1, 5000));
     const double before = ProcessCpuSeconds();
-    std::this_thread::sleep_for(std::chrono::milliseconds(1000));  // a spinning thread burns this
+    std::this_thread::sleep_for(std::chrono::milliseconds(1000)); // a spinning thread burns this
     EXPECT_LT(ProcessCpuSeconds() - before, 0.1);
     StopDataAnalysis(&a, &b);
 }
@@ -308,4 +316,4 @@ TEST_F(CaptureTest, ShutdownEndsTheReceiverWhoeverOwnsIt) {
     EXPECT_EQ(TThread::Running(), 0);
 }
 
-}  // namespace
+} // namespace

@@ -41,13 +41,14 @@ Plain Version(const std::string& company, const std::string& internal, const std
     p.Text(34, internal);
     p.Text(67, original);
     p.Text(100, product);
-    return p;  // length bytes left 0: the loader recomputes them
+    return p; // length bytes left 0: the loader recomputes them
 }
 
 Bytes Resource(const std::vector<Plain>& records) {
     Bytes out(kSignatureHeader, kSignatureHeader + kSignatureHeaderSize);
     for (const Plain& p : records)
-        for (uint8_t byte : p.b) out.push_back(uint8_t((byte << 4) | (byte >> 4)));
+        for (uint8_t byte : p.b)
+            out.push_back(uint8_t((byte << 4) | (byte >> 4)));
     return out;
 }
 
@@ -57,7 +58,8 @@ std::unique_ptr<SignatureList> Parse(const Bytes& resource, size_t* count = null
     std::unique_ptr<uint8_t[]> exact(new uint8_t[resource.size()]);
     std::memcpy(exact.get(), resource.data(), resource.size());
     const size_t n = ParseSignatureList(exact.get(), resource.size(), *list);
-    if (count) *count = n;
+    if (count)
+        *count = n;
     return list;
 }
 
@@ -72,16 +74,19 @@ FakeProcess VersionedProcess(uint32_t pid, const std::string& company, const std
     p.path = "C:\\prog" + std::to_string(pid) + ".exe";
     const std::string base = cp;
     p.version[base + "CompanyName"] = company;
-    if (!internal.empty()) p.version[base + "InternalName"] = internal;
-    if (!original.empty()) p.version[base + "OriginalFileName"] = original;
-    if (!product.empty()) p.version[base + "ProductName"] = product;
+    if (!internal.empty())
+        p.version[base + "InternalName"] = internal;
+    if (!original.empty())
+        p.version[base + "OriginalFileName"] = original;
+    if (!product.empty())
+        p.version[base + "ProductName"] = product;
     return p;
 }
 
 TEST(SignatureList, HeaderAndRecordCounts) {
     size_t n = 99;
     Parse(Resource({}), &n);
-    EXPECT_EQ(n, 0u);  // header alone: no records
+    EXPECT_EQ(n, 0u); // header alone: no records
 
     Bytes wrong = Resource({Window("A", 1, "", "", 1), Window("B", 1, "", "", 1)});
     wrong[3] ^= 1;
@@ -93,7 +98,8 @@ TEST(SignatureList, HeaderAndRecordCounts) {
     EXPECT_EQ(n, 0u);
 
     std::vector<Plain> many;
-    for (int i = 0; i < 150; ++i) many.push_back(Window("T" + std::to_string(i), 4, "", "", 1));
+    for (int i = 0; i < 150; ++i)
+        many.push_back(Window("T" + std::to_string(i), 4, "", "", 1));
     auto list = Parse(Resource(many), &n);
     EXPECT_EQ(n, 100u);
     EXPECT_EQ(list->count, 100u);
@@ -119,12 +125,13 @@ TEST(SignatureList, TextsThatFillTheirFieldStayInsideIt) {
     const std::string full(32, 'Q');
     Plain w = Window(full, 200, full, full, kMatchTitle);
     Plain v = Version(full, full, full, full);
-    v.b[33] = 250;  // stored lengths are ignored
+    v.b[33] = 250; // stored lengths are ignored
     size_t n = 0;
     auto list = Parse(Resource({w, v}), &n);
     ASSERT_EQ(n, 2u);
     EXPECT_EQ(list->records[0].titleLength, 200);
-    for (int i = 0; i < 4; ++i) EXPECT_EQ(list->records[1].versionLengths[i], 32);
+    for (int i = 0; i < 4; ++i)
+        EXPECT_EQ(list->records[1].versionLengths[i], 32);
 
     FakePortsGuard ports;
     ports.programs.AddProcess({5, "a.exe", "C:\\a.exe", {}});
@@ -155,14 +162,23 @@ struct WindowCase {
 
 TEST(WindowPass, FlagsChooseWhatMustAgree) {
     const WindowCase cases[] = {
-        {"title prefix", Window("CCProxy", 7, "", "", kMatchTitle), {"CCProxy - 3 users", "X", 20}, true},
+        {"title prefix",
+         Window("CCProxy", 7, "", "", kMatchTitle),
+         {"CCProxy - 3 users", "X", 20},
+         true},
         {"title differs", Window("CCProxy", 7, "", "", kMatchTitle), {"CCProx", "X", 20}, false},
         {"title compare 0", Window("zzz", 0, "", "", kMatchTitle), {"anything", "X", 20}, true},
         {"class exact", Window("", 0, "GateWnd", "", kMatchClass), {"t", "GateWnd", 20}, true},
         {"class longer", Window("", 0, "GateWnd", "", kMatchClass), {"t", "GateWnd2", 20}, false},
         {"module only", Window("zzz", 3, "zzz", "proxy.exe", kMatchModule), {"t", "c", 20}, true},
-        {"module of other process", Window("", 0, "", "proxy.exe", kMatchModule), {"t", "c", 21}, false},
-        {"title and module", Window("Gate", 4, "", "proxy.exe", kMatchTitle | kMatchModule), {"Gate", "c", 21}, false},
+        {"module of other process",
+         Window("", 0, "", "proxy.exe", kMatchModule),
+         {"t", "c", 21},
+         false},
+        {"title and module",
+         Window("Gate", 4, "", "proxy.exe", kMatchTitle | kMatchModule),
+         {"Gate", "c", 21},
+         false},
         {"no flags", Window("zzz", 3, "zzz", "zzz", 0), {"t", "c", 21}, true},
         {"window without title", Window("", 0, "", "", 0), {"", "c", 21}, false},
         {"window without process", Window("", 0, "", "", 0), {"t", "c", 0}, false},
@@ -194,7 +210,7 @@ TEST(ProcessList, SkipsTheFirstEntryAndProcessesWithoutModules) {
     // The first snapshot entry is never listed, whatever its module says.
     ports.programs.SetFirstProcess({8, "first.exe", "C:\\first.exe", {}});
     ports.programs.AddProcess({9, "second.exe", "C:\\second.exe", {}});
-    ports.programs.AddProcess({40, "", "", {}});  // its module snapshot fails
+    ports.programs.AddProcess({40, "", "", {}}); // its module snapshot fails
     ports.programs.AddWindow({"t", "c", 8});
     ports.programs.AddWindow({"t", "c", 40});
     auto first = Parse(Resource({Window("", 0, "", "first.exe", kMatchModule)}));
@@ -210,9 +226,9 @@ TEST(ProcessList, HoldsAtMost150Entries) {
         ports.programs.AddProcess({pid, "p" + std::to_string(pid) + ".exe", "C:\\p", {}});
     auto list = Parse(Resource({Window("", 0, "", "p249.exe", kMatchModule),
                                 Window("", 0, "", "p250.exe", kMatchModule)}));
-    ports.programs.AddWindow({"t", "c", 250});  // the 151st process: not listed
+    ports.programs.AddWindow({"t", "c", 250}); // the 151st process: not listed
     EXPECT_FALSE(DetectByProgramFeatures(*list));
-    ports.programs.AddWindow({"t", "c", 249});  // the 150th: listed
+    ports.programs.AddWindow({"t", "c", 249}); // the 150th: listed
     EXPECT_TRUE(DetectByProgramFeatures(*list));
 }
 
@@ -237,8 +253,11 @@ TEST(VersionPass, ThreeAgreeingFieldsFind) {
          VersionedProcess(50, "Abc", "tool", "x.exe", "P", "\\StringFileInfo\\041104b0\\"), false},
         {"first listed code page", Version("Abc", "tool", "x.exe", "P"),
          VersionedProcess(50, "Abc", "tool", "x.exe", "P", "\\StringFileInfo\\080403A8\\"), true},
-        {"32-character texts", Version(std::string(32, 'C'), std::string(32, 'I'), "", std::string(32, 'P')),
-         VersionedProcess(50, std::string(40, 'C'), std::string(32, 'I'), "o", std::string(32, 'P')), true},
+        {"32-character texts",
+         Version(std::string(32, 'C'), std::string(32, 'I'), "", std::string(32, 'P')),
+         VersionedProcess(50, std::string(40, 'C'), std::string(32, 'I'), "o",
+                          std::string(32, 'P')),
+         true},
     };
     for (const VersionCase& c : cases) {
         FakePortsGuard ports;

@@ -33,7 +33,8 @@ struct Walk {
     std::vector<int> Queued() {
         std::vector<int> lengths;
         QueueSlot out;
-        while (queue.Get(out)) lengths.insert(lengths.begin(), out.Length);
+        while (queue.Get(out))
+            lengths.insert(lengths.begin(), out.Length);
         return lengths;
     }
 };
@@ -49,13 +50,23 @@ TEST(ScanCaptureBatch, WhichFramesAreTestedAndQueued) {
     const FrameCase cases[] = {
         {"78-byte TCP frame with announce", TcpFrameOfLength(78, "announce"), true, {}},
         {"78-byte TCP frame without", TcpFrameOfLength(78, "GET / HTTP"), false, {}},
-        {"72-byte TCP frame with announce is not tested", TcpFrameOfLength(72, "announce"), false, {}},
+        {"72-byte TCP frame with announce is not tested",
+         TcpFrameOfLength(72, "announce"),
+         false,
+         {}},
         {"73-byte TCP frame with announce", TcpFrameOfLength(73, "announce"), true, {}},
         {"80-byte TCP frame is not queued", TcpFrameOfLength(80, "GET / HTTP"), false, {}},
         {"81-byte TCP frame is queued", TcpFrameOfLength(81, "GET / HTTP"), false, {81}},
-        {"UDP frame is neither tested nor queued", TcpFrameOfLength(200, "announce", 17), false, {}},
+        {"UDP frame is neither tested nor queued",
+         TcpFrameOfLength(200, "announce", 17),
+         false,
+         {}},
         {"ARP frame", Frame(Station(1), Station(2), 0, 0, "announce", 100, 6, 0x0806), false, {}},
-        {"a signature frame is not queued", TcpFrameOfLength(300, "\x13" "BitTorrent protocol"), true, {}},
+        {"a signature frame is not queued",
+         TcpFrameOfLength(300, "\x13"
+                               "BitTorrent protocol"),
+         true,
+         {}},
     };
     for (const FrameCase& c : cases) {
         Walk walk;
@@ -88,8 +99,9 @@ TEST(ScanCaptureBatch, RecordsStartOnFourByteBoundaries) {
 TEST(ScanCaptureBatch, StopsAtTheFrameThatFillsTheQueueOrCarriesASignature) {
     Walk walk;
     Batch batch;
-    for (int i = 0; i < 20; ++i) batch.Add(TcpFrameOfLength(size_t(100 + i)));
-    batch.Add(TcpFrameOfLength(120, "announce"));  // after the full queue: not examined
+    for (int i = 0; i < 20; ++i)
+        batch.Add(TcpFrameOfLength(size_t(100 + i)));
+    batch.Add(TcpFrameOfLength(120, "announce")); // after the full queue: not examined
     EXPECT_TRUE(walk.Run(batch.bytes));
     EXPECT_EQ(walk.bitTorrent.load(), 0);
     EXPECT_TRUE(walk.queue.IsFull());
@@ -108,7 +120,7 @@ TEST(ScanCaptureBatch, QueuedFramesOutliveTheReceiveBuffer) {
     const Bytes first = TcpFrameOfLength(100, "GET /one HTTP/1.1");
     const Bytes second = TcpFrameOfLength(300, "GET /two HTTP/1.1");
     EXPECT_FALSE(walk.Run(Batch().Add(first).Add(second).bytes));
-    std::fill(walk.exact.begin(), walk.exact.end(), 0xEE);  // the next read
+    std::fill(walk.exact.begin(), walk.exact.end(), 0xEE); // the next read
     QueueSlot out;
     ASSERT_TRUE(walk.queue.Get(out));
     EXPECT_EQ(Bytes(out.Data, out.Data + out.Length), second);
@@ -134,7 +146,7 @@ TEST(ScanCaptureBatch, QueuesOnlyTheCapturedBytesOfATruncatedFrame) {
 struct BadBatchCase {
     const char* what;
     Bytes batch;
-    long reported;  // -1: the batch's size
+    long reported; // -1: the batch's size
 };
 
 Bytes Raw(uint32_t caplen, uint32_t datalen, uint16_t hdrlen, size_t total) {
@@ -150,7 +162,7 @@ Bytes Raw(uint32_t caplen, uint32_t datalen, uint16_t hdrlen, size_t total) {
 TEST(ScanCaptureBatch, MalformedBatchesEndTheWalkInsideTheBatch) {
     Bytes good = Batch().Add(TcpFrameOfLength(100)).bytes;
     Bytes truncatedHeader = good;
-    truncatedHeader.resize(good.size() + 10, 0);  // 10 stray bytes: no room for a header
+    truncatedHeader.resize(good.size() + 10, 0); // 10 stray bytes: no room for a header
     Bytes bigBuffer = Batch().Add(TcpFrameOfLength(100)).bytes;
     bigBuffer.resize(kPacketBufferSize, 0);
     // A last header just before the buffer's end whose frame runs past it.
@@ -161,7 +173,7 @@ TEST(ScanCaptureBatch, MalformedBatchesEndTheWalkInsideTheBatch) {
     std::memcpy(&bigBuffer[bigBuffer.size() - 40], &tail, sizeof tail);
     for (size_t at = good.size(); at + 20 <= bigBuffer.size() - 40; at += 20) {
         packet32::bpf_hdr pad = {};
-        pad.bh_hdrlen = 20;  // empty records up to the tail
+        pad.bh_hdrlen = 20; // empty records up to the tail
         std::memcpy(&bigBuffer[at], &pad, sizeof pad);
     }
     const BadBatchCase cases[] = {
@@ -198,4 +210,4 @@ TEST(ScanCaptureBatch, ShortFramesAreNotReadPastTheirCapturedBytes) {
     }
 }
 
-}  // namespace
+} // namespace

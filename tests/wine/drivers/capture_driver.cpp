@@ -1,10 +1,12 @@
 // Drives the real Ostrel.dll's traffic capture from outside, as the dialer would:
-//   capture_driver.exe ITEM SECONDS
+//   capture_driver.exe ITEMS SECONDS [REINIT]
 // loads Ostrel.dll from the current folder, calls initThread, reports the link
-// up, delivers a request that switches on detection item ITEM (30: relayed
-// requests, 32: BitTorrent), repeats it every few seconds so passes come soon, and
-// reads the findings once a second for SECONDS seconds or until the findings byte
-// of ITEM (16 or 21) is set. Prints one line per change:
+// up, delivers a request that switches on the detection items ITEMS (comma list;
+// 30: relayed requests, 32: BitTorrent), repeats it every few seconds so passes
+// come soon, and reads the findings once a second for SECONDS seconds or until
+// findings byte 16 or 21 is set. With REINIT, initThread is called a second time
+// REINIT seconds in (a new detection thread replaces the first) and the link is
+// reported up again. Prints one line per change:
 //   findings <t ms> <22 bytes in hex>
 // and at the end "result <byte 16> <byte 21>", then reports the link down.
 #include <windows.h>
@@ -19,7 +21,9 @@ namespace {
 
 const uint8_t kAccessMac[6] = {0x02, 0xfc, 0x00, 0x00, 0x00, 0x01};
 
-int32_t HOST_CALL SendReply(const uint8_t*, uint32_t) { return 0; }
+int32_t HOST_CALL SendReply(const uint8_t*, uint32_t) {
+    return 0;
+}
 
 int32_t HOST_CALL GetAdapterMac(uint8_t* mac, uint32_t) {
     memcpy(mac, kAccessMac, 6);
@@ -28,16 +32,26 @@ int32_t HOST_CALL GetAdapterMac(uint8_t* mac, uint32_t) {
 
 HostInterface g_host = {SendReply, GetAdapterMac, nullptr, nullptr, nullptr};
 
-}  // namespace
+} // namespace
 
 int main(int argc, char** argv) {
     if (argc < 3) {
         printf("usage: capture_driver ITEM SECONDS\n");
         return 2;
     }
-    const int item = atoi(argv[1]);
+    uint8_t request[64] = {kRequestMessage, 0};
+    size_t length = 2;
+    for (const char* p = argv[1]; *p && length + 2 <= sizeof request;) {
+        request[length++] = uint8_t(atoi(p));
+        request[length++] = 0;
+        const char* comma = strchr(p, ',');
+        if (comma == nullptr)
+            break;
+        p = comma + 1;
+    }
+    request[1] = uint8_t(length - 2);
     const DWORD seconds = DWORD(atoi(argv[2]));
-    const int watched = item == RelayedRequest ? 16 : 21;
+    DWORD reinitAt = argc > 3 ? DWORD(atoi(argv[3])) * 1000 : 0;
 
     HMODULE library = LoadLibraryA("Ostrel.dll");
     if (library == nullptr) {
@@ -51,7 +65,6 @@ int main(int argc, char** argv) {
         return 4;
     }
     g_host.NotifyLinkState(1);
-    const uint8_t request[] = {kRequestMessage, 2, uint8_t(item), 0};
 
     const DWORD start = GetTickCount();
     DWORD lastRequest = 0;
@@ -60,22 +73,32 @@ int main(int argc, char** argv) {
     uint8_t findings[204] = {};
     for (;;) {
         const DWORD now = GetTickCount() - start;
+        if (reinitAt != 0 && now >= reinitAt) {
+            printf("reinit %lu -> %d\n", static_cast<unsigned long>(now), int(init(&g_host)));
+            fflush(stdout);
+            g_host.NotifyLinkState(1);
+            g_host.DeliverRequest(request, uint32_t(length));
+            lastRequest = now;
+            reinitAt = 0;
+        }
         if (first || now - lastRequest >= 5000) {
-            g_host.DeliverRequest(request, sizeof request);
+            g_host.DeliverRequest(request, uint32_t(length));
             lastRequest = now;
         }
         memset(findings, 0, sizeof findings);
-        uint32_t length = 0;
-        g_host.ReadFindings(findings, &length);
+        uint32_t findingsLength = 0;
+        g_host.ReadFindings(findings, &findingsLength);
         if (first || memcmp(findings, last, kFindingsSize) != 0) {
             printf("findings %lu", static_cast<unsigned long>(now));
-            for (size_t i = 0; i < kFindingsSize; ++i) printf(" %02x", findings[i]);
+            for (size_t i = 0; i < kFindingsSize; ++i)
+                printf(" %02x", findings[i]);
             printf("\n");
             fflush(stdout);
             memcpy(last, findings, kFindingsSize);
         }
         first = false;
-        if (findings[watched] != 0 || now >= seconds * 1000) break;
+        if (findings[16] != 0 || findings[21] != 0 || now >= seconds * 1000)
+            break;
         Sleep(1000);
     }
     printf("result %d %d\n", findings[16], findings[21]);

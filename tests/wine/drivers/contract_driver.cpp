@@ -5,11 +5,15 @@
 //
 //   contract_driver contract [--mac=aa:bb:cc:dd:ee:ff --ip=a.b.c.d]
 //   contract_driver unload
+//   contract_driver renamed     (loads a copy named Renamed.dll: no signature list)
+//   contract_driver window MS   (only shows a window titled like a listed program
+//                                for MS milliseconds, for tests of the whole system)
 #include <winsock2.h>
 #include <windows.h>
 
 #include <cstdarg>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -59,7 +63,8 @@ void Check(bool ok, const char* what, ...) {
     va_end(args);
     std::printf("%s %s\n", ok ? "ok" : "FAIL", text);
     std::fflush(stdout);
-    if (!ok) ++g_failures;
+    if (!ok)
+        ++g_failures;
 }
 
 std::string Hex(const Bytes& b) {
@@ -74,7 +79,8 @@ std::string Hex(const Bytes& b) {
 
 std::string HexList(const std::vector<Bytes>& list) {
     std::string s = "[";
-    for (const Bytes& b : list) s += " {" + Hex(b) + "}";
+    for (const Bytes& b : list)
+        s += " {" + Hex(b) + "}";
     return s + " ]";
 }
 
@@ -102,11 +108,13 @@ bool Load(Library& lib) {
     lib.module = LoadLibraryA("Ostrel.dll");
     const DWORD error = lib.module ? 0 : GetLastError();
     Check(lib.module != nullptr, "LoadLibrary Ostrel.dll (error %lu)", error);
-    if (!lib.module) return false;
+    if (!lib.module)
+        return false;
     lib.init = reinterpret_cast<InitThreadFn>(
         reinterpret_cast<void*>(GetProcAddress(lib.module, "initThread")));
     Check(lib.init != nullptr, "initThread is exported undecorated");
-    if (!lib.init) return false;
+    if (!lib.init)
+        return false;
     lib.host.SendReply = OnSendReply;
     lib.host.GetAdapterMac = OnGetAdapterMac;
     const int32_t answer = lib.init(&lib.host);
@@ -125,8 +133,10 @@ DetectionFindings Findings(Library& lib, int32_t* result = nullptr, uint32_t* le
     std::memset(buffer, 0xAB, sizeof buffer);
     uint32_t n = 0;
     const int32_t r = lib.host.ReadFindings(buffer, &n);
-    if (result) *result = r;
-    if (length) *length = n;
+    if (result)
+        *result = r;
+    if (length)
+        *length = n;
     DetectionFindings f;
     std::memcpy(&f, buffer, sizeof f);
     return f;
@@ -135,21 +145,25 @@ DetectionFindings Findings(Library& lib, int32_t* result = nullptr, uint32_t* le
 // A UDP endpoint of our own, so a pass that counts them has one to see.
 bool OpenUdpEndpoint() {
     HMODULE ws = LoadLibraryA("ws2_32.dll");
-    if (!ws) return false;
+    if (!ws)
+        return false;
     auto startup = reinterpret_cast<int(WINAPI*)(WORD, WSADATA*)>(
         reinterpret_cast<void*>(GetProcAddress(ws, "WSAStartup")));
     auto open = reinterpret_cast<SOCKET(WINAPI*)(int, int, int)>(
         reinterpret_cast<void*>(GetProcAddress(ws, "socket")));
     auto bindTo = reinterpret_cast<int(WINAPI*)(SOCKET, const sockaddr*, int)>(
         reinterpret_cast<void*>(GetProcAddress(ws, "bind")));
-    if (!startup || !open || !bindTo) return false;
+    if (!startup || !open || !bindTo)
+        return false;
     WSADATA data;
-    if (startup(MAKEWORD(2, 2), &data) != 0) return false;
+    if (startup(MAKEWORD(2, 2), &data) != 0)
+        return false;
     const SOCKET s = open(AF_INET, SOCK_DGRAM, IPPROTO_UDP);
-    if (s == INVALID_SOCKET) return false;
+    if (s == INVALID_SOCKET)
+        return false;
     sockaddr_in a{};
     a.sin_family = AF_INET;
-    a.sin_addr.s_addr = 0x0100007f;  // 127.0.0.1, network order
+    a.sin_addr.s_addr = 0x0100007f; // 127.0.0.1, network order
     return bindTo(s, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0;
 }
 
@@ -160,15 +174,18 @@ void OpenListedWindow() {
     wc.hInstance = GetModuleHandleA(nullptr);
     wc.lpszClassName = "ContractDriverWindow";
     RegisterClassA(&wc);
-    HWND w = CreateWindowA("ContractDriverWindow", "CCProxy 7.2 - 3 users", WS_OVERLAPPEDWINDOW,
-                           0, 0, 200, 100, nullptr, nullptr, wc.hInstance, nullptr);
+    HWND w = CreateWindowA("ContractDriverWindow", "CCProxy 7.2 - 3 users", WS_OVERLAPPEDWINDOW, 0,
+                           0, 200, 100, nullptr, nullptr, wc.hInstance, nullptr);
     Check(w != nullptr, "a window titled like a listed program");
+    if (w)
+        ShowWindow(w, SW_SHOWNOACTIVATE);
 }
 
 template <class Pred> bool PumpUntil(Pred pred, DWORD boundMs, DWORD* elapsed) {
     const DWORD start = GetTickCount();
     while (!pred()) {
-        if (GetTickCount() - start > boundMs) return false;
+        if (GetTickCount() - start > boundMs)
+            return false;
         Pump(50);
     }
     *elapsed = GetTickCount() - start;
@@ -179,7 +196,8 @@ bool ParseMac(const char* text, uint8_t mac[6]) {
     unsigned v[6];
     if (std::sscanf(text, "%x:%x:%x:%x:%x:%x", &v[0], &v[1], &v[2], &v[3], &v[4], &v[5]) != 6)
         return false;
-    for (int i = 0; i < 6; ++i) mac[i] = uint8_t(v[i]);
+    for (int i = 0; i < 6; ++i)
+        mac[i] = uint8_t(v[i]);
     return true;
 }
 
@@ -187,12 +205,14 @@ int Contract(int argc, char** argv) {
     unsigned ip[4] = {0, 0, 0, 0};
     bool haveIp = false;
     for (int i = 2; i < argc; ++i) {
-        if (!std::strncmp(argv[i], "--mac=", 6)) ParseMac(argv[i] + 6, g_mac);
+        if (!std::strncmp(argv[i], "--mac=", 6))
+            ParseMac(argv[i] + 6, g_mac);
         if (!std::strncmp(argv[i], "--ip=", 5))
             haveIp = std::sscanf(argv[i] + 5, "%u.%u.%u.%u", &ip[0], &ip[1], &ip[2], &ip[3]) == 4;
     }
     Library lib;
-    if (!Load(lib)) return 1;
+    if (!Load(lib))
+        return 1;
 
     int32_t r;
     uint32_t length;
@@ -237,22 +257,23 @@ int Contract(int argc, char** argv) {
     const std::vector<Bytes> address = TakeReplies();
     Bytes expected = {2, 14, 5, 4, 0, 0, 0, 0, 6, 6};
     if (haveIp)
-        for (int i = 0; i < 4; ++i) expected[4 + i] = uint8_t(ip[3 - i]);
+        for (int i = 0; i < 4; ++i)
+            expected[4 + i] = uint8_t(ip[3 - i]);
     expected.insert(expected.end(), g_mac, g_mac + 6);
-    Check(address.size() == 1 && (!haveIp || address[0] == expected) &&
-              address[0].size() == 16 && std::memcmp(address[0].data() + 10, g_mac, 6) == 0,
+    Check(address.size() == 1 && (!haveIp || address[0] == expected) && address[0].size() == 16 &&
+              std::memcmp(address[0].data() + 10, g_mac, 6) == 0,
           "address reply %s (expected %s)", HexList(address).c_str(), Hex(expected).c_str());
 
     // A detection request runs a pass at the loop's next turn: every local
     // detector, the UDP count with threshold 1 sees our own endpoint.
     Check(OpenUdpEndpoint(), "a UDP endpoint of our own");
-    const Bytes all = {1, 20, 0x15, 0, 0x16, 0, 0x17, 0, 0x19, 2, 0, 1, 0x1A, 2, 0, 1,
-                       0x1B, 0, 0x1C, 0, 0x1F, 0};
+    const Bytes all = {1, 20,   0x15, 0, 0x16, 0,    0x17, 0,    0x19, 2,    0,
+                       1, 0x1A, 2,    0, 1,    0x1B, 0,    0x1C, 0,    0x1F, 0};
     Check(Deliver(lib, all) == 0, "detection request accepted");
     TakeReplies();
     DWORD elapsed = 0;
-    const bool passed = PumpUntil([&] { return int32_t(Findings(lib).udpEndpoints) >= 1; }, 30000,
-                                  &elapsed);
+    const bool passed =
+        PumpUntil([&] { return int32_t(Findings(lib).udpEndpoints) >= 1; }, 30000, &elapsed);
     Check(passed && elapsed <= 15000, "a pass ran %lu ms after the request", elapsed);
     f = Findings(lib);
     Check(f.programFeatures == 0, "no listed program before our window exists");
@@ -263,8 +284,8 @@ int Contract(int argc, char** argv) {
     OpenListedWindow();
     Deliver(lib, all);
     TakeReplies();
-    const bool found = PumpUntil([&] { return Findings(lib).programFeatures == 1; }, 30000,
-                                 &elapsed);
+    const bool found =
+        PumpUntil([&] { return Findings(lib).programFeatures == 1; }, 30000, &elapsed);
     Check(found, "the window pass finds the listed program (%lu ms)", elapsed);
     Deliver(lib, {1, 6, 0x1C, 0, 0x1A, 2, 0, 1});
     const std::vector<Bytes> reply = TakeReplies();
@@ -291,15 +312,49 @@ int Contract(int argc, char** argv) {
 // must live on (the library keeps its code loaded for its threads).
 int Unload() {
     Library lib;
-    if (!Load(lib)) return 1;
+    if (!Load(lib))
+        return 1;
     lib.host.NotifyLinkState(1);
     Deliver(lib, {1, 6, 0x15, 0, 0x1A, 2, 0, 1});
     TakeReplies();
     Pump(500);
     Check(FreeLibrary(lib.module) != 0, "FreeLibrary");
     Check(GetModuleHandleA("Ostrel.dll") != nullptr, "the library stays mapped for its threads");
-    Pump(25000);  // more than two turns of the detection loop and a pass
+    Pump(25000); // more than two turns of the detection loop and a pass
     Check(true, "the process survived 25 s after FreeLibrary");
+    return g_failures;
+}
+
+// The library finds its signature list by its own file name: under another
+// name it loads no records and refuses, though its entry points still answer.
+int Renamed() {
+    HMODULE module = LoadLibraryA("Renamed.dll");
+    Check(module != nullptr, "LoadLibrary Renamed.dll");
+    if (!module)
+        return g_failures;
+    auto init = reinterpret_cast<InitThreadFn>(
+        reinterpret_cast<void*>(GetProcAddress(module, "initThread")));
+    Check(init != nullptr, "initThread exported");
+    if (!init)
+        return g_failures;
+    HostInterface host{OnSendReply, OnGetAdapterMac, nullptr, nullptr, nullptr};
+    for (int i = 0; i < 3; ++i) {
+        const int32_t answer = init(&host);
+        Check(answer == 0xffff, "initThread refuses without its list (%d)", int(answer));
+    }
+    uint8_t buffer[22];
+    uint32_t length = 0;
+    Check(host.ReadFindings && host.ReadFindings(buffer, &length) == 0 && length == 22,
+          "the entry points are written and answer all the same");
+    return g_failures;
+}
+
+// Keeps a window titled like a listed program up for `ms`, answering its messages.
+int ShowListedWindow(DWORD ms) {
+    OpenListedWindow();
+    std::printf("window up\n");
+    std::fflush(stdout);
+    Pump(ms);
     return g_failures;
 }
 
@@ -311,6 +366,10 @@ int main(int argc, char** argv) {
     int failures;
     if (!std::strcmp(mode, "unload"))
         failures = Unload();
+    else if (!std::strcmp(mode, "renamed"))
+        failures = Renamed();
+    else if (!std::strcmp(mode, "window"))
+        failures = ShowListedWindow(argc > 2 ? DWORD(std::strtoul(argv[2], nullptr, 10)) : 60000);
     else
         failures = Contract(argc, argv);
     std::printf("RESULT %s\n", failures == 0 ? "ok" : "failed");

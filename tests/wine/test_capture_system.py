@@ -1,0 +1,58 @@
+"""The whole system under Wine: the real Pondo.exe connects through the access-server
+stand-in with the real Ostrel.dll, the packet stand-in replays BitTorrent traffic on
+the access adapter, and the connection ends with the BitTorrent message."""
+
+import sys
+import unittest
+from pathlib import Path
+
+sys.path.insert(0, str(Path(__file__).resolve().parent))
+import dialer_setup as ds  # noqa: E402
+import make_captures  # noqa: E402
+from harness import TITLE, WineEnv  # noqa: E402
+
+
+class WholeSystem(unittest.TestCase):
+    def test_bittorrent_on_the_adapter_ends_the_connection(self):
+        with WineEnv(self) as env:
+            app = env.app(ostrel="real", standins=("rasapi32", "packet"), files={
+                "rasapi32-standin.ini": ds.ACCESS_SERVER,
+                "kelsupplicant.conf": "username=\nsavepw=off\npassword=\n",
+            })
+            name, _ = ds.register_adapters(env, app)
+            make_captures.write_pcap(str(app / "bittorrent.pcap"), make_captures.bittorrent())
+            # The access adapter carries the traffic; any other adapter the library
+            # opens stays quiet. The traffic repeats, as a running client's would.
+            with open(app / "packet-standin.ini", "a") as ini:
+                ini.write("adapter * \nloop\ninterval 50\n")
+            ini_text = (app / "packet-standin.ini").read_text().replace(
+                f"adapter {name}\n", f"adapter {name} bittorrent.pcap\n")
+            (app / "packet-standin.ini").write_text(ini_text)
+
+            proc = env.start(app, "Pondo.exe")
+            self.assertTrue(env.wait_window(TITLE, timeout=60, main=True), "the dialer did not open")
+            env.winctl("settext", TITLE, 1016, ds.USER, main=True)
+            env.winctl("settext", TITLE, 1017, ds.PASSWORD, main=True)
+            env.click(TITLE, 1003, main=True)
+            self.assertTrue(env.wait_hidden(TITLE, timeout=30), "the connection was not made")
+
+            # A pass starts the capture, a later pass reports it, and the dialer's
+            # 30-second check ends the connection.
+            self.assertTrue(env.wait_window(TITLE, timeout=150, msgbox=True), "no findings message")
+            env.screenshot("capture-bittorrent-ends-connection")
+            self.assertEqual(env.message_text(TITLE),
+                             "BT software is running, violate server's request.\n"
+                             "Connection is disconnected.")
+            log = (app / "packet-standin.log").read_text().splitlines()
+            self.assertTrue(any(line.startswith(f"PacketOpenAdapter \\Device\\NPF_{name} -> ok")
+                                for line in log), "the access adapter was not opened")
+            self.assertTrue(any(line.startswith(f"PacketReceivePacket {name} ") and "bytes=0" not in line
+                                for line in log), "the access adapter's traffic was not read")
+            env.click(TITLE, "OK", msgbox=True)
+            self.assertTrue(env.wait_gone(TITLE, timeout=10, msgbox=True))
+            env.winctl("close", TITLE, main=True)
+            env.wait_exit(proc, timeout=30)
+
+
+if __name__ == "__main__":
+    unittest.main()
