@@ -1,4 +1,82 @@
 #include "DetectByPortScan.h"
 
-// Placeholder until the probe lands: nothing is probed.
-void StartPortProbeOnce(std::function<void()>) {}
+#include "HostTables.h"
+#include "HttpSyncGet.h"
+#include "Ports.h"
+#include "ThreadBase.h"
+
+#include <cstdio>
+#include <mutex>
+
+// The probe page: a well-known public page whose start is stable, and a word that
+// its title holds. Any working HTTP proxy returns it; a plain local web server
+// asked for it answers with its own page instead.
+const char kProbeUrl[] = "http://www.example.com/";
+const char kProbeWord[] = "Example Domain";
+
+namespace {
+
+uint16_t Swap16(uint32_t networkPort) {
+    const uint16_t port = static_cast<uint16_t>(networkPort & 0xFFFF);
+    return static_cast<uint16_t>(port >> 8 | port << 8);
+}
+
+// The dotted text of an address in network byte order, as inet_ntoa gives it.
+std::string DottedAddress(uint32_t address) {
+    char text[20];
+    std::snprintf(text, sizeof(text), "%u.%u.%u.%u", address & 0xFF, address >> 8 & 0xFF,
+                  address >> 16 & 0xFF, address >> 24 & 0xFF);
+    return text;
+}
+
+std::mutex g_probeLock;
+PortScanThread* g_probe = nullptr;  // created at most once, kept for the library's life
+
+}  // namespace
+
+bool IsProbeCandidate(const TcpRow& row) {
+    if (row.state != kTcpStateListen && row.state != kTcpStateEstablished) return false;
+    if ((row.localPort & 0xFFFF) == 0) return false;
+    // A listener's remote port means nothing (it reads 0), so only an established
+    // row is asked for one.
+    return row.state != kTcpStateEstablished || (row.remotePort & 0xFFFF) != 0;
+}
+
+PortScanThread::PortScanThread(std::function<void()> onProxyFound)
+    : onProxyFound_(std::move(onProxyFound)) {}
+
+void PortScanThread::Execute() {
+    try {
+        Sweep();
+    } catch (...) {
+    }
+}
+
+void PortScanThread::Sweep() {
+    found_ = 0;
+    std::vector<TcpRow> rows;
+    if (!Ports().hostTables->ReadTcpTable(rows)) return;
+    THttpDownLoad download;
+    for (const TcpRow& row : rows) {
+        if (!IsProbeCandidate(row)) continue;
+        const std::string host = row.localAddr == 0 ? "127.0.0.1" : DottedAddress(row.localAddr);
+        if (download.ProbeFetch(host, Swap16(row.localPort), kProbeUrl) &&
+            download.PageHasWord(kProbeWord)) {
+            found_ = 1;
+            if (onProxyFound_) onProxyFound_();
+            return;
+        }
+    }
+}
+
+void StartPortProbeOnce(std::function<void()> onProxyFound) {
+    std::lock_guard<std::mutex> hold(g_probeLock);
+    if (g_probe) return;
+    g_probe = new PortScanThread(std::move(onProxyFound));
+    g_probe->Start();
+}
+
+PortScanThread* CurrentPortProbe() {
+    std::lock_guard<std::mutex> hold(g_probeLock);
+    return g_probe;
+}

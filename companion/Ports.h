@@ -12,6 +12,7 @@ class CaptureDriver;    // packet.dll
 class InternetSession;  // WinINet
 class FileStore;        // files and folders of the update
 class UserNotice;       // the update message box
+class UpdateCrypto;     // hashes and signature checks of signed updates
 class SystemClock;      // tick count, sleeps, random seed
 
 struct CompanionPorts {
@@ -23,6 +24,7 @@ struct CompanionPorts {
     InternetSession* internet = nullptr;
     FileStore* files = nullptr;
     UserNotice* notice = nullptr;
+    UpdateCrypto* crypto = nullptr;
     SystemClock* clock = nullptr;
 };
 

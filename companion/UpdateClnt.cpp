@@ -1,5 +1,184 @@
 #include "UpdateClnt.h"
 
-// Placeholder until the update client lands: nothing is started.
-bool StartUpdateClientIfNone(const std::string&, int) { return false; }
-void ForgetUpdateClient() {}
+#include "DownloadFiles.h"
+#include "FileStore.h"
+#include "ModuleResources.h"
+#include "MyUtils.h"
+#include "Ports.h"
+#include "UpdateCrypto.h"
+#include "UserNotice.h"
+
+#include <memory>
+#include <mutex>
+
+// "认证客户端" and "认证客户端已完成自动更新,请退出以运行新版本" in code page 936, as
+// MessageBoxA expects them.
+const char kUpdatedCaption[] = "\xc8\xcf\xd6\xa4\xbf\xcd\xbb\xa7\xb6\xcb";
+const char kUpdatedText[] =
+    "\xc8\xcf\xd6\xa4\xbf\xcd\xbb\xa7\xb6\xcb\xd2\xd1\xcd\xea\xb3\xc9\xd7\xd4\xb6\xaf\xb8\xfc"
+    "\xd0\xc2,\xc7\xeb\xcd\xcb\xb3\xf6\xd2\xd4\xd4\xcb\xd0\xd0\xd0\xc2\xb0\xe6\xb1\xbe";
+
+namespace {
+
+const char kLibraryFile[] = "Ostrel.dll";
+const char kInfoName[] = "updateFileInfo.ini";
+const char kSignatureName[] = "updateFileInfo.sig";
+const char kLocalInfo[] = ".\\updateFileInfoTmp.ini";
+const char kLocalSignature[] = ".\\updateFileInfoTmp.sig";
+constexpr uint32_t kMaxSignatureBytes = 4096;     // a 16384-bit key's signature is 2048
+constexpr uint32_t kMaxDescriptionBytes = 1 << 20;
+
+// Held from the download of a description to the end of its install, so that two
+// clients (a forgotten one still running beside a new one) never share the local
+// description, "temp\" or the installed files.
+std::mutex g_updateLock;
+
+std::mutex g_clientsLock;
+UpdateClntThread* g_current = nullptr;
+std::vector<UpdateClntThread*> g_clients;
+
+}  // namespace
+
+UpdateClntThread::UpdateClntThread(int urlLength, const std::string& urlList)
+    : UrlLength(urlLength), UrlList(urlList) {}
+
+void UpdateClntThread::Execute() {
+    // A description value that is not a number raises EConvertError: the run ends
+    // here (the local description stays, later folders are not tried) and the host
+    // process keeps running.
+    try {
+        if (UrlLength < 0) UrlLength = 0;
+        // The text may have ended early at a zero byte: cut only a longer one.
+        if (UrlList.size() > static_cast<size_t>(UrlLength))
+            UrlList.resize(static_cast<size_t>(UrlLength));
+        else
+            UrlLength = static_cast<int32_t>(UrlList.size());
+        if (UrlList.empty() || UrlList.back() != '/') {
+            UrlList += '/';
+            ++UrlLength;
+        }
+
+        std::vector<std::string> folders;
+        int start = 1;
+        for (;;) {
+            const int comma = FindFrom(",", UrlList, start);
+            const size_t end = comma ? size_t(comma - 1) : UrlList.size();
+            folders.push_back(UrlList.substr(size_t(start - 1), end - size_t(start - 1)));
+            if (!comma) break;
+            start = comma + 1;
+        }
+        for (std::string folder : folders) {
+            if (folder.empty()) continue;  // ",," or a leading ",": nothing to try
+            if (folder.back() != '/') folder += '/';
+            if (ReadOwnVersion(version_, folder + kInfoName) && UpdateFrom(version_, folder)) break;
+        }
+    } catch (...) {
+    }
+}
+
+bool UpdateClntThread::ReadOwnVersion(TVerInfo& version, const std::string& infoUrl) {
+    // The operator's key, when the library was built with one, sits beside the stamp.
+    publicKey_.clear();
+    Ports().resources->ReadRawData(kLibraryFile, kUpdateKeyResource, publicKey_);
+    std::vector<uint8_t> stamp;
+    if (!Ports().resources->ReadRawData(kLibraryFile, kVersionStampResource, stamp)) return true;
+    auto word = [&](int i) { return uint16_t(stamp[2 * i] | stamp[2 * i + 1] << 8); };
+    if (stamp.size() == 10 && word(0) == 0xFFFF) {
+        version.MajorVer = word(1);
+        version.MinorVer = word(2);
+        version.BuildNum = word(4);
+        version.InfoUrl = infoUrl;
+    }
+    return true;
+}
+
+bool UpdateClntThread::FetchSignedDescription(const std::string& folderUrl,
+                                              const std::string& localFile, std::string& bytes) {
+    TFileDownLoad loader("");
+    std::vector<uint8_t> signature, description;
+    const bool fetched = loader.DownloadFile(kLocalSignature, folderUrl + kSignatureName);
+    const bool readSignature =
+        fetched && ReadWholeFile(kLocalSignature, kMaxSignatureBytes, signature);
+    uint32_t attributes = 0;
+    if (Ports().files->GetAttributes(kLocalSignature, attributes)) ForceDeleteFile(kLocalSignature);
+    if (!readSignature || signature.empty()) return false;
+    if (!ReadWholeFile(localFile, kMaxDescriptionBytes, description)) return false;
+    if (!Ports().crypto || !Ports().crypto->VerifySignature(publicKey_, description.data(),
+                                                            description.size(), signature))
+        return false;
+    bytes.assign(description.begin(), description.end());
+    return true;
+}
+
+bool UpdateClntThread::UpdateFrom(TVerInfo& version, const std::string& folderUrl) {
+    if (version.InfoUrl.empty()) return false;
+    bool result = false;
+    {
+        std::lock_guard<std::mutex> hold(g_updateLock);
+        TFileDownLoad loader("");
+        if (!loader.DownloadFile(kLocalInfo, version.InfoUrl)) return false;
+        std::unique_ptr<TUpdateInfo> info;
+        if (publicKey_.empty()) {
+            info.reset(new TUpdateInfo(kLocalInfo, folderUrl));
+        } else {
+            // Signed updates: only the bytes that carry the operator's signature are
+            // read, and every file must match its listed SHA-256.
+            std::string bytes;
+            if (!FetchSignedDescription(folderUrl, kLocalInfo, bytes)) {
+                ForceDeleteFile(kLocalInfo);
+                return false;
+            }
+            info.reset(new TUpdateInfo(kLocalInfo, bytes, folderUrl));
+            loader.RequireFileHashes(true);
+        }
+        Ports().files->RemoveFile(kLocalInfo);
+        if (!info->Valid) return false;
+        if (info->MajorVer == version.MajorVer && info->MinorVer == version.MinorVer &&
+            info->BuildNum == version.BuildNum)
+            return true;
+        result = loader.DownloadAll(*info) && loader.InstallAll(*info);
+    }
+    if (result) ShowUpdatedMessage();
+    return result;
+}
+
+void UpdateClntThread::ShowUpdatedMessage() {
+    Ports().notice->ShowSystemModal(kUpdatedCaption, kUpdatedText);
+}
+
+bool StartUpdateClientIfNone(const std::string& urlList, int urlLength) {
+    std::lock_guard<std::mutex> hold(g_clientsLock);
+    if (g_current) return false;
+    // Free the clients that have ended since the last start.
+    for (auto it = g_clients.begin(); it != g_clients.end();) {
+        if ((*it)->Finished()) {
+            (*it)->WaitFor();
+            delete *it;
+            it = g_clients.erase(it);
+        } else {
+            ++it;
+        }
+    }
+    g_current = new UpdateClntThread(urlLength, urlList);
+    g_clients.push_back(g_current);
+    g_current->Start();
+    return true;
+}
+
+void ForgetUpdateClient() {
+    std::lock_guard<std::mutex> hold(g_clientsLock);
+    g_current = nullptr;
+}
+
+void WaitForUpdateClients() {
+    std::vector<UpdateClntThread*> clients;
+    {
+        std::lock_guard<std::mutex> hold(g_clientsLock);
+        clients.swap(g_clients);
+        g_current = nullptr;
+    }
+    for (UpdateClntThread* client : clients) {
+        client->WaitFor();
+        delete client;
+    }
+}

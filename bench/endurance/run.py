@@ -20,6 +20,7 @@ core. The exit code is 0 when every goal is met.
 """
 
 import argparse
+import http.server
 import json
 import os
 import platform
@@ -97,7 +98,8 @@ def cpu_percent(cpu):
     return 100.0 * cpu["cpu_ms"] / cpu["ms"] if cpu and cpu.get("ms") else None
 
 
-def run_library(env, cycles, quiet_s, settle_s, ostrel="real", files=None, timeout=None):
+def run_library(env, cycles, quiet_s, settle_s, ostrel="real", files=None, update_every=10,
+                timeout=None):
     app = env.app("library", pondo=False, ostrel=ostrel, standins=("packet",), files=files)
     shutil.copy(DRIVER, app)
     # No packet-standin.ini: the capture finds no adapter of its own to open.
@@ -106,14 +108,33 @@ def run_library(env, cycles, quiet_s, settle_s, ostrel="real", files=None, timeo
             f"--quiet-ms={quiet_s * 1000}"]
     if ostrel != "real":
         args.append("--replies=0")
+    if update_every:
+        # Every update client the run starts finds an empty folder on a loopback
+        # server (no description), ends, and is forgotten at the next link down.
+        base = env.http_server(None, handler=_CountingHandler)
+        args += [f"--update-url={base}updates/", f"--update-every={update_every}"]
     mac = access_mac(env, app)
     if mac:
         args.append(f"--mac={mac}")
     bound = timeout or (120 + cycles * 0.5 + 3 * settle_s + 2 * quiet_s)
+    _CountingHandler.requests = 0
     rc, out, err = env.run(app, DRIVER.name, args, timeout=bound)
     result = parse(out)
-    result.update({"rc": rc, "text": out, "stderr": err[-2000:], "args": args})
+    result.update({"rc": rc, "text": out, "stderr": err[-2000:], "args": args,
+                   "update_requests": _CountingHandler.requests})
     return result
+
+
+class _CountingHandler(http.server.BaseHTTPRequestHandler):
+    """An update server with nothing to offer: every request gets 404."""
+    requests = 0
+
+    def do_GET(self):
+        type(self).requests += 1
+        self.send_error(404)
+
+    def log_message(self, *args):
+        pass
 
 
 def access_mac(env, app):
@@ -192,6 +213,9 @@ def report(library, dialer, settings):
         lines.append(f"Library: {c.get('n', '?')} cycles after warm-up in "
                      f"{c.get('ms', 0) / 1000:.1f} s (process CPU {c.get('cpu_ms', 0) / 1000:.1f} s:"
                      f" the detection passes they ask for), second initThread half way")
+        if library.get("update_requests") is not None:
+            lines.append(f"  update clients started by UpdateUrl requests fetched "
+                         f"{library['update_requests']} descriptions (all 404)")
         lines += table(library, ("gdi",))
         for what, value, bound, ok in verdicts(library, ("handles", "threads", "gdi")):
             lines.append(f"  {what:<24} {value:>12}  {bound:<12} {'ok' if ok else 'NOT MET'}")

@@ -5,6 +5,8 @@
 //                            [--settle-ms=N] [--quiet-ms=N] [--mac=aa:bb:cc:dd:ee:ff]
 //                            [--replies=N]  (replies per link request; 1, 0 for a stand-in)
 //                            [--init-every=N]  (a further initThread every N cycles)
+//                            [--update-url=U --update-every=N]  (every N-th cycle also
+//                            asks for an update from folder U)
 //       Loads Ostrel.dll from the current folder and plays the dialer's side of the
 //       host interface in this process: N cycles of link up, the dialer's link
 //       request, a findings read and link down; a second initThread at cycle
@@ -34,6 +36,7 @@
 #include <cstdarg>
 #include <cstdio>
 #include <cstdlib>
+#include <algorithm>
 #include <cstring>
 #include <string>
 
@@ -309,6 +312,22 @@ bool InitLibrary(InitThreadFn initThread, const char* which) {
 
 // One cycle as the dialer runs it: link up, the link request, a findings read,
 // link down. Returns false on the first broken answer.
+// An UpdateUrl request (item 3) for this cycle, or empty: each starts an update
+// client, which link down then forgets while it runs to its end.
+std::string g_updateUrl;
+long g_updateEvery = 0;
+
+bool DeliverUpdateRequest(long cycle) {
+    const size_t n = g_updateUrl.size();
+    uint8_t message[kMaxMessage] = {kRequestMessage, uint8_t(n + 2), UpdateUrl, uint8_t(n)};
+    std::memcpy(message + 4, g_updateUrl.data(), n);
+    if (g_host.DeliverRequest(message, uint32_t(n + 4)) != kRequestAccepted) {
+        Fail("cycle %ld: the update request was rejected", cycle);
+        return false;
+    }
+    return true;
+}
+
 bool LibraryCycle(long cycle, DWORD holdMs) {
     const LONG macBefore = g_macCalls, repliesBefore = g_replies;
     g_host.NotifyLinkState(1);
@@ -325,6 +344,8 @@ bool LibraryCycle(long cycle, DWORD holdMs) {
              long(g_replies - repliesBefore));
         return false;
     }
+    if (g_updateEvery > 0 && cycle % g_updateEvery == 0 && !DeliverUpdateRequest(cycle))
+        return false;
     if (holdMs)
         Sleep(holdMs);
     uint8_t findings[64];
@@ -355,6 +376,10 @@ int RunLibrary(int argc, char** argv) {
     const DWORD settleMs = DWORD(NumberOption(argc, argv, "--settle-ms", 15000));
     const DWORD quietMs = DWORD(NumberOption(argc, argv, "--quiet-ms", 60000));
     g_expectedReplies = LONG(NumberOption(argc, argv, "--replies", 1));
+    if (const char* url = Option(argc, argv, "--update-url")) {
+        g_updateUrl.assign(url, std::min<size_t>(std::strlen(url), 253));
+        g_updateEvery = NumberOption(argc, argv, "--update-every", 10);
+    }
     if (const char* mac = Option(argc, argv, "--mac"))
         if (!ParseMac(mac, g_mac))
             Fail("unreadable --mac %s", mac);

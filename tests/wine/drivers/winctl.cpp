@@ -162,29 +162,23 @@ BOOL CALLBACK ListOne(HWND hwnd, LPARAM) {
 
 } // namespace
 
-// Wine hands argv over in the ANSI code page; take the wide command line instead
-// so every argument reaches FromUtf8 as the UTF-8 the tests pass.
-std::vector<std::string> Utf8Arguments() {
-    int n = 0;
-    wchar_t** wide = CommandLineToArgvW(GetCommandLineW(), &n);
-    std::vector<std::string> out;
-    for (int k = 0; k < n; ++k) {
-        int m = WideCharToMultiByte(CP_UTF8, 0, wide[k], -1, nullptr, 0, nullptr, nullptr);
-        std::string utf8(size_t(m), '\0');
-        WideCharToMultiByte(CP_UTF8, 0, wide[k], -1, &utf8[0], m, nullptr, nullptr);
-        if (!utf8.empty() && utf8.back() == '\0') utf8.pop_back();
-        out.push_back(utf8);
+int main(int, char**) {
+    // The arguments as UTF-8, whatever the code page: the 8-bit argv that Wine
+    // hands over is already in the code page, which would garble titles in
+    // another script (a Chinese caption under a Chinese locale).
+    int argc = 0;
+    wchar_t** wide = CommandLineToArgvW(GetCommandLineW(), &argc);
+    std::vector<std::string> utf8Args;
+    std::vector<char*> argvStore;
+    for (int k = 0; k < argc; ++k) {
+        const int m = WideCharToMultiByte(CP_UTF8, 0, wide[k], -1, nullptr, 0, nullptr, nullptr);
+        std::string a(size_t(m > 0 ? m : 1), '\0');
+        WideCharToMultiByte(CP_UTF8, 0, wide[k], -1, &a[0], m, nullptr, nullptr);
+        utf8Args.push_back(a.c_str());
     }
     LocalFree(wide);
-    return out;
-}
-
-int main(int, char**) {
-    std::vector<std::string> args = Utf8Arguments();
-    std::vector<char*> pointers;
-    for (std::string& a : args) pointers.push_back(&a[0]);
-    int argc = int(pointers.size());
-    char** argv = pointers.data();
+    for (std::string& a : utf8Args) argvStore.push_back(&a[0]);
+    char** argv = argvStore.data();
     int i = 1;
     for (; i < argc; ++i) {
         if (!std::strcmp(argv[i], "--msgbox")) g_kind = Kind::MsgBox;

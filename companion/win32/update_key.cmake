@@ -1,0 +1,57 @@
+# Signed updates: the operator's public key is embedded in Ostrel.dll as RCDATA 133.
+#   -DOSTREL_UPDATE_KEY=/path/to/public.pem   (or the same environment variable)
+#                                            the shipped library installs only what
+#                                            that key's owner signed
+#   (empty)                                  the library trusts the network: it checks
+#                                            only sizes and CRC-32 of what it fetches
+# Besides the shipped library, the build makes bin/testkey/Ostrel.dll, the same
+# library holding a test key that the configure step generates in
+# ${PROJECT_BINARY_DIR}/testkey/ (private.pem, public.pem) for the Wine tests.
+set(OSTREL_UPDATE_KEY "" CACHE FILEPATH "the update signer's public key (PEM) for Ostrel.dll")
+# The environment may name it too (OSTREL_UPDATE_KEY=... scripts/build win32).
+if(DEFINED ENV{OSTREL_UPDATE_KEY})
+  set(OSTREL_UPDATE_KEY "$ENV{OSTREL_UPDATE_KEY}" CACHE FILEPATH
+      "the update signer's public key (PEM) for Ostrel.dll" FORCE)
+endif()
+
+function(ostrel_embed_update_key target key)
+  get_filename_component(key "${key}" ABSOLUTE)
+  if(NOT EXISTS "${key}")
+    message(FATAL_ERROR "update key ${key} does not exist")
+  endif()
+  set(rc "${CMAKE_CURRENT_BINARY_DIR}/${target}_UpdateKey.rc")
+  configure_file("${CMAKE_CURRENT_LIST_DIR}/UpdateKey.rc.in" "${rc}" @ONLY)
+  set_source_files_properties("${rc}" PROPERTIES OBJECT_DEPENDS "${key}")
+  target_sources(${target} PRIVATE "${rc}")
+endfunction()
+
+if(OSTREL_UPDATE_KEY)
+  ostrel_embed_update_key(Ostrel "${OSTREL_UPDATE_KEY}")
+endif()
+
+find_program(OPENSSL_TOOL openssl)
+if(OPENSSL_TOOL)
+  set(test_key_dir "${PROJECT_BINARY_DIR}/testkey")
+  if(NOT EXISTS "${test_key_dir}/public.pem")
+    file(MAKE_DIRECTORY "${test_key_dir}")
+    execute_process(COMMAND "${OPENSSL_TOOL}" genpkey -algorithm RSA -pkeyopt rsa_keygen_bits:3072
+                            -out "${test_key_dir}/private.pem" OUTPUT_QUIET ERROR_QUIET)
+    execute_process(COMMAND "${OPENSSL_TOOL}" pkey -in "${test_key_dir}/private.pem" -pubout
+                            -out "${test_key_dir}/public.pem" OUTPUT_QUIET ERROR_QUIET)
+  endif()
+  # The same library as Ostrel, plus the test key.
+  get_target_property(sources Ostrel SOURCES)
+  list(FILTER sources EXCLUDE REGEX "_UpdateKey\\.rc$")
+  add_library(Ostrel_testkey SHARED ${sources})
+  foreach(property INCLUDE_DIRECTORIES COMPILE_DEFINITIONS COMPILE_OPTIONS LINK_OPTIONS
+          LINK_LIBRARIES)
+    get_target_property(value Ostrel ${property})
+    if(value)
+      set_property(TARGET Ostrel_testkey PROPERTY ${property} "${value}")
+    endif()
+  endforeach()
+  set_target_properties(Ostrel_testkey PROPERTIES PREFIX "" OUTPUT_NAME Ostrel
+                        RUNTIME_OUTPUT_DIRECTORY ${PROJECT_BINARY_DIR}/bin/testkey
+                        ARCHIVE_OUTPUT_DIRECTORY ${CMAKE_CURRENT_BINARY_DIR}/testkey)
+  ostrel_embed_update_key(Ostrel_testkey "${test_key_dir}/public.pem")
+endif()
