@@ -29,12 +29,7 @@ class WholeSystem(unittest.TestCase):
                 f"adapter {name}\n", f"adapter {name} bittorrent.pcap\n")
             (app / "packet-standin.ini").write_text(ini_text)
 
-            proc = env.start(app, "Pondo.exe")
-            self.assertTrue(env.wait_window(TITLE, timeout=60, main=True), "the dialer did not open")
-            env.winctl("settext", TITLE, 1016, ds.USER, main=True)
-            env.winctl("settext", TITLE, 1017, ds.PASSWORD, main=True)
-            env.click(TITLE, 1003, main=True)
-            self.assertTrue(env.wait_hidden(TITLE, timeout=30), "the connection was not made")
+            proc = ds.start_and_connect(self, env, app)
 
             # A pass starts the capture, a later pass reports it, and the dialer's
             # 30-second check ends the connection.

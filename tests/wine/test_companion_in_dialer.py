@@ -25,13 +25,7 @@ class DialerWithCompanion(unittest.TestCase):
             ds.register_adapters(env, app)
             window = env.start(app, BIN / "drivers" / "contract_driver.exe", ["window", "180000"])
             self.assertTrue(env.wait_window("CCProxy 7.2 - 3 users", timeout=60))
-            env.start(app, "Pondo.exe")
-            self.assertTrue(env.wait_window(TITLE, timeout=60, main=True), "the dialer did not open")
-
-            env.winctl("settext", TITLE, 1016, ds.USER, main=True)
-            env.winctl("settext", TITLE, 1017, ds.PASSWORD, main=True)
-            env.click(TITLE, 1003, main=True)
-            self.assertTrue(env.wait_hidden(TITLE, timeout=30), "the connection did not come up")
+            ds.start_and_connect(self, env, app)
 
             # A pass within about 10 s of the link request, then the dialer's
             # check within 30 s: the message box names the finding.

@@ -8,6 +8,8 @@
 
 #include <gtest/gtest.h>
 
+#include "ScratchDir.h"
+
 #include <algorithm>
 #include <filesystem>
 #include <fstream>
@@ -15,25 +17,6 @@
 #include <unistd.h>
 
 namespace {
-
-class InEmptyFolder {
-public:
-    InEmptyFolder() {
-        previous_ = std::filesystem::current_path();
-        char tmpl[] = "/tmp/pondodlg.XXXXXX";
-        folder_ = mkdtemp(tmpl);
-        std::filesystem::current_path(folder_);
-    }
-    ~InEmptyFolder() {
-        std::filesystem::current_path(previous_);
-        std::filesystem::remove_all(folder_);
-    }
-
-private:
-    std::filesystem::path previous_, folder_;
-};
-
-void WriteFile(const char* name, const std::string& text) { std::ofstream(name) << text; }
 
 enum class State { Idle, Dialing, Connected, Ended };
 const char* Name(State s) {
@@ -48,7 +31,7 @@ const char* Name(State s) {
 
 class PondoDlgTest : public ::testing::Test {
 protected:
-    InEmptyFolder folder;
+    ScratchDir folder;  // an empty folder: the catalogue texts are the defaults
     FakeDialogWindow window;
     FakeRasService ras;
     FakeAdapterSources sources;

@@ -5,33 +5,17 @@
 
 #include <gtest/gtest.h>
 
+#include "ScratchDir.h"
+
 #include <cstdlib>
 #include <filesystem>
 #include <unistd.h>
 
 namespace {
 
-// Runs each test in an empty folder, so the catalogue texts are the defaults.
-class InEmptyFolder {
-public:
-    InEmptyFolder() {
-        previous_ = std::filesystem::current_path();
-        char tmpl[] = "/tmp/rascheck.XXXXXX";
-        folder_ = mkdtemp(tmpl);
-        std::filesystem::current_path(folder_);
-    }
-    ~InEmptyFolder() {
-        std::filesystem::current_path(previous_);
-        std::filesystem::remove_all(folder_);
-    }
-
-private:
-    std::filesystem::path previous_, folder_;
-};
-
 class RasCheckTest : public ::testing::Test {
 protected:
-    InEmptyFolder folder;
+    ScratchDir folder;  // an empty folder: the catalogue texts are the defaults
     FakeRasService ras;
     FakeAdapterSources sources;
     CRasCheck check{ras, sources, sources, sources};
