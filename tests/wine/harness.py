@@ -268,6 +268,16 @@ class WineEnv:
         if rc != 0:
             raise AssertionError(f"reg add {key} {name} failed: {err[-300:]}")
 
+    def chinese_locale(self):
+        """Programs started from now on run under a Simplified Chinese locale (code
+        page 936), with Debian's WenQuanYi standing in for the fonts a Chinese
+        Windows has (SimSun is the dialog font), so Chinese texts show."""
+        if self.env.get("LC_ALL") == "zh_CN.UTF-8":
+            return
+        for font in ("SimSun", "NSimSun", "Microsoft YaHei"):
+            self.reg_add(r"HKCU\Software\Wine\Fonts\Replacements", font, "WenQuanYi Micro Hei")
+        self.env.update({"LC_ALL": "zh_CN.UTF-8", "LANG": "zh_CN.UTF-8"})
+
     # -- windows ----------------------------------------------------------------
     def winctl(self, *args, msgbox=False, main=False, check=True, timeout=60):
         """Runs winctl.exe; returns (stdout text, exit code)."""

@@ -247,14 +247,7 @@ class Installer(unittest.TestCase):
     def test_chinese_texts_under_chinese_locale(self):
         with WineEnv(self) as env:
             self.remove_leftovers(env)
-            # A Chinese Windows has SimSun, the dialog font; the test prefix has
-            # Debian's WenQuanYi instead.
-            for font in ("SimSun", "NSimSun", "Microsoft YaHei"):
-                rc, out = run(env, BIN, "reg", ["add", r"HKCU\Software\Wine\Fonts\Replacements",
-                                                "/v", font, "/t", "REG_SZ", "/d",
-                                                "WenQuanYi Micro Hei", "/f"])
-                self.assertEqual(rc, 0, out)
-            env.env.update({"LC_ALL": "zh_CN.UTF-8", "LANG": "zh_CN.UTF-8"})
+            env.chinese_locale()
             location, folder = self.install(env, "/TEXTS=zh_CN")
             workdir = self.check_installed(env, location, folder, TEXTS_ZH)
             texts = read_texts(TEXTS_ZH, "cp936")
