@@ -98,7 +98,7 @@ def wine_env(display=None):
 def ensure_prefix():
     """Creates the shared prefix once; later callers wait for the first."""
     PREFIX.parent.mkdir(parents=True, exist_ok=True)
-    ready = PREFIX / ".pondo-ready-2"
+    ready = PREFIX / ".pondo-ready-3"
     with open(str(PREFIX) + ".lock", "w") as lock:
         fcntl.flock(lock, fcntl.LOCK_EX)
         if ready.exists():
@@ -115,6 +115,13 @@ def ensure_prefix():
             subprocess.run([WINE, "reg", "add", key, "/v", name, "/t", "REG_SZ", "/d", value, "/f"],
                            env=wine_env(), check=True, timeout=120, stdout=subprocess.DEVNULL,
                            stderr=subprocess.DEVNULL)
+        # Wine's own fonts (Tahoma for dialogs, Marlett for the caption buttons)
+        # where Windows keeps fonts: this Wine build does not find them in its
+        # data folder, and windows would otherwise show "0 1 r" for their buttons.
+        fonts = PREFIX / "drive_c" / "windows" / "Fonts"
+        fonts.mkdir(parents=True, exist_ok=True)
+        for font in Path("/usr/share/wine/fonts").glob("*.ttf"):
+            shutil.copy(font, fonts)
         subprocess.run([WINESERVER, "-w"], env=wine_env(), timeout=120)
         ready.write_text("ok\n")
 
