@@ -16,7 +16,6 @@ CAPTION = "认证客户端"
 TEXT = "认证客户端已完成自动更新,请退出以运行新版本"
 TOOL = SOURCE / "tools" / "update_publish.py"
 TEST_KEY = WIN_BUILD / "testkey" / "private.pem"
-# MessageBoxA takes the texts in code page 936: the programs run in a Chinese locale.
 
 
 class UpdateHandler(http.server.SimpleHTTPRequestHandler):
@@ -108,7 +107,7 @@ def forge_crc(data, target):
 def make_app(env, label, keyed=False, files=None):
     """An application folder with the real library (with the test key if
     `keyed`) and the update driver."""
-    env.chinese_locale()
+    env.chinese_locale()  # MessageBoxA takes the library's texts in code page 936
     app = env.app(label, pondo=False, ostrel="real", files=files)
     if keyed:
         shutil.copy(BIN / "testkey" / "Ostrel.dll", app / "Ostrel.dll")
