@@ -58,6 +58,7 @@ WORK = WIN_BUILD / "wine-work"
 SCREENSHOTS = WORK / "screenshots"
 WINCTL = BIN / "drivers" / "winctl.exe"
 TITLE = "TALVEN PPPOE Client"
+FONT_REPLACEMENTS = r"HKCU\Software\Wine\Fonts\Replacements"
 
 
 def _pe_bits(path):
@@ -173,6 +174,7 @@ class WineEnv:
         self.display = Display()
         self.procs = []
         self.servers = []
+        self.font_replacements = False
 
     # -- lifetime ---------------------------------------------------------------
     def __enter__(self):
@@ -189,6 +191,12 @@ class WineEnv:
         for proc in self.procs:
             if proc.poll() is None:
                 proc.kill()
+        if self.font_replacements:
+            # The prefix is shared: later programs in other locales keep their fonts.
+            try:
+                self.run(self.root, "reg", ["delete", FONT_REPLACEMENTS, "/f"], timeout=60)
+            except Exception:
+                pass
         subprocess.run([WINESERVER, "-k"], env=self.env, timeout=30,
                        stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
         subprocess.run([WINESERVER, "-w"], env=self.env, timeout=30)
@@ -281,8 +289,9 @@ class WineEnv:
         Windows has (SimSun is the dialog font), so Chinese texts show."""
         if self.env.get("LC_ALL") == "zh_CN.UTF-8":
             return
+        self.font_replacements = True
         for font in ("SimSun", "NSimSun", "Microsoft YaHei"):
-            self.reg_add(r"HKCU\Software\Wine\Fonts\Replacements", font, "WenQuanYi Micro Hei")
+            self.reg_add(FONT_REPLACEMENTS, font, "WenQuanYi Micro Hei")
         self.env.update({"LC_ALL": "zh_CN.UTF-8", "LANG": "zh_CN.UTF-8"})
 
     # -- windows ----------------------------------------------------------------
