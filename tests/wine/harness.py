@@ -287,7 +287,7 @@ class WineEnv:
         """Programs started from now on run under a Simplified Chinese locale (code
         page 936), with Debian's WenQuanYi standing in for the fonts a Chinese
         Windows has (SimSun is the dialog font), so Chinese texts show."""
-        if self.env.get("LC_ALL") == "zh_CN.UTF-8":
+        if self.font_replacements:
             return
         self.font_replacements = True
         for font in ("SimSun", "NSimSun", "Microsoft YaHei"):

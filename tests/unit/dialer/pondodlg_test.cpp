@@ -11,10 +11,7 @@
 #include "ScratchDir.h"
 
 #include <algorithm>
-#include <filesystem>
-#include <fstream>
 #include <functional>
-#include <unistd.h>
 
 namespace {
 

@@ -7,10 +7,6 @@
 
 #include "ScratchDir.h"
 
-#include <cstdlib>
-#include <filesystem>
-#include <unistd.h>
-
 namespace {
 
 class RasCheckTest : public ::testing::Test {
