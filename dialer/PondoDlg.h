@@ -47,8 +47,10 @@ public:
     int OnTrayNotify(unsigned iconId, unsigned mouseMessage);
     void OnAdapterSelChange(int index);
     // A dial progress report of the remote-access service, delivered on the
-    // window's thread. Reports that arrive once the dial is over are dropped.
-    void OnDialNotification(uint32_t state, uint32_t error);
+    // window's thread, for the dial whose connection handle is `connection`. Only
+    // reports of the dial under way count: those of a dial that was hung up, failed
+    // or came up are dropped, whenever they arrive.
+    void OnDialNotification(RasHandle connection, uint32_t state, uint32_t error);
     // Return and Escape never reach the dialog's controls.
     static bool IsSwallowedKey(unsigned virtualKey) { return virtualKey == 27 || virtualKey == 13; }
     // Close handling's clean-up (icon, adapter list, library, entry); runs once,

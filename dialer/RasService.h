@@ -16,8 +16,9 @@ public:
     virtual uint32_t SetEntryProperties(const char* entry, const RasEntryRecord& record,
                                         uint32_t size) = 0;
     // RasDialA on the default phonebook with a RasDialFunc1 notifier. The notifier
-    // does not run the dialog's code: it hands state and error to the window's own
-    // thread, which delivers them to PondoDlg::OnDialNotification.
+    // does not run the dialog's code: it hands the connection handle, state and
+    // error to the window's own thread, which delivers them to
+    // PondoDlg::OnDialNotification.
     virtual uint32_t Dial(const RasDialParamsRecord& params, RasHandle* handle) = 0;
     // RasGetErrorStringA into a caller's buffer.
     virtual uint32_t GetErrorString(uint32_t code, char* buffer, uint32_t size) = 0;

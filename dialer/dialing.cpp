@@ -67,8 +67,10 @@ bool PondoDlg::StartDial() {
     return false;
 }
 
-void PondoDlg::OnDialNotification(uint32_t state, uint32_t error) {
-    if (!m_bDialing) return;  // the dial already ended (hung up, failed or connected)
+void PondoDlg::OnDialNotification(RasHandle connection, uint32_t state, uint32_t error) {
+    // The service may still report on a dial after it was hung up, also once the
+    // next dial is under way: each dial is known by the handle RasDialA gave it.
+    if (!m_bDialing || m_hDial == 0 || connection != m_hDial) return;
     std::string text;
     if (error != 0) {
         // Every failed attempt is hung up before the next one may start.

@@ -2,6 +2,7 @@
 
 #include "AboutDlg_win.h"
 #include "AdapterSources_win.h"
+#include "DialReports_win.h"
 #include "DialogBase_win.h"
 #include "Pondo.h"
 #include "PondoDlg.h"
@@ -30,7 +31,7 @@ public:
                                                      GetSystemMetrics(SM_CYSMICON), 0));
         Bind();
     }
-    ~MainDialog() override { Win32RasService::SetNotifyWindow(nullptr); }
+    ~MainDialog() override { SetDialReportWindow(nullptr); }
 
     PondoDlg& Logic() { return m_logic; }
 
@@ -92,7 +93,7 @@ public:
         about.DoModal(Handle());
     }
     void EndDialog(int result) override {
-        Win32RasService::SetNotifyWindow(nullptr);
+        SetDialReportWindow(nullptr);
         DialogBase::EndDialog(result);
     }
     void Pause(unsigned ms) override { Sleep(ms); }
@@ -103,7 +104,7 @@ private:
     }
 
     void OnInitDialog() override {
-        Win32RasService::SetNotifyWindow(Handle());
+        SetDialReportWindow(Handle());
         m_logic.OnInitDialog();
     }
 
@@ -140,8 +141,12 @@ private:
         OnMessage(kTrayCallbackMessage, [this](WPARAM id, LPARAM mouse, bool&) -> LRESULT {
             return m_logic.OnTrayNotify(unsigned(id), unsigned(mouse));
         });
-        OnMessage(kDialNotifyMessage, [this](WPARAM state, LPARAM error, bool&) -> LRESULT {
-            m_logic.OnDialNotification(uint32_t(state), uint32_t(error));
+        OnMessage(kDialNotifyMessage, [this](WPARAM, LPARAM, bool&) -> LRESULT {
+            // Every report queued so far, in order; a report may end the dialog's
+            // dialing, and the ones after it are then dropped by the logic.
+            DialReport report;
+            while (TakeDialReport(report))
+                m_logic.OnDialNotification(report.connection, report.state, report.error);
             return 0;
         });
         OnMessage(WM_QUERYDRAGICON, [this](WPARAM, LPARAM, bool&) -> LRESULT {

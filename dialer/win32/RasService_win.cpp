@@ -1,9 +1,10 @@
 #include "RasService_win.h"
 
+#include "DialReports_win.h"
+
 #include <ras.h>
 #include <raserror.h>
 
-#include <atomic>
 #include <cstddef>
 
 // Our records are the system's, byte for byte.
@@ -28,18 +29,15 @@ static_assert(sizeof(HRASCONN) == sizeof(RasHandle), "connection handle");
 
 namespace {
 
-std::atomic<HWND> g_notifyWindow{nullptr};
-
 // Runs on a thread of the remote-access service. It touches nothing of the
-// dialog: the report goes to the dialog's own thread as a posted message.
-VOID WINAPI DialNotifier(HRASCONN, UINT, RASCONNSTATE state, DWORD error, DWORD) {
-    if (HWND window = g_notifyWindow.load())
-        PostMessageA(window, kDialNotifyMessage, WPARAM(state), LPARAM(error));
+// dialog: the report, with the connection it belongs to, goes to the dialog's own
+// thread.
+VOID WINAPI DialNotifier(HRASCONN connection, UINT, RASCONNSTATE state, DWORD error, DWORD) {
+    QueueDialReport({RasHandle(reinterpret_cast<uintptr_t>(connection)), uint32_t(state),
+                     uint32_t(error)});
 }
 
 } // namespace
-
-void Win32RasService::SetNotifyWindow(HWND window) { g_notifyWindow = window; }
 
 uint32_t Win32RasService::EnumDevices(RasDevInfoRecord* block, uint32_t* bytes, uint32_t* count) {
     DWORD cb = *bytes, n = 0;

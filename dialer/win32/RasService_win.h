@@ -4,15 +4,10 @@
 
 #include <windows.h>
 
-// The private message that carries a dial report to the main dialog's thread:
-// wParam the RASCONNSTATE, lParam the error. Not the tray icon's 1034.
-constexpr UINT kDialNotifyMessage = WM_APP + 1;
-
+// The dial notifier hands its reports to DialReports_win.h, which brings them to
+// the main dialog's thread.
 class Win32RasService : public RasService {
 public:
-    // The window that receives kDialNotifyMessage; null stops the reports.
-    static void SetNotifyWindow(HWND window);
-
     uint32_t EnumDevices(RasDevInfoRecord* block, uint32_t* bytes, uint32_t* count) override;
     uint32_t SetEntryProperties(const char* entry, const RasEntryRecord& record,
                                 uint32_t size) override;

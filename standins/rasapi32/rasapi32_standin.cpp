@@ -38,6 +38,9 @@ struct Script {
         {651, "The device reported an error."},
     };
     DWORD enumConnections = 0;
+    bool late = false;  // a hung-up dial reports once more, during the next dial
+    DWORD lateState = 0;
+    DWORD lateError = 0;
 };
 
 struct Connection {
@@ -46,12 +49,15 @@ struct Connection {
     bool active = false;     // listed by RasEnumConnectionsA
     bool hungUp = false;     // the dial thread stops reporting
     DWORD connectedAt = 0;   // tick count when it came up
+    unsigned serial = 0;     // dials in the order RasDialA accepted them, from 1
 };
 
 HMODULE g_self = nullptr;
 CRITICAL_SECTION g_lock;
 std::vector<std::shared_ptr<Connection>>* g_connections = nullptr;
 RasHandle g_nextHandle = 0x1000;
+unsigned g_dials = 0;          // dials accepted so far
+unsigned g_lastReporting = 0;  // serial of the latest dial that has reported a state
 bool g_outsideMade = false;
 Script g_script;
 
@@ -132,6 +138,9 @@ void LoadScript() {
             script.errorTexts[code] = RestOf(words);
         } else if (directive == "enumconnections") {
             words >> script.enumConnections;
+        } else if (directive == "late") {
+            script.late = true;
+            words >> script.lateState >> script.lateError;
         }
     }
     g_script = script;
@@ -192,6 +201,28 @@ struct DialJob {
     DWORD authError;  // 691 when the credentials are not accepted
 };
 
+void Notify(const DialJob& job, DWORD state, DWORD error, const char* note) {
+    Log("notify handle=" + std::to_string(job.connection->handle) + " state=" +
+        std::to_string(state) + " error=" + std::to_string(error) + note);
+    job.notifier(reinterpret_cast<HANDLE>(uintptr_t(job.connection->handle)), kDialEventMessage,
+                 state, error, 0);
+}
+
+// The service may report on a dial it was told to hang up, late: here once the
+// next dial has reported its first state, so the report lands in that dial.
+void ReportLate(const DialJob& job) {
+    const DWORD start = GetTickCount();
+    for (;;) {
+        EnterCriticalSection(&g_lock);
+        const bool nextReported = g_lastReporting > job.connection->serial;
+        LeaveCriticalSection(&g_lock);
+        if (nextReported) break;
+        if (GetTickCount() - start > 60000) return;  // no next dial came
+        Sleep(20);
+    }
+    Notify(job, job.script.lateState, job.script.lateError, " late");
+}
+
 DWORD WINAPI DialThread(LPVOID param) {
     std::unique_ptr<DialJob> job(static_cast<DialJob*>(param));
     const std::vector<DWORD>& states = job->script.states;
@@ -211,11 +242,14 @@ DWORD WINAPI DialThread(LPVOID param) {
             job->connection->connectedAt = GetTickCount();
         }
         LeaveCriticalSection(&g_lock);
-        if (stop) return 0;
-        Log("notify handle=" + std::to_string(job->connection->handle) + " state=" +
-            std::to_string(state) + " error=" + std::to_string(error));
-        job->notifier(reinterpret_cast<HANDLE>(uintptr_t(job->connection->handle)),
-                      kDialEventMessage, state, error, 0);
+        if (stop) {
+            if (job->script.late) ReportLate(*job);
+            return 0;
+        }
+        Notify(*job, state, error, "");
+        EnterCriticalSection(&g_lock);
+        if (job->connection->serial > g_lastReporting) g_lastReporting = job->connection->serial;
+        LeaveCriticalSection(&g_lock);
         if (error != 0 || state == kRasConnected) return 0;
     }
     return 0;
@@ -315,6 +349,7 @@ __declspec(dllexport) DWORD WINAPI RasDialA(void* extensions, const char* phoneb
         EnterCriticalSection(&g_lock);
         c->handle = g_nextHandle++;
         c->entry = params->szEntryName;
+        c->serial = ++g_dials;
         g_connections->push_back(c);
         LeaveCriticalSection(&g_lock);
         written = c->handle;

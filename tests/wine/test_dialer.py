@@ -228,6 +228,34 @@ class Dialer(unittest.TestCase):
             self.assertEqual(settings(app)["savepw"], "off")
             self.assertEqual(settings(app)["password"], "")
 
+    def test_a_late_report_of_a_hung_up_dial_leaves_the_next_dial_alone(self):
+        # The service reports once more on the first dial, hung up while it ran, with
+        # an error, and only when the second dial is already under way.
+        script = ds.access_server(delay=700, extra="late 2 651\n")
+        with WineEnv(self) as env:
+            app, proc = self.open(env, script=script)
+            self.type_and_connect(env)
+            self.assertTrue(wait_until(lambda: calls(app, "notify"), timeout=15))
+            env.click(TITLE, 1003, main=True)  # Disconnect while dialing: hung up
+            first = re.search(r"handle=(\d+)", calls(app, "RasDialA")[0]).group(1)
+            self.assertTrue(wait_until(lambda: calls(app, f"RasHangUpA handle={first}"), timeout=10))
+            env.click(TITLE, 1003, main=True)  # and Connect again
+            self.assertTrue(env.wait_hidden(TITLE, timeout=30), "the second dial did not come up")
+
+            log = ras_log(app)
+            second = re.search(r"handle=(\d+)", calls(app, "RasDialA")[1]).group(1)
+            late = [i for i, line in enumerate(log) if line.endswith(" late")]
+            self.assertEqual(len(late), 1, log)
+            self.assertTrue(log[late[0]].startswith(f"notify handle={first} state=2 error=651"))
+            # It arrived while the second dial was under way ...
+            reports = [i for i, line in enumerate(log) if line.startswith(f"notify handle={second} ")]
+            self.assertLess(reports[0], late[0])
+            self.assertTrue(log[reports[-1]].endswith("state=8192 error=0"))
+            # ... and that dial was neither hung up nor shown the error.
+            self.assertFalse(calls(app, f"RasHangUpA handle={second}"), log)
+            self.assertFalse(calls(app, "RasGetErrorStringA"), log)
+            self.assertEqual(self.status(env), "Connected")
+
     # -- the companion library's findings -------------------------------------------
     def test_findings_end_the_connection_with_their_message(self):
         findings = bytearray(22)

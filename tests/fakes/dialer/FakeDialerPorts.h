@@ -119,7 +119,9 @@ public:
     std::vector<uint32_t> entrySizes;
 
     uint32_t dialResult = 0;
-    RasHandle dialHandle = 0x1234;  // written by Dial, also when it refuses
+    // The handle the next dial gets (written also when the dial is refused); like the
+    // service, every dial gets a handle of its own.
+    RasHandle dialHandle = 0x1234;
     bool writeHandle = true;
     std::vector<RasDialParamsRecord> dials;
 
@@ -178,8 +180,9 @@ public:
     uint32_t Dial(const RasDialParamsRecord& params, RasHandle* handle) override {
         dials.push_back(params);
         if (events) events->push_back("Dial");
-        if (writeHandle) *handle = dialHandle;
-        if (dialResult == 0) connectingHandle = dialHandle;
+        const RasHandle given = dialHandle++;
+        if (writeHandle) *handle = given;
+        if (dialResult == 0) connectingHandle = given;
         return dialResult;
     }
     uint32_t GetErrorString(uint32_t code, char* buffer, uint32_t size) override {
@@ -227,7 +230,7 @@ public:
     void Connect(const char* entry = "PPPOE Connection") {
         connections.push_back({entry, connectingHandle});
     }
-    RasHandle connectingHandle = 0;
+    RasHandle connectingHandle = 0;  // the handle of the last dial the service accepted
 };
 
 // The three sources of the adapter list.

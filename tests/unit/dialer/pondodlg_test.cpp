@@ -59,8 +59,10 @@ protected:
         window.texts[kIdPassword] = password;
         window.checks[kIdSavePassword] = save;
     }
-    // The service reports a dial state on the window's thread.
-    void Notify(uint32_t state, uint32_t error = 0) { dlg->OnDialNotification(state, error); }
+    // The service reports a state of the last dial it accepted, on the window's thread.
+    void Notify(uint32_t state, uint32_t error = 0) {
+        dlg->OnDialNotification(ras.connectingHandle, state, error);
+    }
     void Reach(State s) {
         Open();
         Type("alice", "secret");
@@ -300,6 +302,69 @@ TEST_F(PondoDlgTest, NotificationsAfterTheDialEndedAreDropped) {
     Notify(kRasDisconnected);
     EXPECT_EQ(Current(), State::Connected);
     EXPECT_TRUE(window.InputsDisabled());
+}
+
+// The service can still report on a dial after it was hung up or failed, also once
+// the next dial is under way or up. Whatever such a report says and whenever it
+// arrives, the next dial goes on untouched.
+TEST_F(PondoDlgTest, ReportsOfAnEndedDialNeverReachTheNextOne) {
+    struct Late {
+        const char* name;
+        uint32_t state, error;
+    } lates[] = {
+        {"a progress state", 5, 0},     {"an error", 5, 651},
+        {"no answer", 2, 678},          {"connected", kRasConnected, 0},
+        {"disconnected", kRasDisconnected, 0}, {"a state outside the table", 18, 0},
+    };
+    for (bool firstHungUpByUser : {true, false}) {
+        for (bool nextUp : {false, true}) {
+            for (const Late& late : lates) {
+                SCOPED_TRACE(std::string(late.name) + (firstHungUpByUser ? ", hung up" : ", failed") +
+                             (nextUp ? ", next dial up" : ", next dial under way"));
+                window = FakeDialogWindow{};
+                ras = FakeRasService{};
+                SetUp();
+                ScriptedCompanion::State() = ScriptedCompanion::Calls{};
+                Reach(State::Dialing);
+                const RasHandle first = ras.connectingHandle;
+                if (firstHungUpByUser)
+                    dlg->OnConnect();
+                else
+                    Notify(3, 691);
+                ASSERT_EQ(Current(), State::Idle);
+                dlg->OnConnect();  // the next dial
+                ASSERT_EQ(Current(), State::Dialing);
+                ASSERT_NE(ras.connectingHandle, first);
+                Notify(3);
+                if (nextUp) {
+                    ras.Connect();
+                    Notify(kRasConnected);
+                    ASSERT_EQ(Current(), State::Connected);
+                }
+                const State before = Current();
+                const auto statuses = window.statusHistory;
+                const auto hangUps = ras.hangUps;
+                const auto caption = window.texts[kIdConnect];
+                const bool inputs = window.InputsEnabled();
+                const size_t linkStates = ScriptedCompanion::State().linkStates.size();
+
+                dlg->OnDialNotification(first, late.state, late.error);
+
+                EXPECT_EQ(Name(Current()), std::string(Name(before)));
+                EXPECT_EQ(window.statusHistory, statuses);
+                EXPECT_EQ(ras.hangUps, hangUps);
+                EXPECT_EQ(window.texts[kIdConnect], caption);
+                EXPECT_EQ(window.InputsEnabled(), inputs);
+                EXPECT_EQ(ScriptedCompanion::State().linkStates.size(), linkStates);
+                if (!nextUp) {  // and the next dial still comes up on its own reports
+                    ras.Connect();
+                    Notify(kRasConnected);
+                    EXPECT_EQ(Current(), State::Connected);
+                }
+                dlg.reset();
+            }
+        }
+    }
 }
 
 TEST_F(PondoDlgTest, EveryFailedDialIsHungUpWithItsWait) {
