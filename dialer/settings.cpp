@@ -1,5 +1,7 @@
 #include "settings.h"
 
+#include "DialerFiles.h"
+
 #include <cstdio>
 #include <cstring>
 
@@ -121,7 +123,14 @@ bool WriteSettingValue(const char* key, const char* fileName, const char* value)
         if (std::ferror(in.get())) return false;
     }
     if (!matched) return false;
-    File out(fileName, "w");
-    if (out) std::fwrite(content.data(), 1, content.size(), out.get());
+    // The new content is written whole beside the old file and put in its place in
+    // one step only once it is on the disk: a full disk or a crash part-way leaves
+    // the old file as it was, never an empty or cut one.
+    const std::string temp = std::string(fileName) + kReplacementSuffix;
+    DialerFiles& files = Files();
+    if (!files.WriteText(temp, content) || !files.Replace(temp, fileName)) {
+        files.Remove(temp);
+        return false;
+    }
     return true;
 }

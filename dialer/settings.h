@@ -10,6 +10,8 @@ constexpr const char* kTextsFile = "KELSupplicant.ini";
 constexpr const char* kUserFile = "kelsupplicant.conf";
 constexpr size_t kMaxSettingLine = 199;     // characters of one line, line end not counted
 constexpr size_t kMaxSettingContent = 999;  // bytes of a whole rewritten file
+// The rewritten file is made under its name with this added, then renamed over it.
+constexpr const char* kReplacementSuffix = ".tmp";
 
 // Copies the value of the first line of `key` into buffer (at most capacity - 1
 // characters and a terminator). False, with the buffer untouched, when the file
@@ -23,5 +25,6 @@ void GetSettingText(const char* key, const char* fileName, std::string& text);
 // Rewrites every line that begins with `key` to carry `value`, keeping the rest of
 // the file. Never adds a line: false when no line begins with the key. Also false,
 // with the file untouched, when the file or the result would exceed the limits,
-// when the file could not be read to its end, or when the value holds a line end.
+// when the file could not be read to its end, when the value holds a line end, or
+// when the new file could not be written whole and put in the old one's place.
 bool WriteSettingValue(const char* key, const char* fileName, const char* value);

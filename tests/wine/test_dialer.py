@@ -256,6 +256,35 @@ class Dialer(unittest.TestCase):
             self.assertFalse(calls(app, "RasGetErrorStringA"), log)
             self.assertEqual(self.status(env), "Connected")
 
+    # -- the stored credentials -----------------------------------------------------
+    def test_a_full_disk_leaves_the_stored_credentials_whole(self):
+        stored = ("# remembered by the dialer\r\nusername = carol # who\r\nsavepw = on\r\n"
+                  f"password = {rc4_hex('carols secret')}\r\n")
+        with WineEnv(self) as env:
+            # The program's folder on a small volume of its own, filled to the last byte.
+            volume = env.root / "volume"
+            volume.mkdir()
+            if subprocess.run(["mount", "-t", "tmpfs", "-o", "size=16m", "tmpfs", str(volume)],
+                              capture_output=True).returncode != 0:
+                self.skipTest("a small volume needs the right to mount one")
+            self.addCleanup(subprocess.run, ["umount", "-l", str(volume)], capture_output=True)
+            app, proc = self.open(env, label="volume/app",
+                                  files={"kelsupplicant.conf": stored.encode()})
+            self.assertEqual(env.control(TITLE, 1016)["text"], "carol")
+            with open(volume / "filler", "wb", buffering=0) as filler:
+                for size in (1 << 16, 1 << 10, 1):
+                    try:
+                        while filler.write(b"\0" * size):
+                            pass
+                    except OSError:
+                        pass
+
+            self.type_and_connect(env)
+            # Nothing could be saved, and the dial goes on all the same.
+            self.assertTrue(env.wait_hidden(TITLE, timeout=30), "the connection did not come up")
+            self.assertEqual((app / "kelsupplicant.conf").read_bytes(), stored.encode())
+            self.assertFalse((app / "kelsupplicant.conf.tmp").exists())
+
     # -- the companion library's findings -------------------------------------------
     def test_findings_end_the_connection_with_their_message(self):
         findings = bytearray(22)

@@ -2,10 +2,15 @@
 // that the writer never loses or cuts a line it cannot handle.
 #include "settings.h"
 
+#include "DialerFiles.h"
+#include "credentials.h"
+
 #include "ScratchDir.h"
 
 #include <dirent.h>
+#include <sys/resource.h>
 
+#include <csignal>
 #include <cstring>
 #include <string>
 
@@ -224,6 +229,77 @@ TEST_F(Settings, WrittenValueReadsBack) {
     char buffer[200];
     ASSERT_TRUE(ReadSettingValue("username", kFile, buffer, sizeof buffer));
     EXPECT_STREQ(buffer, "new name");  // blanks around the value do not survive the format
+}
+
+// The system's files, failing where the system can: part-way through the new
+// file's data (a full disk), or when the new file is to take the old one's place
+// (a file held open by another program).
+class FailingFiles : public DialerFiles {
+  public:
+    enum class Fail { Write, Replace } fail;
+    explicit FailingFiles(Fail f) : fail(f) { UseFiles(this); }
+    ~FailingFiles() override { UseFiles(nullptr); }
+
+    bool WriteText(const std::string& path, const std::string& text) override {
+        if (fail != Fail::Write) return SystemFiles().WriteText(path, text);
+        SystemFiles().WriteText(path, text.substr(0, text.size() / 2));
+        return false;
+    }
+    bool Replace(const std::string& from, const std::string& to) override {
+        return fail != Fail::Replace && SystemFiles().Replace(from, to);
+    }
+    void Remove(const std::string& path) override { SystemFiles().Remove(path); }
+    bool Append(const std::string& path, const std::string& bytes) override {
+        return SystemFiles().Append(path, bytes);
+    }
+    int64_t Size(const std::string& path) override { return SystemFiles().Size(path); }
+};
+
+const char* const kStored = "# remembered\nusername = alice # who\nsavepw = on\npassword = 0a1b\n";
+
+TEST_F(Settings, AFailedRewriteLeavesTheOldFileWhole) {
+    for (FailingFiles::Fail fail : {FailingFiles::Fail::Write, FailingFiles::Fail::Replace}) {
+        SCOPED_TRACE(fail == FailingFiles::Fail::Write ? "write" : "replace");
+        WriteFile(kFile, kStored);
+        FailingFiles files(fail);
+        EXPECT_FALSE(WriteSettingValue("username", kFile, "bob"));
+        EXPECT_EQ(ReadFile(kFile), kStored);
+        EXPECT_FALSE(FileExists(std::string(kFile) + ".tmp")) << "the half-made file stays behind";
+    }
+}
+
+TEST_F(Settings, ALeftOverReplacementFromACrashIsNoObstacle) {
+    WriteFile(kFile, kStored);
+    WriteFile(std::string(kFile) + ".tmp", "username = mallory\n" + std::string(500, 'x'));
+    ASSERT_TRUE(WriteSettingValue("username", kFile, "bob"));
+    EXPECT_EQ(ReadFile(kFile), "# remembered\nusername = bob # who\nsavepw = on\npassword = 0a1b\n");
+    EXPECT_FALSE(FileExists(std::string(kFile) + ".tmp"));
+}
+
+// The system refuses the writes part-way, as a full disk does (here the process's
+// file size limit plays the disk's end): Connect saves nothing, and every stored
+// line is still there for the next start.
+TEST_F(Settings, CredentialsSurviveADiskThatFillsUp) {
+    WriteFile(kUserFile, kStored);
+    struct rlimit before;
+    ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &before), 0);
+    void (*handler)(int) = std::signal(SIGXFSZ, SIG_IGN);  // a refused write, not a signal
+    struct rlimit small = before;
+    small.rlim_cur = 24;  // less than any rewritten file
+    ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &small), 0);
+    Credentials typed;
+    typed.userName = "bob";
+    typed.password = "new secret";
+    typed.savePassword = true;
+    SaveCredentials(typed);
+    setrlimit(RLIMIT_FSIZE, &before);
+    std::signal(SIGXFSZ, handler);
+
+    EXPECT_EQ(ReadFile(kUserFile), kStored);
+    Credentials stored;
+    LoadCredentials(stored);
+    EXPECT_EQ(stored.userName, "alice");
+    EXPECT_TRUE(stored.savePassword);
 }
 
 } // namespace

@@ -1,0 +1,89 @@
+// The dialer's files on Windows: the text of a settings file with CR LF line ends,
+// flushed to the disk before it replaces the old file in one rename.
+#include "DialerFiles.h"
+
+#include <windows.h>
+
+namespace {
+
+class Handle {
+  public:
+    explicit Handle(HANDLE h) : h_(h) {}
+    ~Handle() {
+        if (h_ != INVALID_HANDLE_VALUE)
+            CloseHandle(h_);
+    }
+    Handle(const Handle&) = delete;
+    Handle& operator=(const Handle&) = delete;
+    HANDLE get() const { return h_; }
+    bool ok() const { return h_ != INVALID_HANDLE_VALUE; }
+    // Closes now, answering whether the system took the close.
+    bool Close() {
+        const bool closed = CloseHandle(h_) != FALSE;
+        h_ = INVALID_HANDLE_VALUE;
+        return closed;
+    }
+
+  private:
+    HANDLE h_;
+};
+
+bool WriteAll(HANDLE file, const std::string& bytes) {
+    size_t done = 0;
+    while (done < bytes.size()) {
+        const DWORD chunk = DWORD(bytes.size() - done < 0x10000 ? bytes.size() - done : 0x10000);
+        DWORD written = 0;
+        if (!WriteFile(file, bytes.data() + done, chunk, &written, nullptr) || written == 0)
+            return false;
+        done += written;
+    }
+    return true;
+}
+
+class Win32Files : public DialerFiles {
+  public:
+    bool WriteText(const std::string& path, const std::string& text) override {
+        std::string bytes;
+        bytes.reserve(text.size() + text.size() / 16);
+        for (char c : text) {
+            if (c == '\n')
+                bytes += '\r';
+            bytes += c;
+        }
+        Handle file(CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                                FILE_ATTRIBUTE_NORMAL, nullptr));
+        if (!file.ok())
+            return false;
+        // A full disk shows in WriteFile or, with the system's write cache, only in
+        // the flush: both are checked before the old file is given up.
+        const bool ok = WriteAll(file.get(), bytes) && FlushFileBuffers(file.get());
+        return file.Close() && ok;
+    }
+    bool Replace(const std::string& from, const std::string& to) override {
+        return MoveFileExA(from.c_str(), to.c_str(),
+                           MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != FALSE;
+    }
+    void Remove(const std::string& path) override { DeleteFileA(path.c_str()); }
+    bool Append(const std::string& path, const std::string& bytes) override {
+        // Others may read (and the log's generations be renamed) while it is open.
+        Handle file(CreateFileA(path.c_str(), FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_DELETE,
+                                nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+        if (!file.ok())
+            return false;
+        const bool ok = WriteAll(file.get(), bytes);
+        return file.Close() && ok;
+    }
+    int64_t Size(const std::string& path) override {
+        WIN32_FILE_ATTRIBUTE_DATA data;
+        if (!GetFileAttributesExA(path.c_str(), GetFileExInfoStandard, &data))
+            return -1;
+        return (int64_t(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
+    }
+};
+
+} // namespace
+
+DialerFiles& SystemFiles() {
+    static Win32Files files;
+    return files;
+}
