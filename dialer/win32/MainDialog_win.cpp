@@ -2,6 +2,7 @@
 
 #include "AboutDlg_win.h"
 #include "AdapterSources_win.h"
+#include "CodePage_win.h"
 #include "DialReports_win.h"
 #include "DialogBase_win.h"
 #include "Pondo.h"
@@ -78,13 +79,20 @@ public:
         SetForegroundWindow(Handle());
     }
     bool IsVisible() override { return IsWindowVisible(Handle()) != FALSE; }
+    // The shell knows the icon by the window it was added with, so that window is
+    // kept for the later calls: the icon goes also when the window is gone first.
     void AddTrayIcon(TrayIcon icon, const std::string& tip) override {
-        TrayIconWin::Call(NIM_ADD, Handle(), IconOf(icon), tip);
+        m_hTrayOwner = Handle();
+        PassTray(NIM_ADD, IconOf(icon), tip);
     }
     void SetTrayIcon(TrayIcon icon, const std::string& tip) override {
-        TrayIconWin::Call(NIM_MODIFY, Handle(), IconOf(icon), tip);
+        if (m_hTrayOwner != nullptr) PassTray(NIM_MODIFY, IconOf(icon), tip);
     }
-    void RemoveTrayIcon() override { TrayIconWin::Call(NIM_DELETE, Handle(), nullptr, ""); }
+    void RemoveTrayIcon() override {
+        if (m_hTrayOwner == nullptr) return;
+        PassTray(NIM_DELETE, nullptr, "");
+        m_hTrayOwner = nullptr;
+    }
     void ShowMessageBox(const std::string& text, const std::string& caption, unsigned style) override {
         MessageBoxA(Handle(), text.c_str(), caption.c_str(), style);
     }
@@ -101,6 +109,10 @@ public:
 private:
     HICON IconOf(TrayIcon icon) const {
         return icon == TrayIcon::Connected ? m_hConnectedIcon : m_hIdleIcon;
+    }
+    void PassTray(DWORD action, HICON icon, const std::string& tip) {
+        PassTrayRecord(action, BuildTrayRecord(reinterpret_cast<uintptr_t>(m_hTrayOwner),
+                                               reinterpret_cast<uintptr_t>(icon), tip, m_codePage));
     }
 
     void OnInitDialog() override {
@@ -174,7 +186,9 @@ private:
         });
     }
 
+    Win32CodePage m_codePage;
     PondoDlg m_logic;
+    HWND m_hTrayOwner = nullptr;  // the window the icon was added with
     HICON m_hIdleIcon = nullptr;
     HICON m_hConnectedIcon = nullptr;
     HICON m_hSmallIcon = nullptr;
@@ -189,6 +203,6 @@ void RunPondoDialog(PondoApp& app) {
     Win32IpAdapterTable ipTable;
     MainDialog dialog(app, ras, capture, registry, ipTable);
     dialog.DoModal(nullptr);
-    // Whichever way the window went, the icon, the library and the entry go too.
+    // Should the window not even have opened, the library and the entry go all the same.
     dialog.Logic().Finish();
 }

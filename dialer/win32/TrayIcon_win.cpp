@@ -1,61 +1,29 @@
 #include "TrayIcon_win.h"
 
-#include "DialogWindow.h"
-
 #include <shellapi.h>
 
 #include <cstddef>
-#include <cstring>
 
-namespace {
+// The portable record is the system's, field for field, in both the shipped 32-bit
+// program and the 64-bit test build.
+static_assert(sizeof(TrayIconRecord) == NOTIFYICONDATAA_V2_SIZE, "NOTIFYICONDATAA");
+static_assert(offsetof(TrayIconRecord, hWnd) == offsetof(NOTIFYICONDATAA, hWnd), "hWnd");
+static_assert(offsetof(TrayIconRecord, uID) == offsetof(NOTIFYICONDATAA, uID), "uID");
+static_assert(offsetof(TrayIconRecord, uFlags) == offsetof(NOTIFYICONDATAA, uFlags), "uFlags");
+static_assert(offsetof(TrayIconRecord, uCallbackMessage) ==
+                  offsetof(NOTIFYICONDATAA, uCallbackMessage),
+              "uCallbackMessage");
+static_assert(offsetof(TrayIconRecord, hIcon) == offsetof(NOTIFYICONDATAA, hIcon), "hIcon");
+static_assert(offsetof(TrayIconRecord, szTip) == offsetof(NOTIFYICONDATAA, szTip), "szTip");
+static_assert(sizeof(TrayIconRecord::szTip) == sizeof(NOTIFYICONDATAA::szTip), "szTip");
+static_assert(offsetof(TrayIconRecord, szInfo) == offsetof(NOTIFYICONDATAA, szInfo), "szInfo");
+static_assert(offsetof(TrayIconRecord, dwInfoFlags) == offsetof(NOTIFYICONDATAA, dwInfoFlags),
+              "dwInfoFlags");
+static_assert(NIF_MESSAGE == kTrayFlagMessage && NIF_ICON == kTrayFlagIcon &&
+                  NIF_TIP == kTrayFlagTip,
+              "flags");
 
-// NOTIFYICONDATAA with the balloon fields (the shell's version 2 layout).
-struct TrayIconData {
-    DWORD cbSize;
-    HWND hWnd;
-    UINT uID;
-    UINT uFlags;
-    UINT uCallbackMessage;
-    HICON hIcon;
-    CHAR szTip[128];
-    DWORD dwState;
-    DWORD dwStateMask;
-    CHAR szInfo[256];
-    UINT uTimeoutOrVersion;
-    CHAR szInfoTitle[64];
-    DWORD dwInfoFlags;
-};
-static_assert(offsetof(TrayIconData, szTip) == offsetof(NOTIFYICONDATAA, szTip), "layout");
-static_assert(offsetof(TrayIconData, dwInfoFlags) == offsetof(NOTIFYICONDATAA, dwInfoFlags),
-              "layout");
-#if defined(__i386__)
-static_assert(sizeof(TrayIconData) == 488, "NOTIFYICONDATAA of 488 bytes");
-#endif
-
-} // namespace
-
-std::string TrayIconWin::FitTip(const std::string& tip) {
-    constexpr size_t kMax = sizeof(TrayIconData::szTip) - 1;
-    if (tip.size() <= kMax) return tip;
-    size_t kept = 0;
-    while (kept < kMax) {
-        const size_t step = IsDBCSLeadByte(BYTE(tip[kept])) && kept + 1 < tip.size() ? 2 : 1;
-        if (kept + step > kMax) break;
-        kept += step;
-    }
-    return tip.substr(0, kept);
-}
-
-void TrayIconWin::Call(DWORD action, HWND window, HICON icon, const std::string& tip) {
-    TrayIconData data;
-    std::memset(&data, 0, sizeof data);
-    data.cbSize = sizeof data;
-    data.hWnd = window;
-    data.uID = kTrayIconId;
-    data.uFlags = NIF_MESSAGE | NIF_ICON | NIF_TIP;
-    data.uCallbackMessage = kTrayCallbackMessage;
-    data.hIcon = icon;
-    const std::string fitted = FitTip(tip);
-    std::memcpy(data.szTip, fitted.c_str(), fitted.size() + 1);
-    Shell_NotifyIconA(action, reinterpret_cast<PNOTIFYICONDATAA>(&data));
+void PassTrayRecord(DWORD action, const TrayIconRecord& record) {
+    Shell_NotifyIconA(action,
+                      reinterpret_cast<PNOTIFYICONDATAA>(const_cast<TrayIconRecord*>(&record)));
 }

@@ -1,16 +1,11 @@
-// The notification-area icon: one per process, the same record for every call.
+// The notification-area icon: the record is built by BuildTrayRecord (TrayRecord.h)
+// and passed here to the shell unchanged.
 #pragma once
+
+#include "TrayRecord.h"
 
 #include <windows.h>
 
-#include <string>
-
-class TrayIconWin {
-public:
-    // NIM_ADD, NIM_MODIFY, NIM_DELETE with id 100, flags 7 and message 1034. The
-    // answers are not examined: without a notification area there is no icon.
-    static void Call(DWORD action, HWND window, HICON icon, const std::string& tip);
-    // The tip as it fits the record: at most 127 bytes, never ending inside a
-    // double-byte character.
-    static std::string FitTip(const std::string& tip);
-};
+// Shell_NotifyIconA with NIM_ADD, NIM_MODIFY or NIM_DELETE. The answer is not
+// examined: without a notification area there is no icon.
+void PassTrayRecord(DWORD action, const TrayIconRecord& record);
