@@ -216,6 +216,13 @@ void PondoDlg::OnClose() {
     EndWith(kDialogCancel);
 }
 
+void PondoDlg::OnEnding() {
+    if (m_bFinished) return;
+    if (m_bDialing) HangUpDial();
+    if (m_bConnected && !m_bDisconnecting) TearDownConnection();
+    Finish();
+}
+
 void PondoDlg::Finish() {
     if (m_bFinished) return;
     m_bFinished = true;

@@ -56,6 +56,10 @@ public:
     // Close handling's clean-up (icon, adapter list, library, entry); runs once,
     // whichever way the dialog ends.
     void Finish();
+    // The dialog's window is going without the dialog's own exit (its message loop
+    // ended): a dial or connection of the dialog is hung up, then the clean-up runs,
+    // while the window still exists.
+    void OnEnding();
 
     // Operations shared with the dialing module.
     void SetControlsIdle(bool idle);

@@ -40,17 +40,21 @@ int DialogBase::DoModal(HWND parent) {
     if (parent) EnableWindow(parent, FALSE);
     if (!m_bEnded) ShowWindow(hwnd, SW_SHOW);
     MSG msg;
-    while (!m_bEnded && GetMessageA(&msg, nullptr, 0, 0) > 0) {
+    BOOL got = TRUE;
+    while (!m_bEnded && (got = GetMessageA(&msg, nullptr, 0, 0)) > 0) {
         if (PreTranslateMessage(msg)) continue;
         if (m_hWnd != nullptr && IsDialogMessageA(m_hWnd, &msg)) continue;
         TranslateMessage(&msg);
         DispatchMessageA(&msg);
     }
+    if (m_hWnd != nullptr) OnEnding();
     if (parent) {
         EnableWindow(parent, TRUE);
         SetActiveWindow(parent);
     }
     if (m_hWnd != nullptr) DestroyWindow(m_hWnd);
+    // A WM_QUIT taken by a dialog run from another one is meant for the outer run too.
+    if (got == 0 && parent) PostQuitMessage(int(msg.wParam));
     return m_nResult;
 }
 

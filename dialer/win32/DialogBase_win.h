@@ -31,6 +31,9 @@ protected:
     void OnMessage(UINT message, MessageHandler handler);
     // Called once the window exists and the template's controls are there.
     virtual void OnInitDialog() {}
+    // Called when the modal run is over, however it ended, before the window is
+    // destroyed.
+    virtual void OnEnding() {}
     // Looked at before a message is dispatched; true swallows it.
     virtual bool PreTranslateMessage(const MSG&) { return false; }
 

@@ -120,6 +120,10 @@ private:
         m_logic.OnInitDialog();
     }
 
+    // The dialog may end without its own exit (a WM_QUIT ends the message loop):
+    // what its close handling does is done here, while the window still exists.
+    void OnEnding() override { m_logic.OnEnding(); }
+
     bool PreTranslateMessage(const MSG& msg) override {
         // Neither key may end the dialog or press a button, whatever has the focus.
         return msg.message == WM_KEYDOWN && PondoDlg::IsSwallowedKey(unsigned(msg.wParam));

@@ -103,6 +103,24 @@ class Tray(unittest.TestCase):
             env.winctl("close", title, main=True)
             self.assertEqual(env.wait_exit(proc, timeout=30), 0)
 
+    def test_ending_without_the_dialogs_own_exit_hangs_up_and_removes_the_icon(self):
+        with WineEnv(self) as env:
+            app, proc, window = self.open(env)
+            env.winctl("settext", TITLE, 1016, ds.USER, main=True)
+            env.winctl("settext", TITLE, 1017, ds.PASSWORD, main=True)
+            env.click(TITLE, 1003, main=True)
+            self.assertTrue(env.wait_hidden(TITLE, timeout=30), "the connection did not come up")
+            # The message loop ends without the dialog's own exit.
+            env.winctl("quit", TITLE, main=True)
+            self.assertEqual(env.wait_exit(proc, timeout=30), 0)
+            deleted = self.records()[-1]
+            self.assertEqual((deleted["action"], deleted["hwnd"], deleted["id"]),
+                             ("delete", window, 100))
+            ras = (app / "rasapi32-standin.log").read_text().splitlines()
+            self.assertTrue(any(line.startswith("RasHangUpA") and line.endswith("-> 0")
+                                for line in ras), "the connection was left up")
+            self.assertEqual((app / "rasapi32-standin.phonebook").read_text().strip(), "")
+
 
 if __name__ == "__main__":
     unittest.main()

@@ -615,6 +615,32 @@ TEST_F(PondoDlgTest, AboutCommandAndSwallowedKeys) {
     EXPECT_FALSE(PondoDlg::IsSwallowedKey(9));
 }
 
+// The message loop may end without the dialog's own exit (a WM_QUIT): a dial or a
+// connection of the dialog is hung up and the clean-up runs, as closing would.
+TEST_F(PondoDlgTest, EndingWithoutTheDialogsOwnExitHangsUpAndCleansUp) {
+    for (State from : {State::Idle, State::Dialing, State::Connected}) {
+        SCOPED_TRACE(Name(from));
+        window = FakeDialogWindow{};
+        ras = FakeRasService{};
+        SetUp();
+        ScriptedCompanion::State() = ScriptedCompanion::Calls{};
+        Reach(from);
+        const int unloads = module.unloads;
+        dlg->OnEnding();
+        EXPECT_EQ(ras.hangUps, from == State::Idle ? std::vector<RasHandle>{}
+                                                   : std::vector<RasHandle>{0x1234});
+        EXPECT_TRUE(window.trayRemoved);
+        EXPECT_EQ(ras.deleted, std::vector<std::string>{"PPPOE Connection"});
+        EXPECT_EQ(module.unloads, unloads + 1);
+        if (from == State::Connected)
+            EXPECT_EQ(ScriptedCompanion::State().linkStates, (std::vector<uint32_t>{1, 0}));
+        dlg->OnEnding();  // once only
+        dlg->Finish();
+        EXPECT_EQ(ras.deleted.size(), 1u);
+        dlg.reset();
+    }
+}
+
 TEST_F(PondoDlgTest, CleanUpRunsOnceInOrder) {
     Reach(State::Connected);
     dlg->OnClose();

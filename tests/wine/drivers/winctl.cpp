@@ -18,6 +18,8 @@
 //     state <title>              "visible" or "hidden", "iconic" when minimised
 //     show <title>               restores a hidden window (as the tray icon does)
 //     close <title>              posts WM_CLOSE
+//     quit <title>               posts WM_QUIT to the window's thread (its message
+//                                loop ends without the window's own exit)
 //     syscommand <title> <id>    posts WM_SYSCOMMAND with the id
 //     key <title> <vk>           posts WM_KEYDOWN/WM_KEYUP of a virtual key to the focus
 //     list                       every top-level window: handle, pid, visible, title
@@ -303,6 +305,10 @@ int main(int, char**) {
     if (cmd == "close") {
         PostMessageA(hwnd, WM_CLOSE, 0, 0);
         return 0;
+    }
+    if (cmd == "quit") {
+        const DWORD thread = GetWindowThreadProcessId(hwnd, nullptr);
+        return PostThreadMessageA(thread, WM_QUIT, 0, 0) ? 0 : 4;
     }
     if (cmd == "syscommand") {
         PostMessageA(hwnd, WM_SYSCOMMAND, WPARAM(std::strtoul(need(1), nullptr, 0)), 0);
