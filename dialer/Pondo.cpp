@@ -3,7 +3,7 @@
 #include "catalogue.h"
 #include "settings.h"
 
-PondoApp::PondoApp() : m_strTitle(kDefaultTitle) {
+PondoApp::PondoApp() : m_strTitle(DefaultText("MainDlgTitle")) {
     GetSettingText("MainDlgTitle", kTextsFile, m_strTitle);
 }
 

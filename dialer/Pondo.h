@@ -8,11 +8,10 @@
 #include <memory>
 #include <string>
 
-constexpr const char* kDefaultTitle = "TALVEN PPPOE Client";
-
 class PondoApp {
 public:
-    // Reads the title ("MainDlgTitle") from the interface texts file.
+    // The title: the catalogue's default, replaced by "MainDlgTitle" of the interface
+    // texts file.
     PondoApp();
 
     // Runs start-up to its end: second instance ("201"), companion not ready

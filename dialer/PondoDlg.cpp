@@ -14,6 +14,9 @@ constexpr unsigned kSysCommandMask = 0xFFF0;
 PondoDlg::PondoDlg(const DialerPorts& ports, const std::string& title,
                    std::unique_ptr<CompanionBinding> companion)
     : m_wnd(ports.window), m_ras(ports.ras), m_ports(ports), m_strTitle(title),
+      m_strUserNameLabel(DefaultText("Username")), m_strPasswordLabel(DefaultText("Password")),
+      m_strAdapterLabel(DefaultText("Adapters")), m_strConnectCaption(DefaultText("Connect")),
+      m_strExitCaption(DefaultText("Exit")), m_strSavePwCaption(DefaultText("SavePw")),
       m_pCompanion(std::move(companion)) {
     GetSettingText("Username", kTextsFile, m_strUserNameLabel);
     GetSettingText("Password", kTextsFile, m_strPasswordLabel);
@@ -50,7 +53,7 @@ void PondoDlg::SetCaptionFromKey(const char* key) {
 void PondoDlg::OnInitDialog() {
     UpdateData(false);
     if (m_wnd.HasSystemMenu()) {
-        std::string about = "About TALVEN PPPOE Client";
+        std::string about = DefaultText("AboutTitle");
         GetSettingText("AboutTitle", kTextsFile, about);
         if (!about.empty()) m_wnd.AppendAboutItem(about);
     }

@@ -103,12 +103,13 @@ private:
     std::string m_strPassword;
     int m_iSavePassword = 0;
     std::string m_strTitle;
-    std::string m_strUserNameLabel = "Username";
-    std::string m_strPasswordLabel = "Password";
-    std::string m_strAdapterLabel = "Please select adapter";
-    std::string m_strConnectCaption = "Connect";
-    std::string m_strExitCaption = "Exit";
-    std::string m_strSavePwCaption = "Save Password";
+    // Built-in texts from the catalogue, replaced from the texts file.
+    std::string m_strUserNameLabel;
+    std::string m_strPasswordLabel;
+    std::string m_strAdapterLabel;
+    std::string m_strConnectCaption;
+    std::string m_strExitCaption;
+    std::string m_strSavePwCaption;
 
     std::unique_ptr<CompanionBinding> m_pCompanion;
     bool m_bFinished = false;

@@ -1,5 +1,6 @@
 #include "catalogue.h"
 
+#include "ProductVersion.h"
 #include "settings.h"
 
 #include <cstring>
@@ -55,8 +56,11 @@ const CatalogueTable kErrorTable{200, Rows(kErrors), kErrors};
 const CatalogueTable kStatusTable{300, Rows(kStatus), kStatus};
 const CatalogueTable kRasStateTable{400, Rows(kRasStates), kRasStates};
 
+// The one source of every default text of the dialer's windows. The product's name
+// and copyright line come from ProductVersion.h, which the version resources and the
+// installer read as well, so all of them say the same.
 const NamedText kNamed[] = {
-    {"MainDlgTitle", "TALVEN PPPOE Client"},
+    {"MainDlgTitle", PONDO_PRODUCT_NAME},
     {"Username", "Username"},
     {"Password", "Password"},
     {"Adapters", "Please select adapter"},
@@ -64,10 +68,10 @@ const NamedText kNamed[] = {
     {"Disconnect", nullptr},
     {"Exit", "Exit"},
     {"SavePw", "Save Password"},
-    {"AboutTitle", "About TALVEN PPPOE Client"},
+    {"AboutTitle", "About " PONDO_PRODUCT_NAME},
     {"AboutOK", "OK"},
-    {"Version", "TALVEN PPPOE Client"},
-    {"CopyRight", "Copyright (C) 2026 The Pondo Developers"},
+    {"Version", PONDO_PRODUCT_NAME},
+    {"CopyRight", PONDO_COPYRIGHT},
 };
 
 std::string Lookup(const CatalogueTable& table, int index) {
@@ -100,6 +104,11 @@ int RasStateIndex(uint32_t state) {
 const NamedText* NamedTexts(int& count) {
     count = int(sizeof kNamed / sizeof kNamed[0]);
     return kNamed;
+}
+
+std::string DefaultText(const char* key) {
+    const char* text = NamedTextDefault(key);
+    return text != nullptr ? text : "";
 }
 
 const char* NamedTextDefault(const char* key) {

@@ -33,3 +33,6 @@ struct NamedText {
 };
 const NamedText* NamedTexts(int& count);
 const char* NamedTextDefault(const char* key);  // nullptr when unknown or without default
+// The built-in text of a named text, as every window starts it: "" for a key
+// without one.
+std::string DefaultText(const char* key);

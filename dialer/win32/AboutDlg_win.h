@@ -6,8 +6,6 @@
 
 #include <string>
 
-constexpr const char* kDefaultCopyRight = "Copyright (C) 2026 Talven Networks";
-
 class AboutDlg : public DialogBase {
 public:
     AboutDlg();
@@ -15,8 +13,8 @@ public:
 private:
     void OnInitDialog() override;
 
-    std::string m_strVersion = "TALVEN PPPOE Client";
-    std::string m_strOk = "OK";
-    std::string m_strTitle = "About TALVEN PPPOE Client";
-    std::string m_strCopyRight = kDefaultCopyRight;
+    std::string m_strVersion;
+    std::string m_strOk;
+    std::string m_strTitle;
+    std::string m_strCopyRight;
 };

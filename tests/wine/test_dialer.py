@@ -14,6 +14,7 @@ from pathlib import Path
 sys.path.insert(0, str(Path(__file__).resolve().parent))
 from harness import BIN, TITLE, WINE_BITS, WineEnv, wait_until  # noqa: E402
 import dialer_setup as ds  # noqa: E402
+import test_installer  # noqa: E402
 
 IDLE_CAPTION = "Connect"
 WELCOME = "Welcome to use."
@@ -409,8 +410,15 @@ class Dialer(unittest.TestCase):
             env.winctl("syscommand", TITLE, 16, main=True)
             self.assertTrue(env.wait_window(about, timeout=15))
             texts = {c["id"]: c["text"] for c in env.texts(about)["controls"]}
+            # Without a texts file: the same name and copyright line as the program's
+            # version information and the texts file it is shipped with.
+            version, _ = test_installer.version_strings(BIN / "Pondo.exe")
+            shipped = test_installer.read_texts(test_installer.TEXTS_EN, "cp1252")
             self.assertEqual(texts[1032], "TALVEN PPPOE Client")
-            self.assertEqual(texts[1033], "Copyright (C) 2026 Talven Networks")
+            self.assertEqual(texts[1032], version["ProductName"])
+            self.assertEqual(texts[1033], version["LegalCopyright"])
+            self.assertEqual(texts[1033], shipped["CopyRight"])
+            self.assertEqual((shipped["Version"], shipped["AboutTitle"]), (texts[1032], about))
             self.assertEqual(texts[1], "OK")
             env.screenshot("dialer-about")
             env.click(about, 1)
