@@ -14,13 +14,19 @@ CompanionBinding::CompanionBinding(CompanionModule& module) : m_module(module) {
     m_host = HostInterface{};
     m_host.SendReply = &CompanionBinding::SendReply;
     m_host.GetAdapterMac = &CompanionBinding::GetAdapterMac;
-    if (!m_module.Load(kCompanionFile)) return;
+    if (!m_module.Load(kCompanionFile)) {
+        m_strProblem = "Ostrel.dll could not be loaded";
+        return;
+    }
     m_pInitThread = m_module.FindInitThread();
     if (m_pInitThread == nullptr) {
         m_bLinkUpNotified = false;
+        m_strProblem = "Ostrel.dll has no initThread";
         return;
     }
-    m_bReady = m_pInitThread(&m_host) == kLibraryReady;
+    const int32_t answer = m_pInitThread(&m_host);
+    m_bReady = answer == kLibraryReady;
+    if (!m_bReady) m_strProblem = "initThread answered " + std::to_string(answer);
     m_bLinkUpNotified = false;
 }
 
@@ -51,6 +57,25 @@ bool CompanionBinding::CollectFindings(std::string& text) {
     if (m_findings[14] != 0 || m_findings[15] != 0) text += GetFindingText(8) + "\n";
     if (m_findings[21] != 0) text += GetFindingText(10) + "\n";
     return !text.empty();
+}
+
+std::string CompanionBinding::DescribeFindings() const {
+    static const struct {
+        int byte;
+        const char* what;
+    } kReported[] = {
+        {13, "sharing service running"},
+        {14, "sharing or proxy program"},
+        {15, "local port answering as a proxy"},
+        {21, "BitTorrent traffic"},
+    };
+    std::string text;
+    for (const auto& finding : kReported) {
+        if (m_findings[finding.byte] == 0) continue;
+        if (!text.empty()) text += ", ";
+        text += "byte " + std::to_string(finding.byte) + " (" + finding.what + ")";
+    }
+    return text;
 }
 
 int32_t HOST_CALL CompanionBinding::SendReply(const uint8_t*, uint32_t) { return 1; }

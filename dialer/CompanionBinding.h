@@ -29,10 +29,15 @@ public:
     CompanionBinding& operator=(const CompanionBinding&) = delete;
 
     bool IsReady() const { return m_bReady; }
+    // Why the library is not ready, for the connection log; "" when it is.
+    const std::string& Problem() const { return m_strProblem; }
     int NotifyLink(bool up);
     // Fills `text` with the finding lines ("107", "108", "110", each with "\n");
     // true when at least one was added.
     bool CollectFindings(std::string& text);
+    // The findings that CollectFindings last reported, by byte, for the connection
+    // log ("byte 13 (sharing service), byte 21 (BitTorrent traffic)"); "" for none.
+    std::string DescribeFindings() const;
 
     // The host callbacks placed in slots 0 and 1.
     static int32_t HOST_CALL SendReply(const uint8_t* message, uint32_t length);
@@ -49,4 +54,5 @@ private:
     uint32_t m_dwRequestLength = 0;
     uint8_t m_findings[204]{};
     uint32_t m_dwFindingsLength = 0;
+    std::string m_strProblem;
 };

@@ -1,5 +1,6 @@
 #include "Pondo.h"
 
+#include "ProductVersion.h"
 #include "catalogue.h"
 #include "settings.h"
 
@@ -7,8 +8,11 @@ PondoApp::PondoApp() : m_strTitle(DefaultText("MainDlgTitle")) {
     GetSettingText("MainDlgTitle", kTextsFile, m_strTitle);
 }
 
-bool PondoApp::InitInstance(AppShell& shell, CompanionModule& module) {
+bool PondoApp::InitInstance(AppShell& shell, CompanionModule& module, ConnectionLog& log) {
+    m_pLog = &log;
+    log.Write("start-up: Pondo " PONDO_VERSION_TEXT ", title \"" + m_strTitle + "\"");
     if (shell.CreateInstanceMutex(m_strTitle)) {
+        log.Write("exit: another copy with this title is running");
         const std::string text = GetErrorText(1);  // "201"
         if (WindowRef first = shell.FindTopWindow(m_strTitle)) {
             shell.ShowAndRaise(first);
@@ -21,6 +25,7 @@ bool PondoApp::InitInstance(AppShell& shell, CompanionModule& module) {
 
     m_pCompanion = std::make_unique<CompanionBinding>(module);
     if (!m_pCompanion->IsReady()) {
+        log.Write("exit: the companion library cannot be used: " + m_pCompanion->Problem());
         shell.ShowMessage(0, GetErrorText(2), m_strTitle, kMbOk | kMbIconInformation);  // "202"
         m_pCompanion.reset();
         return false;
@@ -30,5 +35,6 @@ bool PondoApp::InitInstance(AppShell& shell, CompanionModule& module) {
     // The dialog's close handling has released the binding; should it not have
     // (a dialog that failed to open), release it here.
     m_pCompanion.reset();
+    log.Write("exit");
     return false;
 }

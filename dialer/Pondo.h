@@ -4,6 +4,7 @@
 
 #include "AppShell.h"
 #include "CompanionBinding.h"
+#include "ConnectionLog.h"
 
 #include <memory>
 #include <string>
@@ -17,14 +18,18 @@ public:
     // Runs start-up to its end: second instance ("201"), companion not ready
     // ("202"), or the main dialog ran and closed. Always answers false (the
     // application does not continue after start-up).
-    bool InitInstance(AppShell& shell, CompanionModule& module);
+    // Each way start-up ends is written to `log`, which the main dialog then uses.
+    bool InitInstance(AppShell& shell, CompanionModule& module, ConnectionLog& log);
 
     const std::string& Title() const { return m_strTitle; }
     // The binding while the main dialog runs; the dialog's close handling takes it.
     std::unique_ptr<CompanionBinding> TakeCompanion() { return std::move(m_pCompanion); }
     CompanionBinding* Companion() const { return m_pCompanion.get(); }
+    // The connection log; valid during InitInstance.
+    ConnectionLog& Log() const { return *m_pLog; }
 
 private:
     std::string m_strTitle;
     std::unique_ptr<CompanionBinding> m_pCompanion;
+    ConnectionLog* m_pLog = nullptr;
 };

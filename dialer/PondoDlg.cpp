@@ -13,7 +13,7 @@ constexpr unsigned kSysCommandMask = 0xFFF0;
 
 PondoDlg::PondoDlg(const DialerPorts& ports, const std::string& title,
                    std::unique_ptr<CompanionBinding> companion)
-    : m_wnd(ports.window), m_ras(ports.ras), m_ports(ports), m_strTitle(title),
+    : m_wnd(ports.window), m_ras(ports.ras), m_ports(ports), m_log(ports.log), m_strTitle(title),
       m_strUserNameLabel(DefaultText("Username")), m_strPasswordLabel(DefaultText("Password")),
       m_strAdapterLabel(DefaultText("Adapters")), m_strConnectCaption(DefaultText("Connect")),
       m_strExitCaption(DefaultText("Exit")), m_strSavePwCaption(DefaultText("SavePw")),
@@ -83,6 +83,21 @@ void PondoDlg::OnInitDialog() {
         [this](const char* description) { m_wnd.ComboAdd(kIdAdapterList, description); });
     if (m_wnd.ComboCount(kIdAdapterList) == 0) m_wnd.ComboAdd(kIdAdapterList, GetErrorText(3));
     m_wnd.ComboSelect(kIdAdapterList, 0);
+    m_log.Write("adapters: " + std::to_string(m_pAdapters->AdapterCount()) + " listed, " +
+                (m_pAdapters->HasPppoeDevice()
+                     ? "PPPoE device \"" + m_pAdapters->PppoeDeviceName() + "\""
+                     : std::string("no PPPoE device")));
+}
+
+void PondoDlg::LogConnect() {
+    std::string adapter = "none";
+    if (m_pAdapters) {
+        if (const AdapterItem* item = m_pAdapters->Adapter(m_pAdapters->SelectedIndex()))
+            adapter = "\"" + std::string(item->szDesc) + "\" " + MacText(item->bMac) +
+                      (item->bEthernet ? "" : " (not Ethernet)");
+    }
+    m_log.Write("connect: user " + MaskUserName(m_strUserName, m_log.Codes()) + ", adapter " +
+                adapter);
 }
 
 void PondoDlg::SetControlsIdle(bool idle) {
@@ -97,15 +112,18 @@ void PondoDlg::OnConnect() {
         if (m_bDisconnecting) {
             SetControlsIdle(true);
         } else if (m_bDialing) {
+            m_log.Write("hang-up by the user: the dial is cancelled (Disconnect)");
             SetControlsIdle(true);
             HangUpDial();
         } else {
+            m_log.Write("hang-up by the user (Disconnect)");
             TearDownConnection();
             SetControlsIdle(true);
         }
         return;
     }
     UpdateData(true);
+    LogConnect();
     Credentials fields;
     fields.userName = m_strUserName;
     fields.password = m_strPassword;
@@ -120,6 +138,7 @@ void PondoDlg::OnConnect() {
 }
 
 void PondoDlg::OnLinkUp() {
+    m_log.Write("link up");
     m_bConnected = true;
     m_nLinkWatchTimer = m_wnd.SetTimer(kLinkWatchTimer, kLinkWatchPeriod);
     if (m_pCompanion) m_pCompanion->NotifyLink(true);
@@ -149,6 +168,7 @@ void PondoDlg::OnTimer(unsigned id) {
     if (id == kLinkWatchTimer) {
         if (!m_bConnected) return;
         if (IsEntryConnected() != EntryState::NotConnected) return;
+        m_log.Write("link lost: the connection is no longer among the active connections");
         TearDownConnection();
         SetCaptionFromKey("Connect");
         for (int control : {kIdUserName, kIdPassword, kIdSavePassword, kIdAdapterList})
@@ -159,6 +179,8 @@ void PondoDlg::OnTimer(unsigned id) {
         if (!m_bConnected || !m_pCompanion) return;
         std::string findings;
         if (!m_pCompanion->CollectFindings(findings)) return;
+        m_log.Write("connection ended by the companion library's finding: " +
+                    m_pCompanion->DescribeFindings());
         SetCaptionFromKey("Connect");
         TearDownConnection();
         SetControlsIdle(true);
@@ -200,19 +222,25 @@ void PondoDlg::OnExit() {
         EndWith(kDialogCancel);
         return;
     }
-    if (m_bDialing) HangUpDial();  // then on as from Idle: nothing of the entry may stay up
+    if (m_bDialing) {
+        m_log.Write("hang-up by the user: the dial is cancelled (Exit)");
+        HangUpDial();  // then on as from Idle: nothing of the entry may stay up
+    }
     if (!m_bConnected) {
         TearDownConnection();
         UpdateData(true);
         EndWith(kDialogOk);
         return;
     }
-    OnClose();
+    Close("Exit");
 }
 
-void PondoDlg::OnClose() {
+void PondoDlg::OnClose() { Close("the window is closed"); }
+
+void PondoDlg::Close(const char* how) {
     if (m_bDisconnecting || m_bDialing) return;
     if (m_bConnected) {
+        m_log.Write(std::string("hang-up by the user (") + how + ")");
         TearDownConnection();
         SetControlsIdle(true);
     }
@@ -221,6 +249,7 @@ void PondoDlg::OnClose() {
 
 void PondoDlg::OnEnding() {
     if (m_bFinished) return;
+    m_log.Write("the window ends without its own exit");
     if (m_bDialing) HangUpDial();
     if (m_bConnected && !m_bDisconnecting) TearDownConnection();
     Finish();

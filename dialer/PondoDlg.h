@@ -4,6 +4,7 @@
 #pragma once
 
 #include "CompanionBinding.h"
+#include "ConnectionLog.h"
 #include "DialogWindow.h"
 #include "RasCheck.h"
 
@@ -23,6 +24,7 @@ struct DialerPorts {
     CaptureAdapterNames& capture;
     AdapterRegistry& registry;
     IpAdapterTable& ipTable;
+    ConnectionLog& log;
 };
 
 enum class EntryState { Connected, NotConnected, EnumerationFailed };
@@ -86,10 +88,14 @@ private:
     void EndWith(int result);
     // The first active connection of the entry name, by the service's list.
     EntryState FindEntry(RasHandle* handle);
+    void LogConnect();
+    // The close handling; `how` the user ended the dialog, for the log.
+    void Close(const char* how);
 
     DialogWindow& m_wnd;
     RasService& m_ras;
     DialerPorts m_ports;
+    ConnectionLog& m_log;
 
     RasHandle m_hDial = 0;
     std::string m_strEntryName = kEntryName;

@@ -29,6 +29,9 @@ bool PondoDlg::StartDial() {
     m_bDialing = true;
     std::string reason;
     if (!m_pAdapters || !m_pAdapters->CreatePppoeEntry(m_strEntryName.c_str(), reason)) {
+        m_log.Write("connect refused: the phonebook entry was not written" +
+                    (reason.empty() ? std::string(" (refused by the remote-access service)")
+                                    : ": " + reason));
         m_wnd.ShowMessageBox(GetErrorText(5) + "\n" + reason, m_strTitle, kMbOkOnly);  // "205"
         m_bDialing = false;
         SetControlsIdle(true);
@@ -56,7 +59,9 @@ bool PondoDlg::StartDial() {
         SetControlsIdle(false);
         return true;
     }
-    SetStatus(ErrorString(m_ras, result));
+    const std::string text = ErrorString(m_ras, result);
+    m_log.Write("dial refused: error " + std::to_string(result) + ": " + text);
+    SetStatus(text);
     // A refused dial may still have written a handle: the service needs it hung up.
     if (m_hDial != 0) {
         m_ras.HangUp(m_hDial);
@@ -70,7 +75,11 @@ bool PondoDlg::StartDial() {
 void PondoDlg::OnDialNotification(RasHandle connection, uint32_t state, uint32_t error) {
     // The service may still report on a dial after it was hung up, also once the
     // next dial is under way: each dial is known by the handle RasDialA gave it.
-    if (!m_bDialing || m_hDial == 0 || connection != m_hDial) return;
+    if (!m_bDialing || m_hDial == 0 || connection != m_hDial) {
+        m_log.Write("report of an ended dial dropped: state " + std::to_string(state) +
+                    ", error " + std::to_string(error));
+        return;
+    }
     std::string text;
     if (error != 0) {
         // Every failed attempt is hung up before the next one may start.
@@ -83,10 +92,14 @@ void PondoDlg::OnDialNotification(RasHandle connection, uint32_t state, uint32_t
             text = ErrorString(m_ras, error, &found);
             if (!found) text = GetErrorText(0);  // "200"
         }
+        m_log.Write("dial error " + std::to_string(error) + " at state " + std::to_string(state) +
+                    ": " + text);
         SetControlsIdle(true);
         m_bDialing = false;
     } else {
         text = GetRasStateText(RasStateIndex(state));
+        m_log.Write("dial state " + std::to_string(state) + ": " +
+                    RasStateTable().defaults[RasStateIndex(state)]);
         if (state == kRasConnected) {
             OnLinkUp();
             SetControlsIdle(false);

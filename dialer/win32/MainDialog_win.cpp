@@ -22,7 +22,7 @@ public:
     MainDialog(PondoApp& app, RasService& ras, CaptureAdapterNames& capture,
                AdapterRegistry& registry, IpAdapterTable& ipTable)
         : DialogBase(IDD_PONDO_DIALOG),
-          m_logic(DialerPorts{*this, ras, capture, registry, ipTable}, app.Title(),
+          m_logic(DialerPorts{*this, ras, capture, registry, ipTable, app.Log()}, app.Title(),
                   app.TakeCompanion()) {
         HINSTANCE instance = GetModuleHandleA(nullptr);
         m_hIdleIcon = LoadIconA(instance, MAKEINTRESOURCEA(IDI_IDLE));

@@ -4,6 +4,7 @@
 #include "credentials.h"
 #include "settings.h"
 #include "dialer/FakeDialerPorts.h"
+#include "dialer/MemoryFiles.h"
 #include "dialer/ScriptedCompanion.h"
 
 #include <gtest/gtest.h>
@@ -14,6 +15,11 @@
 #include <functional>
 
 namespace {
+
+class SingleByte : public CodePage {
+  public:
+    bool IsLeadByte(uint8_t) const override { return false; }
+};
 
 enum class State { Idle, Dialing, Connected, Ended };
 const char* Name(State s) {
@@ -33,6 +39,10 @@ protected:
     FakeRasService ras;
     FakeAdapterSources sources;
     ScriptedCompanion module;  // before the dialog: it outlives the binding
+    MemoryFiles logFiles;
+    SetClock clock;
+    SingleByte codePage;
+    ConnectionLog log{logFiles, clock, codePage, "logs/"};
     std::unique_ptr<PondoDlg> dlg;
 
     void SetUp() override {
@@ -50,7 +60,7 @@ protected:
     void TearDown() override { dlg.reset(); }
 
     void Open(const std::string& title = "TALVEN PPPOE Client") {
-        DialerPorts ports{window, ras, sources, sources, sources};
+        DialerPorts ports{window, ras, sources, sources, sources, log};
         dlg = std::make_unique<PondoDlg>(ports, title, std::make_unique<CompanionBinding>(module));
         dlg->OnInitDialog();
     }
@@ -639,6 +649,89 @@ TEST_F(PondoDlgTest, EndingWithoutTheDialogsOwnExitHangsUpAndCleansUp) {
         EXPECT_EQ(ras.deleted.size(), 1u);
         dlg.reset();
     }
+}
+
+// The events of the log, without their times.
+std::vector<std::string> LogEvents(MemoryFiles& files) {
+    std::vector<std::string> events;
+    std::string text = files.files["logs/connection.log"];
+    size_t at = 0;
+    while (at < text.size()) {
+        const size_t end = text.find("\r\n", at);
+        const std::string line = text.substr(at, end - at);
+        events.push_back(line.substr(std::string("2026-03-14 09:12:33.250  ").size()));
+        at = end == std::string::npos ? text.size() : end + 2;
+    }
+    return events;
+}
+
+// A subscriber's evening as the help desk reads it: connect, the link drops, a dial
+// that fails, connect again, the library's finding ends it, connect, hang up. The
+// password is never in the log, the user name only by its first and last character.
+TEST_F(PondoDlgTest, TheLogTellsWhatHappenedToEachConnection) {
+    const std::string password = "s3cr3t-pw";
+    std::string scrambled;
+    ASSERT_TRUE(ScramblePassword(password, scrambled));
+    Open();
+    Type("alice", password, true);
+    dlg->OnConnect();
+    Notify(0);
+    Notify(5);
+    ras.Connect();
+    Notify(kRasConnected);
+    ras.connections.clear();
+    dlg->OnTimer(kLinkWatchTimer);
+    dlg->OnConnect();
+    const RasHandle failed = ras.connectingHandle;
+    Notify(5, 691);
+    dlg->OnConnect();
+    dlg->OnDialNotification(failed, 5, 691);  // late, of the failed dial
+    ras.Connect();
+    Notify(kRasConnected);
+    ScriptedCompanion::State().findings[21] = 1;
+    dlg->OnTimer(kFindingsTimer);
+    ScriptedCompanion::State().findings[21] = 0;
+    dlg->OnConnect();
+    ras.Connect();
+    Notify(kRasConnected);
+    dlg->OnConnect();
+
+    const std::string connect = "connect: user a***e, adapter \"Intel(R) PRO/1000\" 02:fc:00:00:00:01";
+    EXPECT_EQ(LogEvents(logFiles),
+              (std::vector<std::string>{
+                  "adapters: 2 listed, PPPoE device \"WAN Miniport (PPPOE)\"",
+                  connect,
+                  "dial state 0: OpenPort",
+                  "dial state 5: Authenticate",
+                  "dial state 8192: Connected",
+                  "link up",
+                  "link lost: the connection is no longer among the active connections",
+                  connect,
+                  "dial error 691 at state 5: Access denied.",
+                  connect,
+                  "report of an ended dial dropped: state 5, error 691",
+                  "dial state 8192: Connected",
+                  "link up",
+                  "connection ended by the companion library's finding: byte 21 (BitTorrent traffic)",
+                  connect,
+                  "dial state 8192: Connected",
+                  "link up",
+                  "hang-up by the user (Disconnect)",
+              }));
+    const std::string& log = logFiles.files["logs/connection.log"];
+    EXPECT_EQ(log.find(password), std::string::npos);
+    EXPECT_EQ(log.find(scrambled), std::string::npos);
+    EXPECT_EQ(log.find("alice"), std::string::npos);
+}
+
+// A log that cannot be written changes nothing of the dialer.
+TEST_F(PondoDlgTest, ADialerWhoseLogCannotBeWrittenWorksAllTheSame) {
+    logFiles.readOnly = true;
+    Reach(State::Connected);
+    EXPECT_TRUE(log.Stopped());
+    dlg->OnConnect();
+    EXPECT_EQ(Current(), State::Idle);
+    EXPECT_EQ(ras.hangUps, std::vector<RasHandle>{0x1234});
 }
 
 TEST_F(PondoDlgTest, CleanUpRunsOnceInOrder) {
