@@ -65,9 +65,12 @@ class Win32Files : public DialerFiles {
     }
     void Remove(const std::string& path) override { DeleteFileA(path.c_str()); }
     bool Append(const std::string& path, const std::string& bytes) override {
-        // Others may read (and the log's generations be renamed) while it is open.
-        Handle file(CreateFileA(path.c_str(), FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_DELETE,
-                                nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+        // Open only for the one append, and shared: a reader, or a second copy of the
+        // dialer (another title) appending or putting a generation aside, must not make
+        // the open fail. Appends go to the end whoever else writes.
+        Handle file(CreateFileA(path.c_str(), FILE_APPEND_DATA,
+                                FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
         if (!file.ok())
             return false;
         const bool ok = WriteAll(file.get(), bytes);
