@@ -313,7 +313,8 @@ Found Analyse(const Traffic& t, TPacketCapture& capture, ResultFlag& bt, TMsgQue
     Found found;
     for (const Bytes& batch : t.batches) {
         std::memcpy(g_receiveBuffer, batch.data(), batch.size());
-        if (!ScanCaptureBatch(capture, queue, g_receiveBuffer, uint32_t(batch.size())))
+        if (!ScanCaptureBatch(capture, queue, g_receiveBuffer, uint32_t(batch.size()),
+                              kAllTrafficKinds))
             continue;
         if (bt.exchange(0) != 0) {
             ++found.bitTorrent;
