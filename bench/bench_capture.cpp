@@ -8,8 +8,8 @@
 // and responses, a known number of BitTorrent handshakes, tracker announces and
 // relayed requests), "pppoe" (the same traffic as the access adapter carries it on a
 // PPPoE link: every frame a PPPoE session frame) or "small" (64-byte frames only).
-// The same seed gives the same traffic in both forms. "run" fails (exit 1) when the detections differ from
-// what the generator put in.
+// The same seed gives the same traffic in both forms. "run" fails (exit 1) when
+// the detections differ from what the generator put in.
 #include <algorithm>
 #include <chrono>
 #include <cstdint>
@@ -190,8 +190,9 @@ Bytes PppoeSession(const Bytes& frame) {
     const size_t ipLength = size_t(frame[16] << 8 | frame[17]);
     const size_t pppLength = ipLength + 2;
     Bytes f(frame.begin(), frame.begin() + 12);
-    const uint8_t header[] = {0x88, 0x64, 0x11, 0x00, 0x2a, 0x17, uint8_t(pppLength >> 8),
-                              uint8_t(pppLength), 0x00, 0x21};
+    const uint8_t header[] = {
+        0x88, 0x64, 0x11, 0x00, 0x2a, 0x17, uint8_t(pppLength >> 8), uint8_t(pppLength),
+        0x00, 0x21};
     f.insert(f.end(), header, header + sizeof header);
     f.insert(f.end(), frame.begin() + 14, frame.begin() + 14 + ipLength);
     if (f.size() < 60)

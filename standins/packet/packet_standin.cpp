@@ -82,8 +82,7 @@ bool ParseMac(const std::string& text, uint8_t out[6]) {
 }
 
 std::string FromSelfFolder(const std::string& path) {
-    const bool absolute =
-        path.size() > 1 && (path[1] == ':' || path[0] == '\\' || path[0] == '/');
+    const bool absolute = path.size() > 1 && (path[1] == ':' || path[0] == '\\' || path[0] == '/');
     return absolute ? path : FolderOfSelf() + path;
 }
 
