@@ -19,6 +19,14 @@ class ByteCursor {
         length_ -= n;
         return true;
     }
+    // The next n bytes, read in place: out points at them.
+    bool ReadBytes(size_t n, const uint8_t*& out) {
+        if (length_ < n)
+            return false;
+        out = data_;
+        Skip(n);
+        return true;
+    }
     bool ReadU8(uint8_t& out) {
         if (length_ < 1)
             return false;

@@ -275,11 +275,7 @@ void TPacketCapture::ReportRelayed() {
         ProxyFlag->store(1);
 }
 
-int EncapsulatedIPv4Tcp(const uint8_t* frame, size_t captured, uint32_t wireLength) {
-    ByteCursor cursor(frame, captured);
-    uint16_t etherType;
-    if (!cursor.Skip(12) || !cursor.ReadU16BigEndian(etherType))
-        return -1;
+int EncapsulatedIPv4Tcp(ByteCursor cursor, uint16_t etherType, uint32_t wireLength) {
     int encapsulation = 0;
     if (etherType == kEtherTypeVlan) {
         // Tag control (priority and VLAN id), then the EtherType it tags.
@@ -288,12 +284,13 @@ int EncapsulatedIPv4Tcp(const uint8_t* frame, size_t captured, uint32_t wireLeng
         encapsulation = 4;
     }
     if (etherType == kEtherTypePppoeSession) {
-        uint8_t versionType, code;
-        uint16_t length, pppProtocol;
-        if (!cursor.ReadU8(versionType) || !cursor.ReadU8(code) || !cursor.Skip(2) /* session */ ||
-            !cursor.ReadU16BigEndian(length) || !cursor.ReadU16BigEndian(pppProtocol))
+        // Version and type, code, session id, length, then the PPP protocol.
+        const uint8_t* pppoe;
+        if (!cursor.ReadBytes(8, pppoe))
             return -1;
-        if (versionType != kPppoeVersionType || code != kPppoeSessionData ||
+        const uint16_t length = uint16_t(pppoe[4] << 8 | pppoe[5]);
+        const uint16_t pppProtocol = uint16_t(pppoe[6] << 8 | pppoe[7]);
+        if (pppoe[0] != kPppoeVersionType || pppoe[1] != kPppoeSessionData ||
             pppProtocol != kPppIPv4)
             return -1;
         // The PPPoE length counts the PPP protocol field and the packet after it,
@@ -305,8 +302,8 @@ int EncapsulatedIPv4Tcp(const uint8_t* frame, size_t captured, uint32_t wireLeng
     } else if (etherType != kEtherTypeIPv4) {
         return -1; // PPPoE discovery, other EtherTypes, a second tag
     }
-    uint8_t protocol;
-    if (!cursor.Skip(9) || !cursor.ReadU8(protocol) || protocol != kIpProtocolTcp)
+    const uint8_t* ip; // up to the protocol, the IPv4 header's tenth byte
+    if (!cursor.ReadBytes(10, ip) || ip[9] != kIpProtocolTcp)
         return -1;
     return encapsulation;
 }

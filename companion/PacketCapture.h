@@ -115,27 +115,28 @@ constexpr uint8_t kPppoeSessionData = 0x00; // the code of every session-stage f
 constexpr uint16_t kPppIPv4 = 0x0021;
 constexpr uint8_t kIpProtocolTcp = 6;
 
+// The encapsulated case of IPv4TcpEncapsulation, from the cursor just past the
+// frame's own EtherType.
+int EncapsulatedIPv4Tcp(ByteCursor cursor, uint16_t etherType, uint32_t wireLength);
+
 // For a frame that carries IPv4 TCP: how many bytes of encapsulation (one tag: 4, a
 // PPPoE session: 8, both: 12, none: 0) lie between its source address and the IPv4
 // header, beyond the plain frame's EtherType. -1 for anything else: other
 // EtherTypes, PPPoE discovery, other PPP protocols, two tags, a PPPoE length that
 // overruns the frame on the wire, or too few captured bytes to tell. Reads only
-// within the captured bytes.
-int EncapsulatedIPv4Tcp(const uint8_t* frame, size_t captured, uint32_t wireLength);
-
-// The same, with the plain IPv4 frame (the common case) decided inline.
+// within the captured bytes; the plain IPv4 frame (the common case) is decided
+// inline.
 inline int IPv4TcpEncapsulation(const uint8_t* frame, size_t captured, uint32_t wireLength) {
     ByteCursor cursor(frame, captured);
     uint16_t etherType;
-    uint8_t protocol;
     if (!cursor.Skip(12) || !cursor.ReadU16BigEndian(etherType))
         return -1;
     if (etherType != kEtherTypeIPv4)
-        return EncapsulatedIPv4Tcp(frame, captured, wireLength);
-    // The protocol is the IPv4 header's tenth byte.
-    if (!cursor.Skip(9) || !cursor.ReadU8(protocol))
+        return EncapsulatedIPv4Tcp(cursor, etherType, wireLength);
+    const uint8_t* ip; // up to the protocol, the IPv4 header's tenth byte
+    if (!cursor.ReadBytes(10, ip))
         return -1;
-    return protocol == kIpProtocolTcp ? 0 : -1;
+    return ip[9] == kIpProtocolTcp ? 0 : -1;
 }
 
 // Walks one batch of bpf records (at most kPacketBufferSize bytes are taken from
