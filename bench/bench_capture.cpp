@@ -6,9 +6,10 @@
 //
 // PROFILE is "mixed" (60 to 1514 bytes: opaque bulk data, ACKs, DNS, HTTP requests
 // and responses, a known number of BitTorrent handshakes, tracker announces and
-// relayed requests) or "small" (64-byte frames only). The same seed gives the same
-// traffic in both forms. "run" fails (exit 1) when the detections differ from
-// what the generator put in.
+// relayed requests), "pppoe" (the same traffic as the access adapter carries it on a
+// PPPoE link: every frame a PPPoE session frame) or "small" (64-byte frames only).
+// The same seed gives the same traffic in both forms. "run" fails (exit 1) when
+// the detections differ from what the generator put in.
 #include <algorithm>
 #include <chrono>
 #include <cstdint>
@@ -183,6 +184,22 @@ struct Traffic {
     int relayed = 0;
 };
 
+// The IPv4 frame as a PPPoE session frame: the same addresses, EtherType 0x8864,
+// the PPPoE header, PPP protocol 0x0021, the IPv4 packet without Ethernet padding.
+Bytes PppoeSession(const Bytes& frame) {
+    const size_t ipLength = size_t(frame[16] << 8 | frame[17]);
+    const size_t pppLength = ipLength + 2;
+    Bytes f(frame.begin(), frame.begin() + 12);
+    const uint8_t header[] = {
+        0x88, 0x64, 0x11, 0x00, 0x2a, 0x17, uint8_t(pppLength >> 8), uint8_t(pppLength),
+        0x00, 0x21};
+    f.insert(f.end(), header, header + sizeof header);
+    f.insert(f.end(), frame.begin() + 14, frame.begin() + 14 + ipLength);
+    if (f.size() < 60)
+        f.resize(60, 0);
+    return f;
+}
+
 void AppendRecord(Bytes& batch, const Bytes& frame, uint32_t index) {
     packet32::bpf_hdr h = {};
     h.tv_sec = 1700000000 + int32_t(index / 1000);
@@ -200,7 +217,7 @@ void AppendRecord(Bytes& batch, const Bytes& frame, uint32_t index) {
 // look at its results: at the 20th queued frame (the queue is full, the analysis
 // runs) or at a BitTorrent signature. So every generated frame is walked, and each
 // planted handshake, announce and relayed pair must be found exactly once.
-Traffic MakeMixed(uint32_t seed, size_t frames) {
+Traffic MakeMixed(uint32_t seed, size_t frames, bool pppoe) {
     Generator g(seed);
     Traffic t;
     std::vector<std::vector<Bytes>> plan;
@@ -245,6 +262,8 @@ Traffic MakeMixed(uint32_t seed, size_t frames) {
     for (auto& batch : plan) {
         Bytes bytes;
         for (auto& f : batch) {
+            if (pppoe)
+                f = PppoeSession(f);
             AppendRecord(bytes, f, index++);
             t.capturedBytes += f.size();
             t.store.push_back(std::move(f));
@@ -278,7 +297,9 @@ Traffic MakeSmall(uint32_t seed, size_t frames) {
 }
 
 Traffic Make(const std::string& profile, uint32_t seed, size_t frames) {
-    return profile == "small" ? MakeSmall(seed, frames) : MakeMixed(seed, frames);
+    if (profile == "small")
+        return MakeSmall(seed, frames);
+    return MakeMixed(seed, frames, profile == "pppoe");
 }
 
 int WritePcap(const Traffic& t, const char* path) {
@@ -313,7 +334,8 @@ Found Analyse(const Traffic& t, TPacketCapture& capture, ResultFlag& bt, TMsgQue
     Found found;
     for (const Bytes& batch : t.batches) {
         std::memcpy(g_receiveBuffer, batch.data(), batch.size());
-        if (!ScanCaptureBatch(capture, queue, g_receiveBuffer, uint32_t(batch.size())))
+        if (!ScanCaptureBatch(capture, queue, g_receiveBuffer, uint32_t(batch.size()),
+                              kAllTrafficKinds))
             continue;
         if (bt.exchange(0) != 0) {
             ++found.bitTorrent;

@@ -7,9 +7,24 @@
 
 using ResultFlag = std::atomic<uint8_t>;
 
-// Makes sure the capture runs and installs the caller's two result bytes
-// (A: a relayed request was seen, B: BitTorrent traffic was seen). Always true.
-bool StartDataAnalysis(ResultFlag* relayedFlag, ResultFlag* bitTorrentFlag);
+// The two traffic findings, as bits of a set.
+enum TrafficKind : uint8_t { kRelayedTraffic = 1, kBitTorrentTraffic = 2 };
+constexpr uint8_t kAllTrafficKinds = kRelayedTraffic | kBitTorrentTraffic;
+
+// Makes sure the capture runs for the caller: installs its two result bytes
+// (A: a relayed request was seen, B: BitTorrent traffic was seen) and the kinds it
+// has switched on, and restarts the capture unless a receive thread is running
+// that can take them over. accessMac (6 bytes, all zero or null: not known) names
+// the adapter that is always captured. Always true.
+bool StartDataAnalysis(ResultFlag* relayedFlag, ResultFlag* bitTorrentFlag, uint8_t kinds,
+                       const uint8_t* accessMac);
+
+// Each later detection pass: the owner's current switches and access address. The
+// capture restarts when a switched-on kind is still to be found but its receive
+// thread has ended after earlier findings, or when the access adapter moved to
+// one the capture does not hold. Ignored for a caller that no longer owns it.
+void UpdateDataAnalysis(ResultFlag* relayedFlag, ResultFlag* bitTorrentFlag, uint8_t kinds,
+                        const uint8_t* accessMac);
 
 // Withdraws the caller's result bytes and closes the capture, but only when the
 // installed bytes are still the caller's (a newer detection thread may own it).

@@ -247,19 +247,28 @@ void TDetectThread::DetectionPass() {
         probeResult_ = 0;
     }
 
-    if (q.relayedRequest || q.bitTorrent) {
+    const uint8_t kinds =
+        uint8_t((q.relayedRequest ? kRelayedTraffic : 0) | (q.bitTorrent ? kBitTorrentTraffic : 0));
+    if (kinds != 0) {
         if (!captureStarted_) {
             captureStarted_ = true;
-            detectors_.startCapture(&captureRelayed_, &captureBitTorrent_);
-        } else if (q.relayedRequest && captureRelayed_.load() == 1) {
-            // Each result only under its own switch; A first when both are on.
-            p.relayedRequest = 1;
-        } else if (q.bitTorrent && captureBitTorrent_.load() == 1) {
-            p.bitTorrent = 1;
+            detectors_.startCapture(&captureRelayed_, &captureBitTorrent_, kinds, mac);
+        } else {
+            if (q.relayedRequest && captureRelayed_.load() == 1) {
+                // Each result only under its own switch; A first when both are on.
+                p.relayedRequest = 1;
+            } else if (q.bitTorrent && captureBitTorrent_.load() == 1) {
+                p.bitTorrent = 1;
+            }
+            // The capture looks only for what is switched on now, and starts
+            // again if it had ended after finding everything asked of it before.
+            detectors_.updateCapture(&captureRelayed_, &captureBitTorrent_, kinds, mac);
         }
     } else {
         captureRelayed_ = 0;
         captureBitTorrent_ = 0;
+        if (captureStarted_)
+            detectors_.updateCapture(&captureRelayed_, &captureBitTorrent_, 0, mac);
     }
 
     TLockGuard guard(lock_);

@@ -33,7 +33,11 @@ struct Detectors {
     std::function<bool()> dhcpServerPort = HasDhcpServerPort;
     std::function<bool()> programFeatures; // default: DetectByProgramFeatures
     std::function<void(std::function<void()> onProxyFound)> startProbe;
-    std::function<bool(ResultFlag*, ResultFlag*)> startCapture = StartDataAnalysis;
+    // Capture: result bytes A and B, the traffic kinds switched on, the access MAC.
+    std::function<bool(ResultFlag*, ResultFlag*, uint8_t, const uint8_t*)> startCapture =
+        StartDataAnalysis;
+    std::function<void(ResultFlag*, ResultFlag*, uint8_t, const uint8_t*)> updateCapture =
+        UpdateDataAnalysis;
     std::function<void(ResultFlag*, ResultFlag*)> stopCapture = StopDataAnalysis;
     std::function<bool(const std::string&, int)> startUpdateClient;
     std::function<void()> forgetUpdateClient;

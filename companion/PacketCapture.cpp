@@ -1,6 +1,7 @@
 #include "PacketCapture.h"
 
 #include <algorithm>
+#include <array>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -23,6 +24,20 @@ void CopyBounded(char* dest, size_t size, const std::string& text) {
     dest[n] = '\0';
 }
 
+// The first six bytes of an adapter's hardware address, zero-padded when the
+// system reports fewer.
+std::array<uint8_t, 6> Mac6(const AdapterInfoRow& row) {
+    std::array<uint8_t, 6> mac{};
+    if (!row.mac.empty())
+        std::memcpy(mac.data(), row.mac.data(), std::min<size_t>(row.mac.size(), 6));
+    return mac;
+}
+
+bool IsZeroMac(const uint8_t* mac) {
+    static const uint8_t zero[6] = {};
+    return std::memcmp(mac, zero, 6) == 0;
+}
+
 } // namespace
 
 TPacketCapture::TPacketCapture(ResultFlag* proxyFlag, ResultFlag* bitTorrentFlag,
@@ -43,19 +58,46 @@ TPacketCapture::~TPacketCapture() {
 void TPacketCapture::EnumAdapters() {
     EntryCount = 0;
     std::memset(Adapters, 0, sizeof Adapters);
+    std::memset(RowMacs, 0, sizeof RowMacs);
+    std::memcpy(EnumeratedFor, AccessMac, 6);
     HostTables* tables = Ports().hostTables;
     std::vector<AdapterInfoRow> rows;
     if (tables == nullptr || !tables->ReadAdapters(rows))
         return;
-    for (const AdapterInfoRow& row : rows) {
-        // The table has five rows; adapters beyond them are not captured.
-        if (EntryCount >= kCaptureRows)
-            break;
+    // The table has five rows, and adapters beyond them are not captured: on a
+    // machine with VPN or virtual adapters listed first, the access adapter would
+    // be among those left out.
+    size_t access = rows.size();
+    if (!IsZeroMac(AccessMac)) {
+        for (size_t i = 0; i < rows.size() && access == rows.size(); ++i)
+            if (std::memcmp(Mac6(rows[i]).data(), AccessMac, 6) == 0)
+                access = i;
+    }
+    auto add = [this](const AdapterInfoRow& row) {
         AdapterEntry& entry = Adapters[EntryCount];
         CopyBounded(entry.DeviceName, sizeof entry.DeviceName, kDevicePrefix + row.adapterName);
         CopyBounded(entry.Description, sizeof entry.Description, row.description);
+        std::memcpy(RowMacs[EntryCount], Mac6(row).data(), 6);
         ++EntryCount;
-    }
+    };
+    if (access < rows.size())
+        add(rows[access]);
+    for (size_t i = 0; i < rows.size() && EntryCount < kCaptureRows; ++i)
+        if (i != access)
+            add(rows[i]);
+}
+
+bool TPacketCapture::SetAccessMac(const uint8_t* mac) {
+    uint8_t given[6] = {};
+    if (mac != nullptr)
+        std::memcpy(given, mac, 6);
+    std::memcpy(AccessMac, given, 6);
+    if (IsZeroMac(given) || std::memcmp(given, EnumeratedFor, 6) == 0)
+        return false;
+    for (int i = 0; i < EntryCount; ++i)
+        if (std::memcmp(RowMacs[i], given, 6) == 0)
+            return false;
+    return true;
 }
 
 bool TPacketCapture::OpenAdapter(int index) {
@@ -109,7 +151,10 @@ bool TPacketCapture::StartReceiver() {
         return true;
     if (!WakeEvent)
         RecreateWakeEvent();
-    BitTorrentFound = false;
+    {
+        TLockGuard guard(ResultLock);
+        Ending = false;
+    }
     if (Capture != nullptr)
         Capture->ClearInterrupt();
     Receiver = new MyRxTxThread(*this);
@@ -118,7 +163,8 @@ bool TPacketCapture::StartReceiver() {
 }
 
 bool TPacketCapture::ReceiverRunning() const {
-    return Receiver != nullptr && !Receiver->Finished();
+    TLockGuard guard(ResultLock);
+    return Receiver != nullptr && !Ending && !Receiver->Finished();
 }
 
 void TPacketCapture::CloseAdapter(int index) {
@@ -152,10 +198,26 @@ void TPacketCapture::RecreateWakeEvent() {
     WakeEvent.reset(new TEvent(false));
 }
 
-void TPacketCapture::InstallResultFlags(ResultFlag* proxyFlag, ResultFlag* bitTorrentFlag) {
+void TPacketCapture::InstallResultFlags(ResultFlag* proxyFlag, ResultFlag* bitTorrentFlag,
+                                        uint8_t kinds) {
     TLockGuard guard(ResultLock);
     ProxyFlag = proxyFlag;
     BitTorrentFlag = bitTorrentFlag;
+    Wanted = kinds;
+}
+
+bool TPacketCapture::AdoptRunningReceiver(ResultFlag* proxyFlag, ResultFlag* bitTorrentFlag,
+                                          uint8_t kinds) {
+    TLockGuard guard(ResultLock);
+    // Decided under the lock the receiver takes to decide to end: a receiver that
+    // has reported its last finding never takes a new owner whose results it
+    // would not deliver.
+    if (Receiver == nullptr || Ending || Receiver->Finished())
+        return false;
+    ProxyFlag = proxyFlag;
+    BitTorrentFlag = bitTorrentFlag;
+    Wanted = kinds;
+    return true;
 }
 
 bool TPacketCapture::WithdrawResultFlags(ResultFlag* proxyFlag, ResultFlag* bitTorrentFlag) {
@@ -167,27 +229,95 @@ bool TPacketCapture::WithdrawResultFlags(ResultFlag* proxyFlag, ResultFlag* bitT
     return true;
 }
 
+bool TPacketCapture::SetWantedKinds(ResultFlag* proxyFlag, ResultFlag* bitTorrentFlag,
+                                    uint8_t kinds) {
+    TLockGuard guard(ResultLock);
+    if (ProxyFlag != proxyFlag || BitTorrentFlag != bitTorrentFlag)
+        return false;
+    Wanted = kinds;
+    return true;
+}
+
+uint8_t TPacketCapture::PendingLocked() const {
+    uint8_t pending = 0;
+    // The owner's bytes say what has been found: the detection thread clears them
+    // when it switches both kinds off, which makes them wanted again.
+    if ((Wanted & kRelayedTraffic) && ProxyFlag != nullptr && ProxyFlag->load() == 0)
+        pending |= kRelayedTraffic;
+    if ((Wanted & kBitTorrentTraffic) && BitTorrentFlag != nullptr && BitTorrentFlag->load() == 0)
+        pending |= kBitTorrentTraffic;
+    return pending;
+}
+
+uint8_t TPacketCapture::PendingKinds() const {
+    TLockGuard guard(ResultLock);
+    return PendingLocked();
+}
+
+bool TPacketCapture::FinishIfAllFound() {
+    TLockGuard guard(ResultLock);
+    // With nothing switched on the receiver keeps sweeping, testing nothing, so a
+    // kind switched on again is looked for at once.
+    if (Wanted != 0 && PendingLocked() == 0)
+        Ending = true;
+    return Ending;
+}
+
 void TPacketCapture::ReportBitTorrent() {
     TLockGuard guard(ResultLock);
-    BitTorrentFound = true;
-    if (BitTorrentFlag != nullptr)
+    if ((Wanted & kBitTorrentTraffic) && BitTorrentFlag != nullptr)
         BitTorrentFlag->store(1);
 }
 
 void TPacketCapture::ReportRelayed() {
     TLockGuard guard(ResultLock);
-    if (ProxyFlag != nullptr)
+    if ((Wanted & kRelayedTraffic) && ProxyFlag != nullptr)
         ProxyFlag->store(1);
+}
+
+int EncapsulatedIPv4Tcp(ByteCursor cursor, uint16_t etherType, uint32_t wireLength) {
+    int encapsulation = 0;
+    if (etherType == kEtherTypeVlan) {
+        // Tag control (priority and VLAN id), then the EtherType it tags.
+        if (!cursor.Skip(2) || !cursor.ReadU16BigEndian(etherType))
+            return -1;
+        encapsulation = 4;
+    }
+    if (etherType == kEtherTypePppoeSession) {
+        // Version and type, code, session id, length, then the PPP protocol.
+        const uint8_t* pppoe;
+        if (!cursor.ReadBytes(8, pppoe))
+            return -1;
+        const uint16_t length = uint16_t(pppoe[4] << 8 | pppoe[5]);
+        const uint16_t pppProtocol = uint16_t(pppoe[6] << 8 | pppoe[7]);
+        if (pppoe[0] != kPppoeVersionType || pppoe[1] != kPppoeSessionData ||
+            pppProtocol != kPppIPv4)
+            return -1;
+        // The PPPoE length counts the PPP protocol field and the packet after it,
+        // which must lie within the frame on the wire.
+        const uint32_t pppStart = uint32_t(14 + encapsulation + 6);
+        if (length < 2 || wireLength < pppStart || length > wireLength - pppStart)
+            return -1;
+        encapsulation += 8;
+    } else if (etherType != kEtherTypeIPv4) {
+        return -1; // PPPoE discovery, other EtherTypes, a second tag
+    }
+    const uint8_t* ip; // up to the protocol, the IPv4 header's tenth byte
+    if (!cursor.ReadBytes(10, ip) || ip[9] != kIpProtocolTcp)
+        return -1;
+    return encapsulation;
 }
 
 namespace {
 
-bool WalkBatch(TPacketCapture& capture, TMsgQueue& queue, const uint8_t* batch,
-               uint32_t bytesReceived) {
+bool WalkBatch(TPacketCapture& capture, TMsgQueue& queue, uint8_t* batch, uint32_t bytesReceived,
+               uint8_t kinds) {
     // The driver cannot deliver more than the buffer it was given.
     const size_t length = std::min(bytesReceived, kPacketBufferSize);
-    if (length == 0)
+    if (length == 0 || kinds == 0)
         return false;
+    const bool testBitTorrent = (kinds & kBitTorrentTraffic) != 0;
+    const bool queueFrames = (kinds & kRelayedTraffic) != 0;
     size_t offset = 0;
     while (offset < length) {
         packet32::bpf_hdr header;
@@ -200,19 +330,36 @@ bool WalkBatch(TPacketCapture& capture, TMsgQueue& queue, const uint8_t* batch,
         const size_t frameStart = offset + header.bh_hdrlen;
         if (header.bh_caplen > length - frameStart)
             return false;
-        const uint8_t* frame = batch + frameStart;
-        const size_t captured = header.bh_caplen;
-        const uint32_t wireLength = header.bh_datalen;
+        uint8_t* frame = batch + frameStart;
+        size_t captured = header.bh_caplen;
+        uint32_t wireLength = header.bh_datalen;
         offset = packet32::WordAlign(uint32_t(frameStart + captured));
 
-        if (!IsIPv4TcpFrame(frame, captured))
+        const int encapsulation = IPv4TcpEncapsulation(frame, captured, wireLength);
+        if (encapsulation < 0)
             continue;
-        if (wireLength > 72 && IsBitTorrentFrame(frame, captured)) {
+        // From here on the frame is looked at as it would be without its
+        // encapsulation: IPv4 at offset 14, and the sizes without the extra bytes,
+        // so one flow gives the same findings framed either way.
+        uint8_t* const link = frame;
+        frame += encapsulation;
+        captured -= size_t(encapsulation);
+        wireLength =
+            wireLength > uint32_t(encapsulation) ? wireLength - uint32_t(encapsulation) : 0;
+
+        if (testBitTorrent && wireLength > 72 && IsBitTorrentFrame(frame, captured)) {
             capture.ReportBitTorrent();
             queue.KeepFrames();
             return true;
         }
-        if (wireLength > 80) {
+        if (queueFrames && wireLength > 80) {
+            if (encapsulation > 0) {
+                // The addresses move up against the IPv4 header, which makes the
+                // frame a plain one in place, as the relay analysis reads it.
+                std::memmove(frame, link, 12);
+                frame[12] = uint8_t(kEtherTypeIPv4 >> 8);
+                frame[13] = uint8_t(kEtherTypeIPv4);
+            }
             // Only the captured bytes exist, whatever the wire length says.
             const uint32_t present = std::min<uint32_t>(wireLength, uint32_t(captured));
             const uint16_t stored = uint16_t(std::min<uint32_t>(present, 0xFFFF));
@@ -227,9 +374,9 @@ bool WalkBatch(TPacketCapture& capture, TMsgQueue& queue, const uint8_t* batch,
 
 } // namespace
 
-bool ScanCaptureBatch(TPacketCapture& capture, TMsgQueue& queue, const uint8_t* batch,
-                      uint32_t bytesReceived) {
-    if (WalkBatch(capture, queue, batch, bytesReceived))
+bool ScanCaptureBatch(TPacketCapture& capture, TMsgQueue& queue, uint8_t* batch,
+                      uint32_t bytesReceived, uint8_t kinds) {
+    if (WalkBatch(capture, queue, batch, bytesReceived, kinds))
         return true;
     queue.KeepFrames(); // the next read overwrites the batch
     return false;

@@ -30,15 +30,16 @@ void MyRxTxThread::Execute() {
     bool stopMark = false;
     while (!Stopping()) {
         if (stopMark) {
-            if (Capture.BitTorrentSeen())
-                break; // the walk has reported it already
-            const bool relayed = Queue->Analyse();
+            // A BitTorrent finding has been reported by the walk already; a full
+            // queue is analysed here.
             stopMark = false;
-            if (relayed) {
+            if (Queue->IsFull() && Queue->Analyse())
                 Capture.ReportRelayed();
-                break;
-            }
         }
+        // Running on until every kind that is switched on has been found: one
+        // finding must not end the search for the other.
+        if (Capture.FinishIfAllFound())
+            break;
 
         const int32_t count = Capture.EntryCount;
         if (count < 1) {
@@ -68,8 +69,8 @@ void MyRxTxThread::Execute() {
                 StopEvent.WaitFor(kFailurePauseMs);
                 break;
             }
-            stopMark =
-                ScanCaptureBatch(Capture, *Queue, PacketBuffer, driver->BytesReceived(packet));
+            stopMark = ScanCaptureBatch(Capture, *Queue, PacketBuffer,
+                                        driver->BytesReceived(packet), Capture.PendingKinds());
             driver->ResetReadEvent(adapter);
             if (stopMark)
                 break;

@@ -1,5 +1,6 @@
 // The capture's receive thread: sweeps the open adapters, reads each waiting batch
-// and walks it, and ends after its first finding or when stopped.
+// and walks it, and ends when every kind of finding that is switched on has been
+// found, or when stopped.
 #pragma once
 
 #include <cstdint>

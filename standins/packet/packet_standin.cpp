@@ -4,8 +4,10 @@
 // the adapter's read event as the real driver does. Every call is appended to
 // packet-standin.log beside the DLL. See README.md for the file formats.
 #include <windows.h>
+#include <iphlpapi.h>
 
 #include <algorithm>
+#include <array>
 #include <cstdio>
 #include <cstring>
 #include <fstream>
@@ -33,8 +35,15 @@ struct AdapterConfig {
     uint8_t mac[6] = {};
 };
 
+// "replay MAC FILE": the adapter with that hardware address replays FILE.
+struct Replay {
+    std::array<uint8_t, 6> mac;
+    std::string pcapPath;
+};
+
 struct Config {
     std::vector<AdapterConfig> adapters;
+    std::vector<Replay> replays;
     bool namesFail = false;
     int framesPerBatch = 16;
     int intervalMs = 20;
@@ -72,6 +81,30 @@ bool ParseMac(const std::string& text, uint8_t out[6]) {
     return true;
 }
 
+std::string FromSelfFolder(const std::string& path) {
+    const bool absolute = path.size() > 1 && (path[1] == ':' || path[0] == '\\' || path[0] == '/');
+    return absolute ? path : FolderOfSelf() + path;
+}
+
+// The hardware address the IP helper service reports for the adapter of that name,
+// as the driver knows the address of the adapter it is bound to.
+bool MacOfAdapter(const std::string& adapterName, std::array<uint8_t, 6>& mac) {
+    ULONG size = 0;
+    if (GetAdaptersInfo(nullptr, &size) != ERROR_BUFFER_OVERFLOW || size == 0)
+        return false;
+    std::vector<BYTE> buffer(size);
+    auto* list = reinterpret_cast<IP_ADAPTER_INFO*>(buffer.data());
+    if (GetAdaptersInfo(list, &size) != NO_ERROR)
+        return false;
+    for (const IP_ADAPTER_INFO* a = list; a != nullptr; a = a->Next) {
+        if (adapterName == a->AdapterName && a->AddressLength >= 6) {
+            std::copy(a->Address, a->Address + 6, mac.begin());
+            return true;
+        }
+    }
+    return false;
+}
+
 // Read afresh at every call so a test can rewrite the file between runs.
 Config ReadConfig() {
     Config config;
@@ -102,10 +135,14 @@ Config ReadConfig() {
             AdapterConfig adapter;
             adapter.name = a;
             if (!b.empty())
-                adapter.pcapPath = (b.size() > 1 && (b[1] == ':' || b[0] == '\\' || b[0] == '/'))
-                                       ? b
-                                       : FolderOfSelf() + b;
+                adapter.pcapPath = FromSelfFolder(b);
             config.adapters.push_back(adapter);
+        } else if (key == "replay" && !b.empty()) {
+            Replay replay;
+            if (ParseMac(a, replay.mac.data())) {
+                replay.pcapPath = FromSelfFolder(b);
+                config.replays.push_back(replay);
+            }
         } else if (key == "fail" && find(a)) {
             find(a)->failures.insert(b);
         } else if (key == "mac" && find(a)) {
@@ -329,6 +366,19 @@ __declspec(dllexport) ADAPTER* PacketOpenAdapter(const char* adapterName) {
             if (!found && a.name == "*")
                 found = &a;
     }
+    // A capture chosen for this adapter's hardware address wins over its line's
+    // file, and opens an adapter that no line names.
+    const Replay* replay = nullptr;
+    std::array<uint8_t, 6> mac{};
+    if (!config.replays.empty() && name.compare(0, strlen(kDevicePrefix), kDevicePrefix) == 0 &&
+        MacOfAdapter(name.substr(strlen(kDevicePrefix)), mac)) {
+        for (const auto& r : config.replays)
+            if (r.mac == mac)
+                replay = &r;
+    }
+    const AdapterConfig unlisted;
+    if (!found && replay)
+        found = &unlisted;
     if (!found || found->failures.count("open")) {
         Log("PacketOpenAdapter " + name + " -> null");
         return nullptr;
@@ -337,6 +387,8 @@ __declspec(dllexport) ADAPTER* PacketOpenAdapter(const char* adapterName) {
     memset(&a->record, 0, sizeof a->record);
     a->config = *found;
     a->config.name = name.substr(strlen(kDevicePrefix));
+    if (replay)
+        a->config.pcapPath = replay->pcapPath;
     a->framesPerBatch = config.framesPerBatch;
     a->intervalMs = config.intervalMs;
     a->startDelayMs = config.startDelayMs;
@@ -353,8 +405,10 @@ __declspec(dllexport) ADAPTER* PacketOpenAdapter(const char* adapterName) {
     lstrcpynA(a->record.SymbolicLink, name.c_str(), packet32::kMaxLinkNameLength);
     lstrcpynA(a->record.Name, name.c_str(), packet32::kAdapterNameLength);
     std::string note = "no capture file";
-    if (!found->pcapPath.empty())
-        a->frames = ReadPcap(found->pcapPath, note);
+    if (!a->config.pcapPath.empty())
+        a->frames = ReadPcap(a->config.pcapPath, note);
+    if (replay)
+        note += ", replayed by hardware address";
     a->feeder = CreateThread(nullptr, 0, Feed, a, 0, nullptr);
     Log("PacketOpenAdapter " + name + " -> ok (" + note + ")" +
         (found->failures.count("invalid") ? " hFile=INVALID" : ""));

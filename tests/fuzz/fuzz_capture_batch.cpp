@@ -17,6 +17,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     static std::vector<uint8_t> buffer(kPacketBufferSize);
     queue.Reset();
     const uint8_t mode = data[0];
+    // Bits 1 and 2 pick the kinds looked for; none means both.
+    const uint8_t kinds =
+        (mode >> 1) & kAllTrafficKinds ? (mode >> 1) & kAllTrafficKinds : kAllTrafficKinds;
     uint32_t claimed;
     std::memcpy(&claimed, data + 1, 4);
     data += 5;
@@ -30,11 +33,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         std::memset(buffer.data(), 0, buffer.size());
         if (size)
             std::memcpy(buffer.data(), data, size);
-        ScanCaptureBatch(capture, queue, buffer.data(), claimed);
+        ScanCaptureBatch(capture, queue, buffer.data(), claimed, kinds);
     } else {
         // A buffer of exactly the batch's size: any read past it is reported.
         std::vector<uint8_t> exact(data, data + size);
-        while (ScanCaptureBatch(capture, queue, exact.data(), uint32_t(exact.size()))) {
+        while (ScanCaptureBatch(capture, queue, exact.data(), uint32_t(exact.size()), kinds)) {
             if (!queue.IsFull())
                 break; // stopped on a signature
             queue.Analyse();

@@ -1,10 +1,14 @@
 #!/usr/bin/env python3
 """Writes the test captures (classic pcap, Ethernet) that the packet stand-in replays.
 
-    python3 make_captures.py OUTDIR            # bittorrent.pcap relayed.pcap smb.pcap plain.pcap
+    python3 make_captures.py OUTDIR            # every capture below, in every framing
     python3 make_captures.py --fuzz-seeds DIR  # seed inputs for fuzz_capture_batch
 
 Everything is built here from scratch, deterministically; no capture is downloaded.
+Each capture comes in three framings: plain IPv4 over Ethernet (NAME.pcap), as the
+access adapter carries it on a PPPoE link (NAME-pppoe.pcap: the session's discovery
+first, then every frame as a PPPoE session frame, with the link's LCP echoes among
+them), and with one 802.1Q tag (NAME-vlan.pcap).
 
 - bittorrent.pcap: ordinary web traffic, then a BitTorrent peer handshake and a tracker
   announce.
@@ -14,6 +18,8 @@ Everything is built here from scratch, deterministically; no capture is download
 - smb.pcap: SMB and NetBIOS traffic in which the same request heads pass between
   several pairs of stations; it must never count as relayed.
 - plain.pcap: ordinary web traffic between the host and the gateway only.
+- relayed-then-bittorrent.pcap: relayed.pcap, then bittorrent.pcap: a relayed
+  request comes before the BitTorrent handshake.
 """
 
 import os
@@ -155,8 +161,70 @@ def plain():
     return web_traffic(12)
 
 
-CAPTURES = {"bittorrent.pcap": bittorrent, "relayed.pcap": relayed, "smb.pcap": smb,
-            "plain.pcap": plain}
+def relayed_then_bittorrent():
+    return relayed() + bittorrent()
+
+
+PPPOE_SESSION = 0x2A17
+
+
+def _pppoe_header(ethertype, code, session, payload):
+    return struct.pack("!HBBHH", ethertype, 0x11, code, session, len(payload)) + payload
+
+
+def _pad(frame):
+    return frame + b"\0" * max(0, 60 - len(frame))
+
+
+def pppoe_session(frame, session=PPPOE_SESSION):
+    """An IPv4 frame as the PPPoE session frame that carries it: the same addresses,
+    EtherType 0x8864, the PPPoE header, PPP protocol 0x0021, the IPv4 packet."""
+    assert frame[12:14] == b"\x08\x00", "only IPv4 frames are carried"
+    ip = frame[14:14 + struct.unpack("!H", frame[16:18])[0]]  # without Ethernet padding
+    return _pad(frame[:12] + _pppoe_header(0x8864, 0x00, session, b"\x00\x21" + ip))
+
+
+def _discovery(dst, src, code, session, tags):
+    payload = b"".join(struct.pack("!HH", t, len(v)) + v for t, v in tags)
+    return _pad(dst + src + _pppoe_header(0x8863, code, session, payload))
+
+
+def _lcp_echo(dst, src, code, ident):
+    lcp = struct.pack("!BBHI", code, ident, 8, 0x5A5A0000 + ident)
+    return _pad(dst + src + _pppoe_header(0x8864, 0x00, PPPOE_SESSION, b"\xc0\x21" + lcp))
+
+
+def pppoe_link(frames):
+    """The frames as the access adapter sees them on a PPPoE link: the discovery
+    (PADI, PADO, PADR, PADS) that opens the session, then every frame inside the
+    session, with an LCP echo request and reply every 16 frames."""
+    broadcast = b"\xff" * 6
+    host_uniq = (0x0103, b"\x00\x00\x13\x37")
+    out = [
+        _discovery(broadcast, HOST, 0x09, 0, [(0x0101, b""), host_uniq]),
+        _discovery(HOST, GATEWAY, 0x07, 0, [(0x0101, b""), (0x0102, b"BRAS-1"), host_uniq]),
+        _discovery(GATEWAY, HOST, 0x19, 0, [(0x0101, b""), host_uniq]),
+        _discovery(HOST, GATEWAY, 0x65, PPPOE_SESSION, [(0x0101, b""), host_uniq]),
+    ]
+    for i, frame in enumerate(frames):
+        if i % 16 == 0:
+            out.append(_lcp_echo(HOST, GATEWAY, 9, i // 16 & 0xFF))
+            out.append(_lcp_echo(GATEWAY, HOST, 10, i // 16 & 0xFF))
+        out.append(pppoe_session(frame))
+    return out
+
+
+def vlan_tagged(frame, vlan=7):
+    """The frame with one 802.1Q tag after its addresses."""
+    return frame[:12] + struct.pack("!HH", 0x8100, vlan) + frame[12:]
+
+
+BASE_CAPTURES = {"bittorrent": bittorrent, "relayed": relayed, "smb": smb, "plain": plain,
+                 "relayed-then-bittorrent": relayed_then_bittorrent}
+FRAMINGS = {"": lambda frames: frames, "-pppoe": pppoe_link,
+            "-vlan": lambda frames: [vlan_tagged(f) for f in frames]}
+CAPTURES = {f"{name}{suffix}.pcap": (lambda make=make, frame=frame: frame(make()))
+            for name, make in BASE_CAPTURES.items() for suffix, frame in FRAMINGS.items()}
 
 
 def write_all(outdir):
@@ -175,13 +243,41 @@ def bpf_batch(frames):
     return bytes(out)
 
 
+def _record(frame, captured, wire):
+    """One bpf record whose header claims `captured` and `wire` bytes."""
+    data = frame[:captured]
+    out = struct.pack("<iiIIH2x", 1700000000, 0, captured, wire, 20) + data
+    return out + b"\0" * (-len(out) % 4)
+
+
 def write_fuzz_seeds(outdir):
     os.makedirs(outdir, exist_ok=True)
+    seeds = {}
+    framed_seeds = ("bittorrent-pppoe", "bittorrent-vlan", "relayed-pppoe", "relayed-vlan",
+                    "relayed-then-bittorrent-pppoe")
     for name, make in CAPTURES.items():
-        batch = bpf_batch(make()[:80])
-        # fuzz_capture_batch input: mode byte, claimed length, batch bytes
-        with open(os.path.join(outdir, name.replace(".pcap", "")), "wb") as f:
-            f.write(b"\0" + struct.pack("<I", len(batch)) + batch)
+        name = name.replace(".pcap", "")
+        if name in BASE_CAPTURES and name != "relayed-then-bittorrent" or name in framed_seeds:
+            # fuzz_capture_batch input: mode byte, claimed length, batch bytes
+            seeds[name] = b"\0" + bpf_batch(make()[:80])
+    # Encapsulations cut short or bent out of shape, each ending its batch.
+    handshake = next(f for f in bittorrent() if b"BitTorrent protocol" in f)
+    framed = {"pppoe": pppoe_session(handshake), "vlan": vlan_tagged(handshake),
+              "vlan-pppoe": vlan_tagged(pppoe_session(handshake))}
+    for name, frame in framed.items():
+        for cut in (13, 19, 21, 25, 35):
+            seeds[f"{name}-cut{cut}"] = b"\0" + _record(frame, cut, len(frame))
+    overlong = bytearray(framed["pppoe"])
+    overlong[18:20] = struct.pack("!H", len(overlong))  # PPPoE length past the frame
+    seeds["pppoe-overlong"] = b"\0" + _record(bytes(overlong), len(overlong), len(overlong))
+    seeds["double-tag"] = b"\0" + bpf_batch([vlan_tagged(framed["vlan"])])
+    # Looking for one kind only (mode bits 1 and 2).
+    seeds["relayed-pppoe-relayed-only"] = b"\x02" + seeds["relayed-pppoe"][1:]
+    seeds["bittorrent-pppoe-bittorrent-only"] = b"\x04" + seeds["bittorrent-pppoe"][1:]
+    for name, data in seeds.items():
+        batch = data[1:]
+        with open(os.path.join(outdir, name), "wb") as f:
+            f.write(data[:1] + struct.pack("<I", len(batch)) + batch)
 
 
 if __name__ == "__main__":

@@ -2,8 +2,9 @@
 
 A small driver program (drivers/capture_driver.exe) plays the dialer: initThread, link
 up, a request that switches the capture on, the findings read once a second. The
-packet stand-in replays a capture made by make_captures.py on every adapter the
-library opens and logs every call.
+packet stand-in replays a capture made by make_captures.py, on every adapter the
+library opens or, as on a real link, only on the access adapter (the one whose
+hardware address the driver reports), and logs every call.
 """
 
 import re
@@ -12,7 +13,9 @@ import unittest
 from pathlib import Path
 
 sys.path.insert(0, str(Path(__file__).resolve().parent))
+import dialer_setup as ds  # noqa: E402
 import make_captures  # noqa: E402
+import private_network  # noqa: E402
 from harness import BIN, WineEnv  # noqa: E402
 
 DRIVER = BIN / "drivers" / "capture_driver.exe"
@@ -29,18 +32,46 @@ class Run:
         return [line for line in self.log if line.startswith(name + " ")]
 
 
-def capture_run(test, capture, items, seconds, standin_lines=(), packet=True, reinit=None):
+def adapter_table(env, cwd):
+    """The IP helper service's adapters in its order: [(name, type, mac text)]."""
+    rc, out, _ = env.run(cwd, BIN / "drivers" / "adapters.exe")
+    assert rc == 0, "the IP helper table could not be read"
+    return [tuple(line.split(" ", 3)[:3]) for line in out.splitlines() if line.count(" ") >= 2]
+
+
+def capture_run(test, capture, items, seconds, standin_lines=(), packet=True, reinit=None,
+                access=None):
+    """access: None replays the capture on every adapter. Otherwise only the access
+    adapter, whose hardware address the driver reports, replays it: "first" takes
+    the first Ethernet adapter of the IP helper table, a MAC text the adapter with
+    that address."""
     with WineEnv(test) as env:
         app = env.app(pondo=False, ostrel="real", standins=("packet",) if packet else ())
         if capture:
             make_captures.write_pcap(str(app / capture), make_captures.CAPTURES[capture]())
-        ini = [f"adapter * {capture}" if capture else "adapter * ", "interval 10"]
+        table = adapter_table(env, app) if access else []
+        name = mac = None
+        if access:
+            ethernet = [row for row in table if row[1] == "6" and row[2] != "00:00:00:00:00:00"]
+            name, _, mac = next((row for row in ethernet if access in ("first", row[2])),
+                                (None, None, None))
+            test.assertIsNotNone(name, f"no adapter for {access}: {table}")
+            ini = ["adapter * ", f"replay {mac} {capture}"]
+        else:
+            ini = [f"adapter * {capture}" if capture else "adapter * "]
+        ini.append("interval 10")
         (app / "packet-standin.ini").write_text("\n".join(ini + list(standin_lines)) + "\n")
-        args = [",".join(map(str, items)), seconds] + ([reinit] if reinit else [])
+        args = [",".join(map(str, items)), seconds]
+        if reinit or mac:
+            args.append(reinit or 0)
+        if mac:
+            args.append(mac)
         rc, out, _ = env.run(app, DRIVER, args, timeout=seconds + 90)
         log_path = app / "packet-standin.log"
         log = log_path.read_text().splitlines() if log_path.exists() else []
-        return Run(rc, out, log)
+        run = Run(rc, out, log)
+        run.access, run.adapters = name, table
+        return run
 
 
 class Capture(unittest.TestCase):
@@ -100,6 +131,56 @@ class Capture(unittest.TestCase):
         failures = run.calls("PacketReceivePacket")
         self.assertTrue(failures, "no read was tried")
         self.assertLess(len(failures), 400, "reads were retried without a pause")
+
+    def assert_access_adapter_read(self, run):
+        opened = [o for o in run.calls("PacketOpenAdapter") if "replayed by hardware address" in o]
+        self.assertEqual(len(opened), 1, run.calls("PacketOpenAdapter"))
+        self.assertTrue(opened[0].startswith(f"PacketOpenAdapter \\Device\\NPF_{run.access} -> ok"),
+                        opened)
+        self.assertTrue(any(c.startswith(f"PacketReceivePacket {run.access} ") and "bytes=0" not in c
+                            for c in run.calls("PacketReceivePacket")),
+                        "the access adapter's traffic was not read")
+
+    # On a PPPoE link the access adapter carries PPPoE session frames (with the
+    # session's discovery and LCP echoes among them), and only it carries them.
+    def test_bittorrent_inside_pppoe_on_the_access_adapter_sets_byte_21(self):
+        run = capture_run(self, "bittorrent-pppoe.pcap", [BITTORRENT], 60, access="first")
+        self.assertEqual(run.rc, 0, run.out)
+        self.assertEqual((run.relayed, run.bittorrent), (0, 1), run.out)
+        self.assert_opened_as_specified(run)
+        self.assert_access_adapter_read(run)
+
+    def test_relayed_request_inside_pppoe_sets_byte_16(self):
+        run = capture_run(self, "relayed-pppoe.pcap", [RELAYED], 60, access="first")
+        self.assertEqual(run.rc, 0, run.out)
+        self.assertEqual((run.relayed, run.bittorrent), (1, 0), run.out)
+        self.assert_access_adapter_read(run)
+
+    def test_a_relayed_request_does_not_end_the_search_for_bittorrent(self):
+        # Only BitTorrent is switched on, as the dialer does; the relayed request
+        # that comes first is neither reported nor the end of the capture.
+        run = capture_run(self, "relayed-then-bittorrent-pppoe.pcap", [BITTORRENT], 60,
+                          access="first")
+        self.assertEqual(run.rc, 0, run.out)
+        self.assertEqual((run.relayed, run.bittorrent), (0, 1), run.out)
+        self.assert_access_adapter_read(run)
+
+    def test_the_access_adapter_listed_after_five_others_is_captured(self):
+        # Five adapters (VPN and virtual ones) come before the access adapter in
+        # the system's list; the capture keeps five rows.
+        access = ("access0", "02:5e:00:00:00:aa", "192.0.2.2/24")
+        others = [(f"virt{i}", f"02:5e:00:00:00:0{i}", None) for i in range(5)]
+        if private_network.rerun_inside(self, others + [access]):
+            return
+        run = capture_run(self, "bittorrent-pppoe.pcap", [BITTORRENT], 60, access=access[1])
+        self.assertEqual([row[2] for row in run.adapters],
+                         [mac for _, mac, _ in others] + [access[1]])
+        self.assertEqual(run.rc, 0, run.out)
+        self.assertEqual((run.relayed, run.bittorrent), (0, 1), run.out)
+        opens = run.calls("PacketOpenAdapter")
+        self.assertEqual(len(opens), 5, opens)  # five rows, the access adapter first
+        self.assertIn("replayed by hardware address", opens[0])
+        self.assert_access_adapter_read(run)
 
     def test_missing_capture_library_means_no_capture(self):
         run = capture_run(self, None, [BITTORRENT, RELAYED], 20, packet=False)

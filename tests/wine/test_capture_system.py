@@ -1,6 +1,7 @@
 """The whole system under Wine: the real Pondo.exe connects through the access-server
 stand-in with the real Ostrel.dll, the packet stand-in replays BitTorrent traffic on
-the access adapter, and the connection ends with the BitTorrent message."""
+the access adapter as a PPPoE link carries it (inside the PPPoE session, after its
+discovery), and the connection ends with the BitTorrent message."""
 
 import sys
 import unittest
@@ -20,13 +21,14 @@ class WholeSystem(unittest.TestCase):
                 "kelsupplicant.conf": "username=\nsavepw=off\npassword=\n",
             })
             name, _ = ds.register_adapters(env, app)
-            make_captures.write_pcap(str(app / "bittorrent.pcap"), make_captures.bittorrent())
+            capture = "bittorrent-pppoe.pcap"
+            make_captures.write_pcap(str(app / capture), make_captures.CAPTURES[capture]())
             # The access adapter carries the traffic; any other adapter the library
             # opens stays quiet. The traffic repeats, as a running client's would.
             with open(app / "packet-standin.ini", "a") as ini:
                 ini.write("adapter * \nloop\ninterval 50\n")
             ini_text = (app / "packet-standin.ini").read_text().replace(
-                f"adapter {name}\n", f"adapter {name} bittorrent.pcap\n")
+                f"adapter {name}\n", f"adapter {name} {capture}\n")
             (app / "packet-standin.ini").write_text(ini_text)
 
             proc = ds.start_and_connect(self, env, app)

@@ -198,7 +198,21 @@ uint32_t FakeCaptureDriver::BytesReceived(Packet* packet) {
     return reinterpret_cast<FakePacket*>(packet)->received;
 }
 
-void FakeCaptureDriver::FreePacket(Packet*) {
+void FakeCaptureDriver::HoldFree(bool hold) {
     std::lock_guard<std::mutex> guard(mutex_);
+    holdFree_ = hold;
+    changed_.notify_all();
+}
+
+bool FakeCaptureDriver::FreeHeld() const {
+    std::lock_guard<std::mutex> guard(mutex_);
+    return freeBlocked_;
+}
+
+void FakeCaptureDriver::FreePacket(Packet*) {
+    std::unique_lock<std::mutex> lock(mutex_);
+    freeBlocked_ = holdFree_;
+    changed_.wait(lock, [this] { return !holdFree_; });
+    freeBlocked_ = false;
     Record("free");
 }

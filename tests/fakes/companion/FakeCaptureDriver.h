@@ -43,6 +43,10 @@ class FakeCaptureDriver : public CaptureDriver {
     int CountCalls(const std::string& prefix) const;
     // Waits (up to timeoutMs) until at least n calls start with prefix.
     bool WaitForCalls(const std::string& prefix, int n, int timeoutMs) const;
+    // While held, FreePacket (a receive thread's last call) blocks: the thread has
+    // made its findings and decided to end but has not finished.
+    void HoldFree(bool hold);
+    bool FreeHeld() const;      // a FreePacket call is blocked now
     int OpenAdapters() const;   // opened and not yet closed
     bool MisusedClosed() const; // a call named an adapter after it was closed
 
@@ -92,6 +96,8 @@ class FakeCaptureDriver : public CaptureDriver {
     std::vector<std::string> calls_;
     bool interrupted_ = false;
     bool misused_ = false;
+    bool holdFree_ = false;
+    bool freeBlocked_ = false;
 
     std::deque<Batch>& PendingFor(const std::string& name);
     const Script* ScriptFor(const std::string& name) const;
@@ -103,10 +109,12 @@ class ScriptedAdapterList : public HostTables {
     bool readable = true;
     std::vector<AdapterInfoRow> rows;
 
-    void Add(const std::string& name, const std::string& description = "Test adapter") {
+    void Add(const std::string& name, const std::string& description = "Test adapter",
+             std::vector<uint8_t> mac = {}) {
         AdapterInfoRow row;
         row.adapterName = name;
         row.description = description;
+        row.mac = std::move(mac);
         rows.push_back(row);
     }
     bool ReadAdapters(std::vector<AdapterInfoRow>& out) override {

@@ -4,6 +4,7 @@
 
 #include <atomic>
 #include <condition_variable>
+#include <cstring>
 #include <functional>
 #include <mutex>
 #include <stdexcept>
@@ -20,8 +21,10 @@ struct ScriptedDetectors {
     std::atomic<int> passes{0}; // completed calls of the program detector
     std::atomic<int> passStarts{0};
     std::atomic<bool> raise{false}; // the program detector throws
-    std::atomic<int> probeStarts{0}, captureStarts{0}, captureStops{0};
-    std::function<void()> proxyFound; // what the pass handed to the probe
+    std::atomic<int> probeStarts{0}, captureStarts{0}, captureStops{0}, captureUpdates{0};
+    std::atomic<uint8_t> captureKinds{0}; // as the last start or update gave them
+    uint8_t captureMac[6] = {};           // as the last start or update gave it
+    std::function<void()> proxyFound;     // what the pass handed to the probe
     ResultFlag* relayed = nullptr;
     ResultFlag* bitTorrent = nullptr;
     std::atomic<int> updateStarts{0}, updateForgets{0};
@@ -62,12 +65,20 @@ struct ScriptedDetectors {
             proxyFound = std::move(found);
             ++probeStarts;
         };
-        d.startCapture = [this](ResultFlag* a, ResultFlag* b) {
+        d.startCapture = [this](ResultFlag* a, ResultFlag* b, uint8_t kinds, const uint8_t* mac) {
             std::lock_guard<std::mutex> g(mutex);
             relayed = a;
             bitTorrent = b;
+            captureKinds = kinds;
+            std::memcpy(captureMac, mac, 6);
             ++captureStarts;
             return true;
+        };
+        d.updateCapture = [this](ResultFlag*, ResultFlag*, uint8_t kinds, const uint8_t* mac) {
+            std::lock_guard<std::mutex> g(mutex);
+            captureKinds = kinds;
+            std::memcpy(captureMac, mac, 6);
+            ++captureUpdates;
         };
         d.stopCapture = [this](ResultFlag* a, ResultFlag*) {
             std::lock_guard<std::mutex> g(mutex);

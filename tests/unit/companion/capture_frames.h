@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <cstdint>
 #include <cstring>
+#include <iterator>
 #include <string>
 #include <vector>
 
@@ -55,6 +56,37 @@ inline Bytes TcpFrameOfLength(size_t length, const std::string& payload = "",
                               uint8_t protocol = 6) {
     Bytes f = Frame(Station(1), Station(2), 40000, 80, payload, length, protocol);
     f.resize(length);
+    return f;
+}
+
+// The frame as a PPPoE session frame (EtherType 0x8864) on the same stations: the
+// 6-byte PPPoE header and the 2-byte PPP protocol go between the addresses and the
+// IPv4 packet, as on a PPPoE link. `lengthDelta` skews the header's length field.
+inline Bytes Pppoe(const Bytes& plain, uint16_t pppProtocol = 0x0021, uint8_t code = 0x00,
+                   uint8_t versionType = 0x11, int lengthDelta = 0) {
+    Bytes f(plain.begin(), plain.begin() + 12);
+    const size_t length = plain.size() - 14 + 2 + size_t(lengthDelta);
+    const uint8_t header[] = {0x88,
+                              0x64,
+                              versionType,
+                              code,
+                              0x12,
+                              0x34, // session
+                              uint8_t(length >> 8),
+                              uint8_t(length),
+                              uint8_t(pppProtocol >> 8),
+                              uint8_t(pppProtocol)};
+    f.insert(f.end(), std::begin(header), std::end(header));
+    f.insert(f.end(), plain.begin() + 14, plain.end());
+    return f;
+}
+
+// The frame with one 802.1Q tag (VLAN 7) after its addresses.
+inline Bytes Vlan(const Bytes& frame, uint16_t tpid = 0x8100) {
+    Bytes f(frame.begin(), frame.begin() + 12);
+    const uint8_t tag[] = {uint8_t(tpid >> 8), uint8_t(tpid), 0x00, 0x07};
+    f.insert(f.end(), std::begin(tag), std::end(tag));
+    f.insert(f.end(), frame.begin() + 12, frame.end());
     return f;
 }
 

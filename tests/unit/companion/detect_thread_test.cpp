@@ -211,6 +211,34 @@ TEST_F(DetectThreadTest, CaptureResultsAreReportedOnlyUnderTheirOwnSwitch) {
     }
 }
 
+// The capture learns at every pass which kinds are switched on and which adapter
+// carries the access link; it is started once.
+TEST_F(DetectThreadTest, TheCaptureIsToldTheSwitchesAndTheAccessAdapterAtEveryPass) {
+    TDetectThread* t = Start(scripted);
+    Deliver(t, {1, 4, 32, 0, 28, 0});
+    t->LinkUp(kMac, 0, ports.clock.TickCount());
+    ASSERT_TRUE(WaitUntil([&] { return scripted.captureStarts.load() == 1; }));
+    EXPECT_EQ(scripted.captureKinds.load(), kBitTorrentTraffic);
+    {
+        std::lock_guard<std::mutex> g(scripted.mutex);
+        EXPECT_EQ(0, std::memcmp(scripted.captureMac, kMac, 6));
+    }
+    const struct {
+        Bytes request;
+        uint8_t kinds;
+    } steps[] = {{{1, 6, 30, 0, 32, 0, 28, 0}, kAllTrafficKinds},
+                 {kPrograms, 0},
+                 {{1, 4, 30, 0, 28, 0}, kRelayedTraffic}};
+    int updates = 0;
+    for (const auto& step : steps) {
+        Deliver(t, step.request);
+        ++updates;
+        ASSERT_TRUE(WaitUntil([&] { return scripted.captureUpdates.load() == updates; }));
+        EXPECT_EQ(scripted.captureKinds.load(), step.kinds) << updates;
+    }
+    EXPECT_EQ(scripted.captureStarts.load(), 1);
+}
+
 TEST_F(DetectThreadTest, APassSpanningALinkDownDoesNotPublish) {
     TDetectThread* t = Start(scripted);
     scripted.adapters = 3, scripted.service = true, scripted.programs = true;

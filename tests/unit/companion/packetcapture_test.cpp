@@ -174,7 +174,7 @@ TEST_F(CaptureTest, BitTorrentBatchSetsResultBAndEndsTheReceiver) {
     adapters.Add("busy");
     driver.AddBatch(kPrefix + "busy", BitTorrentBatch());
     ResultFlag a{0}, b{0};
-    EXPECT_TRUE(StartDataAnalysis(&a, &b));
+    EXPECT_TRUE(StartDataAnalysis(&a, &b, kBitTorrentTraffic, nullptr));
     ASSERT_TRUE(WaitForFlag(b));
     ASSERT_TRUE(driver.WaitForCalls("free", 1, 5000)); // the thread ended by itself
     EXPECT_EQ(a.load(), 0);
@@ -185,7 +185,7 @@ TEST_F(CaptureTest, RelayedRequestSetsResultA) {
     adapters.Add("eth");
     driver.AddBatch(kPrefix + "eth", RelayBatch());
     ResultFlag a{0}, b{0};
-    StartDataAnalysis(&a, &b);
+    StartDataAnalysis(&a, &b, kAllTrafficKinds, nullptr);
     ASSERT_TRUE(WaitForFlag(a));
     EXPECT_EQ(b.load(), 0);
     StopDataAnalysis(&a, &b);
@@ -199,7 +199,7 @@ TEST_F(CaptureTest, FullQueueWithoutRelayIsClearedAndTheSweepGoesOn) {
     driver.AddBatch(kPrefix + "eth", plain.bytes);
     driver.AddBatch(kPrefix + "eth", BitTorrentBatch());
     ResultFlag a{0}, b{0};
-    StartDataAnalysis(&a, &b);
+    StartDataAnalysis(&a, &b, kAllTrafficKinds, nullptr);
     ASSERT_TRUE(WaitForFlag(b));
     EXPECT_EQ(a.load(), 0);
     EXPECT_EQ(driver.CountCalls("receive"), 2);
@@ -213,10 +213,10 @@ TEST_F(CaptureTest, FullQueueWithoutRelayIsClearedAndTheSweepGoesOn) {
 TEST_F(CaptureTest, ResultsReachOnlyTheCurrentDetectionThreadsBytes) {
     adapters.Add("eth");
     ResultFlag a1{0}, b1{0}, a2{0}, b2{0}, a3{0}, b3{0};
-    StartDataAnalysis(&a1, &b1);
+    StartDataAnalysis(&a1, &b1, kAllTrafficKinds, nullptr);
     ASSERT_TRUE(driver.WaitForCalls("wait", 1, 5000));
-    StartDataAnalysis(&a2, &b2); // a newer detection thread
-    StopDataAnalysis(&a1, &b1);  // the older one ends: not the owner any more
+    StartDataAnalysis(&a2, &b2, kAllTrafficKinds, nullptr); // a newer detection thread
+    StopDataAnalysis(&a1, &b1); // the older one ends: not the owner any more
     EXPECT_EQ(driver.CountCalls("close"), 0);
     EXPECT_EQ(driver.CountCalls("open"), 1);
 
@@ -230,7 +230,7 @@ TEST_F(CaptureTest, ResultsReachOnlyTheCurrentDetectionThreadsBytes) {
 
     b2 = 0;
     driver.AddBatch(kPrefix + "eth", BitTorrentBatch());
-    StartDataAnalysis(&a3, &b3);
+    StartDataAnalysis(&a3, &b3, kAllTrafficKinds, nullptr);
     ASSERT_TRUE(WaitForFlag(b3));
     EXPECT_EQ(driver.CountCalls("open"), 2);
     EXPECT_EQ(driver.CountCalls("allocate"), 2);
@@ -243,20 +243,191 @@ TEST_F(CaptureTest, AFinishedReceiverIsReplacedForANewDetectionThread) {
     adapters.Add("eth");
     driver.AddBatch(kPrefix + "eth", BitTorrentBatch());
     ResultFlag a1{0}, b1{0}, a2{0}, b2{0};
-    StartDataAnalysis(&a1, &b1);
+    StartDataAnalysis(&a1, &b1, kBitTorrentTraffic, nullptr);
     ASSERT_TRUE(WaitForFlag(b1));
     ASSERT_TRUE(driver.WaitForCalls("free", 1, 5000));
     driver.AddBatch(kPrefix + "eth", BitTorrentBatch());
-    StartDataAnalysis(&a2, &b2); // the first thread's capture found its result and ended
+    // The first thread's capture found what it was asked for and ended.
+    StartDataAnalysis(&a2, &b2, kBitTorrentTraffic, nullptr);
     ASSERT_TRUE(WaitForFlag(b2));
     StopDataAnalysis(&a1, &b1); // no effect: not the owner
     StopDataAnalysis(&a2, &b2);
 }
 
+// One finding must never end the search for the other: the receive thread runs
+// until every kind that is switched on has been found, and a finding of a kind
+// that is switched off is not reported.
+TEST_F(CaptureTest, FindingsNeverSilenceEachOther) {
+    const struct {
+        const char* what;
+        uint8_t kinds;
+        bool relayFirst;
+        uint8_t a, b;
+    } cases[] = {
+        {"BitTorrent only, relayed traffic first", kBitTorrentTraffic, true, 0, 1},
+        {"relayed only, BitTorrent traffic first", kRelayedTraffic, false, 1, 0},
+        {"both, BitTorrent first", kAllTrafficKinds, false, 1, 1},
+        {"both, relayed first", kAllTrafficKinds, true, 1, 1},
+    };
+    adapters.Add("eth");
+    for (const auto& c : cases) {
+        FakeCaptureDriver fresh;
+        Ports().capture = &fresh;
+        // The announce frame is tested but too small to be queued, so the relay
+        // batch fills the queue with the pair whichever comes first.
+        const Bytes announce = Batch().Add(TcpFrameOfLength(80, "announce")).bytes;
+        fresh.AddBatch(kPrefix + "eth", c.relayFirst ? RelayBatch() : announce);
+        fresh.AddBatch(kPrefix + "eth", c.relayFirst ? announce : RelayBatch());
+        ResultFlag a{0}, b{0};
+        StartDataAnalysis(&a, &b, c.kinds, nullptr);
+        // The receiver ends once it has found everything asked of it.
+        EXPECT_TRUE(fresh.WaitForCalls("free", 1, 10000)) << c.what;
+        EXPECT_EQ(a.load(), c.a) << c.what;
+        EXPECT_EQ(b.load(), c.b) << c.what;
+        EXPECT_EQ(fresh.CountCalls("receive"), 2) << c.what;
+        ShutdownDataAnalysis();
+        EXPECT_FALSE(fresh.MisusedClosed()) << c.what;
+    }
+    Ports().capture = &driver;
+}
+
+// Between its last finding and its end a receive thread must not take over a
+// newer detection thread's bytes: it would end without ever reporting to them.
+TEST_F(CaptureTest, AReceiverThatIsEndingIsReplacedForANewerDetectionThread) {
+    adapters.Add("eth");
+    driver.AddBatch(kPrefix + "eth", BitTorrentBatch());
+    driver.HoldFree(true);
+    ResultFlag a1{0}, b1{0}, a2{0}, b2{0};
+    StartDataAnalysis(&a1, &b1, kBitTorrentTraffic, nullptr);
+    ASSERT_TRUE(WaitForFlag(b1));
+    const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+    while (!driver.FreeHeld() && std::chrono::steady_clock::now() < end)
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    ASSERT_TRUE(driver.FreeHeld()); // reported, not yet finished
+
+    driver.AddBatch(kPrefix + "eth", BitTorrentBatch());
+    std::thread release([this] {
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        driver.HoldFree(false);
+    });
+    StartDataAnalysis(&a2, &b2, kBitTorrentTraffic, nullptr);
+    release.join();
+    EXPECT_TRUE(WaitForFlag(b2));
+    EXPECT_EQ(driver.CountCalls("open"), 2); // the capture started afresh
+    StopDataAnalysis(&a2, &b2);
+}
+
+// The detection thread's later passes say what is switched on now: a receive
+// thread that ended after finding all it was asked for starts again when there is
+// something new to find, and not otherwise.
+TEST_F(CaptureTest, AnEndedCaptureStartsAgainWhenThereIsSomethingNewToFind) {
+    adapters.Add("eth");
+    driver.AddBatch(kPrefix + "eth", BitTorrentBatch());
+    ResultFlag a{0}, b{0};
+    StartDataAnalysis(&a, &b, kBitTorrentTraffic, nullptr);
+    ASSERT_TRUE(WaitForFlag(b));
+    ASSERT_TRUE(driver.WaitForCalls("free", 1, 5000));
+    UpdateDataAnalysis(&a, &b, kBitTorrentTraffic, nullptr); // found already
+    EXPECT_EQ(driver.CountCalls("open"), 1);
+
+    driver.AddBatch(kPrefix + "eth", RelayBatch());
+    UpdateDataAnalysis(&a, &b, kAllTrafficKinds, nullptr); // relayed requests switched on
+    ASSERT_TRUE(WaitForFlag(a));
+    EXPECT_EQ(driver.CountCalls("open"), 2);
+    ASSERT_TRUE(driver.WaitForCalls("free", 2, 5000));
+
+    // Both switched off: the detection thread clears its bytes, nothing is looked
+    // for. Switched on again, BitTorrent is looked for afresh.
+    a = 0, b = 0;
+    UpdateDataAnalysis(&a, &b, 0, nullptr);
+    EXPECT_EQ(driver.CountCalls("open"), 2);
+    driver.AddBatch(kPrefix + "eth", BitTorrentBatch());
+    UpdateDataAnalysis(&a, &b, kBitTorrentTraffic, nullptr);
+    EXPECT_TRUE(WaitForFlag(b));
+    EXPECT_EQ(driver.CountCalls("open"), 3);
+
+    // Another caller's update changes nothing.
+    ResultFlag other{0};
+    UpdateDataAnalysis(&other, &other, kAllTrafficKinds, nullptr);
+    EXPECT_EQ(driver.CountCalls("open"), 3);
+    StopDataAnalysis(&a, &b);
+}
+
+std::vector<uint8_t> TestMac(uint8_t n) {
+    return {0x02, 0x00, 0x5e, 0x00, 0x00, n};
+}
+
+std::vector<std::string> RowNames(const TPacketCapture& capture) {
+    std::vector<std::string> names;
+    for (int i = 0; i < capture.EntryCount; ++i)
+        names.push_back(std::string(capture.Adapters[i].DeviceName).substr(kPrefix.size()));
+    return names;
+}
+
+TEST_F(CaptureTest, TheAccessAdapterIsAlwaysAmongTheRows) {
+    // Seven adapters (VPN and virtual ones before the access adapter), one of them
+    // without a hardware address and two sharing one.
+    for (uint8_t i = 0; i < 7; ++i)
+        adapters.Add("A" + std::to_string(i), "Test adapter", TestMac(i));
+    adapters.rows[1].mac.clear();
+    adapters.rows[4].mac = TestMac(5);
+    const struct {
+        const char* what;
+        std::vector<uint8_t> mac;
+        std::vector<std::string> rows;
+    } cases[] = {
+        {"listed last", TestMac(6), {"A6", "A0", "A1", "A2", "A3"}},
+        {"listed third", TestMac(2), {"A2", "A0", "A1", "A3", "A4"}},
+        {"listed first", TestMac(0), {"A0", "A1", "A2", "A3", "A4"}},
+        {"two with its address: the first", TestMac(5), {"A4", "A0", "A1", "A2", "A3"}},
+        {"not listed", TestMac(9), {"A0", "A1", "A2", "A3", "A4"}},
+        {"not known (zero)", std::vector<uint8_t>(6, 0), {"A0", "A1", "A2", "A3", "A4"}},
+    };
+    for (const auto& c : cases) {
+        ResultFlag a{0}, b{0};
+        TPacketCapture capture(&a, &b);
+        capture.SetAccessMac(c.mac.data());
+        capture.EnumAdapters();
+        EXPECT_EQ(RowNames(capture), c.rows) << c.what;
+    }
+    ResultFlag a{0}, b{0};
+    TPacketCapture capture(&a, &b);
+    capture.SetAccessMac(nullptr);
+    capture.EnumAdapters();
+    EXPECT_EQ(RowNames(capture), cases[2].rows) << "no address given";
+}
+
+TEST_F(CaptureTest, ACaptureFollowsTheAccessAdapterToAnotherRow) {
+    for (uint8_t i = 0; i < 7; ++i)
+        adapters.Add("A" + std::to_string(i), "Test adapter", TestMac(i));
+    ResultFlag a{0}, b{0};
+    StartDataAnalysis(&a, &b, kAllTrafficKinds, TestMac(6).data());
+    ASSERT_EQ(driver.CountCalls("open"), 5);
+    EXPECT_EQ(driver.Calls().front(), "open " + kPrefix + "A6");
+
+    UpdateDataAnalysis(&a, &b, kAllTrafficKinds, TestMac(6).data());
+    UpdateDataAnalysis(&a, &b, kAllTrafficKinds, TestMac(1).data()); // captured already
+    EXPECT_EQ(driver.CountCalls("open"), 5);
+
+    // The user connects through another adapter, one the rows do not hold.
+    driver.AddBatch(kPrefix + "A5", BitTorrentBatch());
+    UpdateDataAnalysis(&a, &b, kAllTrafficKinds, TestMac(5).data());
+    EXPECT_EQ(driver.CountCalls("open"), 10);
+    EXPECT_EQ(driver.CountCalls("open " + kPrefix + "A5"), 1);
+    EXPECT_TRUE(WaitForFlag(b));
+
+    // An access address no adapter has does not restart the capture at every pass.
+    UpdateDataAnalysis(&a, &b, kAllTrafficKinds, TestMac(9).data());
+    const int opens = driver.CountCalls("open");
+    UpdateDataAnalysis(&a, &b, kAllTrafficKinds, TestMac(9).data());
+    EXPECT_EQ(driver.CountCalls("open"), opens);
+    StopDataAnalysis(&a, &b);
+}
+
 TEST_F(CaptureTest, StopReturnsPromptlyWhileTheReceiverWaits) {
     adapters.Add("quiet");
     ResultFlag a{0}, b{0};
-    StartDataAnalysis(&a, &b);
+    StartDataAnalysis(&a, &b, kAllTrafficKinds, nullptr);
     ASSERT_TRUE(driver.WaitForCalls("wait", 1, 5000));
     const auto start = std::chrono::steady_clock::now();
     StopDataAnalysis(&a, &b);
@@ -280,7 +451,7 @@ TEST_F(CaptureTest, FailingReceivesArePacedNotSpun) {
     driver.AddBatch(kPrefix + "broken", BitTorrentBatch()); // the read event stays signalled
     ResultFlag a{0}, b{0};
     const auto start = std::chrono::steady_clock::now();
-    StartDataAnalysis(&a, &b);
+    StartDataAnalysis(&a, &b, kAllTrafficKinds, nullptr);
     ASSERT_TRUE(driver.WaitForCalls("receive", 5, 10000));
     // Four pauses of 100 ms lie between the first and the fifth attempt.
     EXPECT_GE(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(380));
@@ -297,7 +468,7 @@ double ProcessCpuSeconds() {
 TEST_F(CaptureTest, NoAdaptersMeansAnIdleReceiver) {
     // No adapter at all: the receive thread has nothing to wait on but WakeEvent.
     ResultFlag a{0}, b{0};
-    StartDataAnalysis(&a, &b);
+    StartDataAnalysis(&a, &b, kAllTrafficKinds, nullptr);
     ASSERT_TRUE(driver.WaitForCalls("init", 1, 5000));
     const double before = ProcessCpuSeconds();
     std::this_thread::sleep_for(std::chrono::milliseconds(1000)); // a spinning thread burns this
@@ -308,7 +479,7 @@ TEST_F(CaptureTest, NoAdaptersMeansAnIdleReceiver) {
 TEST_F(CaptureTest, ShutdownEndsTheReceiverWhoeverOwnsIt) {
     adapters.Add("eth");
     ResultFlag a{0}, b{0};
-    StartDataAnalysis(&a, &b);
+    StartDataAnalysis(&a, &b, kAllTrafficKinds, nullptr);
     ASSERT_TRUE(driver.WaitForCalls("wait", 1, 5000));
     ShutdownDataAnalysis();
     EXPECT_EQ(driver.CountCalls("free"), 1);

@@ -23,19 +23,26 @@ struct Walk {
     // The batch is copied into a buffer of exactly its size, so AddressSanitizer
     // reports any read beyond it. It stays until the next run, as a receive
     // buffer does until the next read.
-    bool Run(const Bytes& batch, long reported = -1) {
+    bool Run(const Bytes& batch, long reported = -1, uint8_t kinds = kAllTrafficKinds) {
         exact = batch;
         return ScanCaptureBatch(capture, queue, exact.data(),
-                                uint32_t(reported < 0 ? exact.size() : size_t(reported)));
+                                uint32_t(reported < 0 ? exact.size() : size_t(reported)), kinds);
     }
     Bytes exact;
     // Lengths of the queued frames, oldest first.
     std::vector<int> Queued() {
         std::vector<int> lengths;
+        for (const Bytes& f : QueuedFrames())
+            lengths.push_back(int(f.size()));
+        return lengths;
+    }
+    // The queued frames' stored bytes, oldest first.
+    std::vector<Bytes> QueuedFrames() {
+        std::vector<Bytes> frames;
         QueueSlot out;
         while (queue.Get(out))
-            lengths.insert(lengths.begin(), out.Length);
-        return lengths;
+            frames.insert(frames.begin(), Bytes(out.Data, out.Data + out.Length));
+        return frames;
     }
 };
 
@@ -76,6 +83,165 @@ TEST(ScanCaptureBatch, WhichFramesAreTestedAndQueued) {
         EXPECT_EQ(walk.Queued(), c.queued) << c.what;
         EXPECT_EQ(walk.relayed.load(), 0) << c.what;
     }
+}
+
+Bytes Raw(uint32_t caplen, uint32_t datalen, uint16_t hdrlen, size_t total) {
+    Bytes b(total, 0);
+    packet32::bpf_hdr h = {};
+    h.bh_caplen = caplen;
+    h.bh_datalen = datalen;
+    h.bh_hdrlen = hdrlen;
+    std::memcpy(b.data(), &h, std::min(sizeof h, total));
+    return b;
+}
+
+Bytes Tagged(const Bytes& f) {
+    return Vlan(f);
+}
+Bytes PppoeFramed(const Bytes& f) {
+    return Pppoe(f);
+}
+Bytes TaggedPppoe(const Bytes& f) {
+    return Vlan(Pppoe(f));
+}
+
+// One flow gives the same findings however it is framed: the sizes count without
+// the encapsulation (so a 72-byte frame inside PPPoE, 80 bytes on the wire, is not
+// tested, and an 80-byte one, 88 on the wire, is not queued), and a queued frame
+// is the plain frame, ready for the relay analysis.
+TEST(ScanCaptureBatch, EncapsulatedFramesAreAnalysedAsThePlainFrameInside) {
+    const Bytes plains[] = {
+        TcpFrameOfLength(78, "announce"),
+        TcpFrameOfLength(72, "announce"),
+        TcpFrameOfLength(73, "announce"),
+        TcpFrameOfLength(80, "GET / HTTP"),
+        TcpFrameOfLength(81, "GET / HTTP"),
+        TcpFrameOfLength(1514, "GET /big HTTP/1.1"),
+        TcpFrameOfLength(200, "announce", 17),
+        TcpFrameOfLength(300, "\x13"
+                              "BitTorrent protocol"),
+    };
+    const struct {
+        const char* name;
+        Bytes (*wrap)(const Bytes&);
+    } framings[] = {{"PPPoE", PppoeFramed}, {"one tag", Tagged}, {"tag and PPPoE", TaggedPppoe}};
+    for (const auto& framing : framings) {
+        for (const Bytes& plain : plains) {
+            const std::string what =
+                std::string(framing.name) + ", " + std::to_string(plain.size()) + " bytes plain";
+            Walk expected, walk;
+            const bool plainStopped = expected.Run(Batch().Add(plain).bytes);
+            const Bytes framed = framing.wrap(plain);
+            ASSERT_GT(framed.size(), plain.size()) << what;
+            EXPECT_EQ(walk.Run(Batch().Add(framed).bytes), plainStopped) << what;
+            EXPECT_EQ(walk.bitTorrent.load(), expected.bitTorrent.load()) << what;
+            EXPECT_EQ(walk.QueuedFrames(), expected.QueuedFrames()) << what;
+        }
+    }
+}
+
+// The proxy's copy of a request is recognised whichever framing each of the two
+// frames arrived in.
+TEST(ScanCaptureBatch, RelayedPairAcrossFramingsIsFound) {
+    const Bytes toProxy =
+        Frame(Station(1), Station(2), 40000, 3128, "GET http://site/x HTTP/1.1\r\n\r\n", 120);
+    const Bytes forwarded =
+        Frame(Station(2), Station(3), 40001, 80, "GET /x HTTP/1.1\r\n\r\n", 120);
+    const struct {
+        Bytes (*first)(const Bytes&);
+        Bytes (*second)(const Bytes&);
+    } pairs[] = {{PppoeFramed, PppoeFramed}, {PppoeFramed, Tagged}, {TaggedPppoe, nullptr}};
+    for (const auto& pair : pairs) {
+        Walk walk;
+        Batch b;
+        b.Add(pair.first(toProxy));
+        for (int i = 0; i < 18; ++i)
+            b.Add(PppoeFramed(
+                Frame(Station(5), Station(6), 40000, 443, "tls" + std::to_string(i), 200)));
+        b.Add(pair.second ? pair.second(forwarded) : forwarded);
+        ASSERT_TRUE(walk.Run(b.bytes)); // the 20th frame filled the queue
+        EXPECT_TRUE(walk.queue.Analyse());
+    }
+}
+
+Bytes WithEtherType(Bytes f, uint16_t type) {
+    f[12] = uint8_t(type >> 8);
+    f[13] = uint8_t(type);
+    return f;
+}
+
+// Each would be found or queued if it were taken as IPv4 TCP.
+TEST(ScanCaptureBatch, OtherFramingsAndMalformedEncapsulationsAreSkipped) {
+    const Bytes inner = TcpFrameOfLength(200, "announce");
+    const size_t pppLength = inner.size() - 14 + 2; // the PPPoE length of `inner`
+    const struct {
+        const char* what;
+        Bytes frame;
+    } cases[] = {
+        {"PPPoE discovery (0x8863)", WithEtherType(Pppoe(inner), 0x8863)},
+        {"LCP inside PPPoE", Pppoe(inner, 0xc021)},
+        {"IPv6 inside PPPoE", Pppoe(inner, 0x0057)},
+        {"compressed PPP protocol field", Pppoe(inner, 0x2145)},
+        {"PPPoE version 2", Pppoe(inner, 0x0021, 0x00, 0x21)},
+        {"PADT code on a session frame", Pppoe(inner, 0x0021, 0xa7)},
+        {"PPPoE length one past the frame", Pppoe(inner, 0x0021, 0x00, 0x11, 1)},
+        {"PPPoE length without room for the protocol",
+         Pppoe(inner, 0x0021, 0x00, 0x11, 1 - int(pppLength))},
+        {"UDP inside PPPoE", Pppoe(TcpFrameOfLength(200, "announce", 17))},
+        {"two tags", Vlan(Vlan(inner))},
+        {"802.1ad outer tag", Vlan(inner, 0x88a8)},
+        {"tagged ARP", Vlan(Frame(Station(1), Station(2), 0, 0, "announce", 200, 6, 0x0806))},
+        {"tagged PPPoE discovery", Vlan(WithEtherType(Pppoe(inner), 0x8863))},
+    };
+    for (const auto& c : cases) {
+        Walk walk;
+        EXPECT_FALSE(walk.Run(Batch().Add(c.frame).bytes)) << c.what;
+        EXPECT_EQ(walk.bitTorrent.load(), 0) << c.what;
+        EXPECT_TRUE(walk.Queued().empty()) << c.what;
+    }
+}
+
+TEST(ScanCaptureBatch, TruncatedEncapsulationsAreNotReadPastTheirCapturedBytes) {
+    // Every captured length short of the end of the "announce" at the payload's
+    // head, of a record that ends the batch (AddressSanitizer reports any read
+    // past it): the headers are cut anywhere, then the payload.
+    const Bytes inner = TcpFrameOfLength(200, "announce");
+    for (const Bytes& framed : {Pppoe(inner), Vlan(inner), Vlan(Pppoe(inner))}) {
+        const size_t signatureEnd = framed.size() - inner.size() + kPayloadOffset + 8;
+        for (uint32_t captured = 0; captured < signatureEnd; ++captured) {
+            Walk walk;
+            Bytes batch = Raw(captured, uint32_t(framed.size()), 20, 20 + captured);
+            std::memcpy(batch.data() + 20, framed.data(), captured);
+            EXPECT_FALSE(walk.Run(batch)) << framed.size() << " " << captured;
+            EXPECT_EQ(walk.bitTorrent.load(), 0) << framed.size() << " " << captured;
+        }
+        Walk whole;
+        EXPECT_TRUE(whole.Run(Batch().Add(framed, long(signatureEnd)).bytes)) << framed.size();
+    }
+}
+
+TEST(ScanCaptureBatch, LooksOnlyForTheKindsAskedFor) {
+    // BitTorrent only: nothing is queued, so a full queue never stops the walk.
+    Walk btOnly;
+    Batch many;
+    for (int i = 0; i < 25; ++i)
+        many.Add(TcpFrameOfLength(200, "GET /" + std::to_string(i) + " HTTP/1.1"));
+    EXPECT_FALSE(btOnly.Run(many.bytes, -1, kBitTorrentTraffic));
+    EXPECT_TRUE(btOnly.Queued().empty());
+
+    // Relayed requests only: a signature is not looked for, and its frame is
+    // queued like any other.
+    Walk relayedOnly;
+    const Bytes handshake = TcpFrameOfLength(300, "\x13"
+                                                  "BitTorrent protocol");
+    EXPECT_FALSE(relayedOnly.Run(Batch().Add(handshake).bytes, -1, kRelayedTraffic));
+    EXPECT_EQ(relayedOnly.bitTorrent.load(), 0);
+    EXPECT_EQ(relayedOnly.Queued(), std::vector<int>{300});
+
+    Walk neither;
+    EXPECT_FALSE(neither.Run(Batch().Add(handshake).bytes, -1, 0));
+    EXPECT_EQ(neither.bitTorrent.load(), 0);
+    EXPECT_TRUE(neither.Queued().empty());
 }
 
 TEST(ScanCaptureBatch, EmptyBatchStoresNothing) {
@@ -148,16 +314,6 @@ struct BadBatchCase {
     Bytes batch;
     long reported; // -1: the batch's size
 };
-
-Bytes Raw(uint32_t caplen, uint32_t datalen, uint16_t hdrlen, size_t total) {
-    Bytes b(total, 0);
-    packet32::bpf_hdr h = {};
-    h.bh_caplen = caplen;
-    h.bh_datalen = datalen;
-    h.bh_hdrlen = hdrlen;
-    std::memcpy(b.data(), &h, std::min(sizeof h, total));
-    return b;
-}
 
 TEST(ScanCaptureBatch, MalformedBatchesEndTheWalkInsideTheBatch) {
     Bytes good = Batch().Add(TcpFrameOfLength(100)).bytes;

@@ -1,12 +1,14 @@
 // Drives the real Ostrel.dll's traffic capture from outside, as the dialer would:
-//   capture_driver.exe ITEMS SECONDS [REINIT]
+//   capture_driver.exe ITEMS SECONDS [REINIT [MAC]]
 // loads Ostrel.dll from the current folder, calls initThread, reports the link
 // up, delivers a request that switches on the detection items ITEMS (comma list;
 // 30: relayed requests, 32: BitTorrent), repeats it every few seconds so passes
 // come soon, and reads the findings once a second for SECONDS seconds or until
 // findings byte 16 or 21 is set. With REINIT, initThread is called a second time
 // REINIT seconds in (a new detection thread replaces the first) and the link is
-// reported up again. Prints one line per change:
+// reported up again (0: never). MAC (aa:bb:cc:dd:ee:ff) is the access adapter's
+// hardware address that GetAdapterMac answers (default 02:fc:00:00:00:01). Prints
+// one line per change:
 //   findings <t ms> <22 bytes in hex>
 // and at the end "result <byte 16> <byte 21>", then reports the link down.
 #include <windows.h>
@@ -19,14 +21,14 @@
 
 namespace {
 
-const uint8_t kAccessMac[6] = {0x02, 0xfc, 0x00, 0x00, 0x00, 0x01};
+uint8_t g_accessMac[6] = {0x02, 0xfc, 0x00, 0x00, 0x00, 0x01};
 
 int32_t HOST_CALL SendReply(const uint8_t*, uint32_t) {
     return 0;
 }
 
 int32_t HOST_CALL GetAdapterMac(uint8_t* mac, uint32_t) {
-    memcpy(mac, kAccessMac, 6);
+    memcpy(mac, g_accessMac, 6);
     return 0;
 }
 
@@ -52,6 +54,15 @@ int main(int argc, char** argv) {
     request[1] = uint8_t(length - 2);
     const DWORD seconds = DWORD(atoi(argv[2]));
     DWORD reinitAt = argc > 3 ? DWORD(atoi(argv[3])) * 1000 : 0;
+    if (argc > 4) {
+        unsigned v[6];
+        if (sscanf(argv[4], "%x:%x:%x:%x:%x:%x", &v[0], &v[1], &v[2], &v[3], &v[4], &v[5]) != 6) {
+            printf("bad MAC %s\n", argv[4]);
+            return 2;
+        }
+        for (int i = 0; i < 6; ++i)
+            g_accessMac[i] = uint8_t(v[i]);
+    }
 
     HMODULE library = LoadLibraryA("Ostrel.dll");
     if (library == nullptr) {
