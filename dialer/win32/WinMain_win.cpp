@@ -5,8 +5,17 @@
 #include "Pondo.h"
 
 #include <windows.h>
+#include <commctrl.h>
 
 int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
+    // The current folder leaves the library search: a packet.dll or Ostrel.dll
+    // planted where the dialer happens to be started is never loaded. The
+    // program's own folder and the system folders stay.
+    SetDllDirectoryA("");
+    // The manifest asks for Common Controls 6; registering its classes before the
+    // first dialog gives the controls the system's visual styles.
+    INITCOMMONCONTROLSEX controls = {sizeof controls, ICC_STANDARD_CLASSES};
+    InitCommonControlsEx(&controls);
     try {
         PondoApp app;
         Win32AppShell shell;
