@@ -1,6 +1,7 @@
 #include "Pondo.h"
 
 #include "catalogue.h"
+#include "credentials.h"
 #include "settings.h"
 
 PondoApp::PondoApp() : m_strTitle(kDefaultTitle) {
@@ -26,6 +27,7 @@ bool PondoApp::InitInstance(AppShell& shell, CompanionModule& module) {
         return false;
     }
 
+    m_strUserFile = LocateCredentialsFile(shell);
     shell.RunMainDialog(*this);
     // The dialog's close handling has released the binding; should it not have
     // (a dialog that failed to open), release it here.

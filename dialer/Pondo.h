@@ -4,6 +4,7 @@
 
 #include "AppShell.h"
 #include "CompanionBinding.h"
+#include "settings.h"
 
 #include <memory>
 #include <string>
@@ -21,11 +22,14 @@ public:
     bool InitInstance(AppShell& shell, CompanionModule& module);
 
     const std::string& Title() const { return m_strTitle; }
+    // The user settings file the main dialog reads and writes (found at start-up).
+    const std::string& UserFile() const { return m_strUserFile; }
     // The binding while the main dialog runs; the dialog's close handling takes it.
     std::unique_ptr<CompanionBinding> TakeCompanion() { return std::move(m_pCompanion); }
     CompanionBinding* Companion() const { return m_pCompanion.get(); }
 
 private:
     std::string m_strTitle;
+    std::string m_strUserFile = kUserFile;
     std::unique_ptr<CompanionBinding> m_pCompanion;
 };

@@ -6,6 +6,7 @@
 #include "CompanionBinding.h"
 #include "DialogWindow.h"
 #include "RasCheck.h"
+#include "settings.h"
 
 #include <cstdint>
 #include <memory>
@@ -30,8 +31,9 @@ enum class EntryState { Connected, NotConnected, EnumerationFailed };
 class PondoDlg : public AdapterMacSource {
 public:
     // `companion` is the application's binding; the dialog releases it at close.
+    // `userFile` is the user settings file that holds the credentials.
     PondoDlg(const DialerPorts& ports, const std::string& title,
-             std::unique_ptr<CompanionBinding> companion);
+             std::unique_ptr<CompanionBinding> companion, const std::string& userFile = kUserFile);
     ~PondoDlg() override;
     PondoDlg(const PondoDlg&) = delete;
     PondoDlg& operator=(const PondoDlg&) = delete;
@@ -97,6 +99,7 @@ private:
     std::string m_strPassword;
     int m_iSavePassword = 0;
     std::string m_strTitle;
+    std::string m_strUserFile;
     std::string m_strUserNameLabel = "Username";
     std::string m_strPasswordLabel = "Password";
     std::string m_strAdapterLabel = "Please select adapter";

@@ -23,7 +23,7 @@ public:
                AdapterRegistry& registry, IpAdapterTable& ipTable)
         : DialogBase(IDD_PONDO_DIALOG),
           m_logic(DialerPorts{*this, ras, capture, registry, ipTable}, app.Title(),
-                  app.TakeCompanion()) {
+                  app.TakeCompanion(), app.UserFile()) {
         HINSTANCE instance = GetModuleHandleA(nullptr);
         m_hIdleIcon = LoadIconA(instance, MAKEINTRESOURCEA(IDI_IDLE));
         m_hConnectedIcon = LoadIconA(instance, MAKEINTRESOURCEA(IDI_CONNECTED));

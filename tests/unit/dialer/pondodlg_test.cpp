@@ -49,9 +49,11 @@ protected:
     }
     void TearDown() override { dlg.reset(); }
 
-    void Open(const std::string& title = "TALVEN PPPOE Client") {
+    void Open(const std::string& title = "TALVEN PPPOE Client",
+              const std::string& userFile = kUserFile) {
         DialerPorts ports{window, ras, sources, sources, sources};
-        dlg = std::make_unique<PondoDlg>(ports, title, std::make_unique<CompanionBinding>(module));
+        dlg = std::make_unique<PondoDlg>(ports, title, std::make_unique<CompanionBinding>(module),
+                                         userFile);
         dlg->OnInitDialog();
     }
     void Type(const std::string& user, const std::string& password, bool save = false) {
@@ -497,6 +499,24 @@ TEST_F(PondoDlgTest, ConnectStoresTheCredentialsAsChosen) {
     ASSERT_TRUE(ReadSettingValue("password", "kelsupplicant.conf", password, sizeof password));
     EXPECT_STREQ(savepw, "off");
     EXPECT_STREQ(password, "");
+}
+
+TEST_F(PondoDlgTest, CredentialsLiveInTheFileStartUpFound) {
+    // A machine-wide install: the user's own file, not one beside the program.
+    std::string hex;
+    ASSERT_TRUE(ScramblePassword("hunter2", hex));
+    WriteFile("mine.conf", "username=carol\nsavepw=on\npassword=" + hex + "\n");
+    WriteFile("kelsupplicant.conf", "username=mallory\nsavepw=off\npassword=\n");
+    Open("TALVEN PPPOE Client", "mine.conf");
+    EXPECT_EQ(window.texts[kIdUserName], "carol");
+    EXPECT_EQ(window.texts[kIdPassword], "hunter2");
+    Type("dave", "pa55", true);
+    dlg->OnConnect();
+    Credentials saved;
+    LoadCredentials(saved, "mine.conf");
+    EXPECT_EQ(saved.userName, "dave");
+    EXPECT_EQ(saved.password, "pa55");
+    EXPECT_EQ(ReadFile("kelsupplicant.conf"), "username=mallory\nsavepw=off\npassword=\n");
 }
 
 TEST_F(PondoDlgTest, StoredCredentialsFillTheFieldsAtOpening) {
