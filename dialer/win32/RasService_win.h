@@ -4,12 +4,21 @@
 
 #include <windows.h>
 
+#include <string>
+
 // The private message that carries a dial report to the main dialog's thread:
 // wParam the RASCONNSTATE, lParam the error. Not the tray icon's 1034.
 constexpr UINT kDialNotifyMessage = WM_APP + 1;
 
+// Every call that names a phonebook names the user's own
+// ("%APPDATA%\Microsoft\Network\Connections\Pbk\rasphone.pbk"), never the default:
+// from Windows Vista on the default is the all-users phonebook, which only an
+// administrator may write, and an entry written in one phonebook is neither
+// dialed nor deleted through another.
 class Win32RasService : public RasService {
 public:
+    Win32RasService();
+
     // The window that receives kDialNotifyMessage; null stops the reports.
     static void SetNotifyWindow(HWND window);
 
@@ -21,4 +30,10 @@ public:
     uint32_t EnumConnections(RasConnRecord* block, uint32_t* bytes, uint32_t* count) override;
     uint32_t HangUp(RasHandle handle) override;
     uint32_t DeleteEntry(const char* entry) override;
+
+private:
+    // Empty (the default phonebook) only when the user has no application data.
+    const char* PhonebookArg() const { return m_phonebook.empty() ? nullptr : m_phonebook.c_str(); }
+
+    std::string m_phonebook;
 };

@@ -519,6 +519,21 @@ TEST_F(PondoDlgTest, CredentialsLiveInTheFileStartUpFound) {
     EXPECT_EQ(ReadFile("kelsupplicant.conf"), "username=mallory\nsavepw=off\npassword=\n");
 }
 
+TEST_F(PondoDlgTest, RefusedEntryShowsTheServicesNumber) {
+    // A standard user writing the all-users phonebook gets 5 (access denied); the
+    // box names it, with the service's text when it has one.
+    ras.setEntryResult = 5;
+    Reach(State::Idle);
+    dlg->OnConnect();
+    ras.errorTexts[5] = "Access is denied.";
+    dlg->OnConnect();
+    ASSERT_EQ(window.boxes.size(), 2u);
+    EXPECT_EQ(window.boxes[0].text, "Cannot create PPPOE connection.\nError 5");
+    EXPECT_EQ(window.boxes[1].text, "Cannot create PPPOE connection.\nError 5: Access is denied.");
+    EXPECT_EQ(Current(), State::Idle);
+    EXPECT_TRUE(ras.dials.empty());
+}
+
 TEST_F(PondoDlgTest, StoredCredentialsFillTheFieldsAtOpening) {
     std::string hex;
     ASSERT_TRUE(ScramblePassword("hunter2", hex));
