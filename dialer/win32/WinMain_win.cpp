@@ -7,11 +7,25 @@
 #include <windows.h>
 #include <commctrl.h>
 
+namespace {
+
+// The current folder leaves the library search: a packet.dll or Ostrel.dll planted
+// where the dialer happens to be started is never loaded. The program's own folder
+// and the system folder stay. SetDefaultDllDirectories (Windows 8, or 7 with
+// KB2533623) also drops PATH; without it, an empty SetDllDirectory takes the
+// current folder out.
+void KeepCurrentFolderOutOfTheLibrarySearch() {
+    using SetDefaultDllDirectoriesFn = BOOL(WINAPI*)(DWORD);
+    const auto setDefault = reinterpret_cast<SetDefaultDllDirectoriesFn>(reinterpret_cast<void*>(
+        GetProcAddress(GetModuleHandleA("kernel32.dll"), "SetDefaultDllDirectories")));
+    if (setDefault == nullptr || !setDefault(LOAD_LIBRARY_SEARCH_DEFAULT_DIRS))
+        SetDllDirectoryA("");
+}
+
+} // namespace
+
 int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
-    // The current folder leaves the library search: a packet.dll or Ostrel.dll
-    // planted where the dialer happens to be started is never loaded. The
-    // program's own folder and the system folders stay.
-    SetDllDirectoryA("");
+    KeepCurrentFolderOutOfTheLibrarySearch();
     // The manifest asks for Common Controls 6; registering its classes before the
     // first dialog gives the controls the system's visual styles.
     INITCOMMONCONTROLSEX controls = {sizeof controls, ICC_STANDARD_CLASSES};
