@@ -485,9 +485,10 @@ class WineEnv:
                             check=False, timeout=timeout + 30)
         return rc == 0
 
-    def texts(self, title, msgbox=False, main=False):
-        """{"text", "owner", "controls": [{"id", "cls", "visible", "enabled", "checked", "text"}]}"""
-        out, _ = self.winctl("texts", title, msgbox=msgbox, main=main)
+    def texts(self, title, msgbox=False, main=False, nested=False):
+        """{"text", "owner", "controls": [{"id", "cls", "visible", "enabled", "checked", "text"}]}
+        nested: every descendant, the controls of pages inside the window too."""
+        out, _ = self.winctl("alltexts" if nested else "texts", title, msgbox=msgbox, main=main)
         lines = out.split("\n")
         controls = []
         for line in lines[2:]:

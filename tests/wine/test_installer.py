@@ -20,6 +20,10 @@ TEXTS_ZH = WIN_BUILD / "installer" / "zh_CN" / "KELSupplicant.ini"
 UNINSTALL_KEY = r"Software\Microsoft\Windows\CurrentVersion\Uninstall\Pondo"
 START_MENU = PREFIX / "drive_c" / "ProgramData" / "Microsoft" / "Windows" / "Start Menu" / "Programs"
 PRODUCT = "TALVEN PPPOE Client"
+SETUP_TITLE = PRODUCT + " Setup"
+RADIO_ME, RADIO_EVERYONE = 1200, 1202  # the first page's choice
+FOLDER_EDIT = 1019
+FINISH_TEXT = 1202  # the finish page's text (its controls count from 1200 too)
 # The labels of the main dialog, by texts file key; "300" is the status line.
 LABEL_KEYS = ["Username", "Password", "Adapters", "Connect", "Exit", "SavePw", "300"]
 
@@ -289,6 +293,52 @@ class Installer(unittest.TestCase):
             self.assertFalse((folder / "kelsupplicant.conf").exists())
             self.uninstall(env, location, folder, everyone=True)
             self.assertFalse(own.exists(), "the uninstalling user's credentials file was left")
+
+    def test_interactive_install_for_everyone_names_the_capture_driver(self):
+        with WineEnv(self) as env:
+            self.remove_leftovers(env)
+            npcap = env.system32() / "Npcap"
+            shutil.rmtree(npcap, ignore_errors=True)
+            npcap.mkdir()
+            shutil.copy(BIN / "standins" / "packet" / "packet.dll", npcap)
+            try:
+                proc = env.start(env.root, SETUP)
+                self.assertTrue(env.wait_window(SETUP_TITLE, timeout=60), "no setup window")
+                page = self.page(env)
+                self.assertTrue(page[RADIO_ME]["checked"], "not for the current user by default")
+                self.assertFalse(page[RADIO_EVERYONE]["checked"])
+                env.screenshot("installer-page-who")
+                env.winctl("check", SETUP_TITLE, RADIO_ME, 0)
+                env.winctl("check", SETUP_TITLE, RADIO_EVERYONE, 1)
+                self.next_page(env)  # to the components
+                self.next_page(env)  # to the folder: Program Files, for everyone
+                self.assertEqual(self.page(env)[FOLDER_EDIT]["text"].lower(),
+                                 ("C:\\Program Files\\" + PRODUCT).lower())
+                self.next_page(env)  # install, then the finish page
+                self.assertTrue(wait_until(lambda: FINISH_TEXT in self.page(env), timeout=60))
+                text = self.page(env)[FINISH_TEXT]["text"]
+                self.assertIn("The packet capture driver it needs was found", text)
+                self.assertIn("\\Npcap\\packet.dll", text)
+                env.screenshot("installer-page-finish")
+                env.click(SETUP_TITLE + " ", 1)
+                self.assertEqual(env.wait_exit(proc, timeout=30), 0)
+                location = self.reg_value(env, "InstallLocation", True)
+                self.assertIsNotNone(location, "not installed for everyone")
+                self.uninstall(env, location, self.unix_path(env, location), everyone=True)
+            finally:
+                shutil.rmtree(npcap, ignore_errors=True)
+
+    def page(self, env):
+        """{control id: control} of the setup's window and its current page."""
+        title = SETUP_TITLE if env.wait_window(SETUP_TITLE, timeout=1) else SETUP_TITLE + " "
+        return {c["id"]: c for c in env.texts(title, nested=True)["controls"] if c["visible"]}
+
+    def next_page(self, env):
+        # The first page's caption is the setup's name; later ones add a blank.
+        before = self.page(env)
+        title = SETUP_TITLE if env.wait_window(SETUP_TITLE, timeout=1) else SETUP_TITLE + " "
+        env.click(title, 1)
+        self.assertTrue(wait_until(lambda: self.page(env) != before, timeout=30), "no next page")
 
     def test_unknown_texts_option_installs_nothing(self):
         with WineEnv(self) as env:

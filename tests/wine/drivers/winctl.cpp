@@ -10,6 +10,7 @@
 //     texts <title>              window text, owner title, then one line per control:
 //                                id<TAB>class<TAB>visible<TAB>enabled<TAB>checked<TAB>text
 //                                (text with \\, \n and \t escaped)
+//     alltexts <title>           as texts, for every descendant (pages inside pages)
 //     items <title> <id>         the entries of a combo or list box, one per line
 //     click <title> <id|text>    posts a click to a button (does not wait for it)
 //     settext <title> <id> <text>
@@ -90,6 +91,11 @@ std::string Title(HWND hwnd) {
 
 bool IsMessageBox(HWND hwnd) { return GetDlgItem(hwnd, 0xFFFF) != nullptr; }
 
+BOOL CALLBACK CollectChild(HWND child, LPARAM all) {
+    reinterpret_cast<std::vector<HWND>*>(all)->push_back(child);
+    return TRUE;
+}
+
 struct Search {
     std::string title;
     bool visibleOnly;
@@ -129,7 +135,18 @@ HWND Require(const std::string& title) {
 HWND Control(HWND dialog, const char* idOrText) {
     char* end = nullptr;
     long id = std::strtol(idOrText, &end, 0);
-    if (end && *end == '\0') return GetDlgItem(dialog, int(id));
+    if (end && *end == '\0') {
+        if (HWND direct = GetDlgItem(dialog, int(id)))
+            return direct;
+        // A control of a page inside the window (a setup's pages are dialogs in
+        // its dialog).
+        std::vector<HWND> all;
+        EnumChildWindows(dialog, CollectChild, reinterpret_cast<LPARAM>(&all));
+        for (HWND c : all)
+            if (GetDlgCtrlID(c) == int(id))
+                return c;
+        return nullptr;
+    }
     const std::string wanted = FromUtf8(idOrText);
     for (HWND c = GetWindow(dialog, GW_CHILD); c; c = GetWindow(c, GW_HWNDNEXT))
         if (Text(c) == wanted) return c;
@@ -288,13 +305,20 @@ int main(int, char**) {
     if (cmd == "gone") return Wait(title, arg(1) ? DWORD(std::atol(arg(1))) : 10000, false, false);
 
     HWND hwnd = Require(title);
-    if (cmd == "texts") {
+    if (cmd == "texts" || cmd == "alltexts") {
         Out(Text(hwnd));
         std::printf("\n");
         HWND owner = GetWindow(hwnd, GW_OWNER);
         Out(owner ? Text(owner) : std::string());
         std::printf("\n");
-        for (HWND c = GetWindow(hwnd, GW_CHILD); c; c = GetWindow(c, GW_HWNDNEXT)) {
+        std::vector<HWND> controls;
+        if (cmd == "texts") {
+            for (HWND c = GetWindow(hwnd, GW_CHILD); c; c = GetWindow(c, GW_HWNDNEXT))
+                controls.push_back(c);
+        } else {
+            EnumChildWindows(hwnd, CollectChild, reinterpret_cast<LPARAM>(&controls));
+        }
+        for (HWND c : controls) {
             char cls[256] = {};
             GetClassNameA(c, cls, sizeof cls);
             LRESULT checked = 0;
