@@ -22,10 +22,15 @@ HMODULE LoadCaptureLibrary() {
     const UINT length = GetSystemDirectoryA(system, MAX_PATH);
     if (length > 0 && length < MAX_PATH) {
         const std::string own = std::string(system, length) + "\\Npcap\\packet.dll";
-        if (GetFileAttributesA(own.c_str()) != INVALID_FILE_ATTRIBUTES)
-            if (HMODULE module =
-                    LoadLibraryExA(own.c_str(), nullptr, LOAD_WITH_ALTERED_SEARCH_PATH))
+        if (GetFileAttributesA(own.c_str()) != INVALID_FILE_ATTRIBUTES) {
+            // Its own dependencies from its own folder first; a plain load of the
+            // full path where the system refuses that flag.
+            HMODULE module = LoadLibraryExA(own.c_str(), nullptr, LOAD_WITH_ALTERED_SEARCH_PATH);
+            if (module == nullptr)
+                module = LoadLibraryA(own.c_str());
+            if (module != nullptr)
                 return module;
+        }
     }
     return LoadLibraryA("packet.dll");
 }
