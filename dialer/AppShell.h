@@ -25,6 +25,13 @@ public:
                              unsigned style) = 0;
     // The executable's file name without extension.
     virtual std::string ProgramName() = 0;
+    // The dialer's folder in the user's roaming application data
+    // ("%APPDATA%\Pondo"), made when missing; empty when there is none to be had.
+    virtual std::string UserDataFolder() = 0;
+    // The copy of `fileName` (relative to the current folder) that file
+    // virtualisation kept in this user's VirtualStore for an earlier, unmanifested
+    // dialer; empty when there is none.
+    virtual std::string VirtualStoreCopy(const std::string& fileName) = 0;
     // Runs the main dialog modally; returns when it has closed.
     virtual void RunMainDialog(PondoApp& app) = 0;
 };

@@ -2,6 +2,7 @@
 
 #include "ProductVersion.h"
 #include "catalogue.h"
+#include "credentials.h"
 #include "settings.h"
 
 PondoApp::PondoApp() : m_strTitle(DefaultText("MainDlgTitle")) {
@@ -31,6 +32,7 @@ bool PondoApp::InitInstance(AppShell& shell, CompanionModule& module, Connection
         return false;
     }
 
+    m_strUserFile = LocateCredentialsFile(shell);
     shell.RunMainDialog(*this);
     // The dialog's close handling has released the binding; should it not have
     // (a dialog that failed to open), release it here.

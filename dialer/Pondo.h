@@ -5,6 +5,7 @@
 #include "AppShell.h"
 #include "CompanionBinding.h"
 #include "ConnectionLog.h"
+#include "settings.h"
 
 #include <memory>
 #include <string>
@@ -22,6 +23,8 @@ public:
     bool InitInstance(AppShell& shell, CompanionModule& module, ConnectionLog& log);
 
     const std::string& Title() const { return m_strTitle; }
+    // The user settings file the main dialog reads and writes (found at start-up).
+    const std::string& UserFile() const { return m_strUserFile; }
     // The binding while the main dialog runs; the dialog's close handling takes it.
     std::unique_ptr<CompanionBinding> TakeCompanion() { return std::move(m_pCompanion); }
     CompanionBinding* Companion() const { return m_pCompanion.get(); }
@@ -30,6 +33,7 @@ public:
 
 private:
     std::string m_strTitle;
+    std::string m_strUserFile = kUserFile;
     std::unique_ptr<CompanionBinding> m_pCompanion;
     ConnectionLog* m_pLog = nullptr;
 };

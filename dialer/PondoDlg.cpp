@@ -12,12 +12,12 @@ constexpr unsigned kSysCommandMask = 0xFFF0;
 }
 
 PondoDlg::PondoDlg(const DialerPorts& ports, const std::string& title,
-                   std::unique_ptr<CompanionBinding> companion)
+                   std::unique_ptr<CompanionBinding> companion, const std::string& userFile)
     : m_wnd(ports.window), m_ras(ports.ras), m_ports(ports), m_log(ports.log), m_strTitle(title),
-      m_strUserNameLabel(DefaultText("Username")), m_strPasswordLabel(DefaultText("Password")),
-      m_strAdapterLabel(DefaultText("Adapters")), m_strConnectCaption(DefaultText("Connect")),
-      m_strExitCaption(DefaultText("Exit")), m_strSavePwCaption(DefaultText("SavePw")),
-      m_pCompanion(std::move(companion)) {
+      m_strUserFile(userFile), m_strUserNameLabel(DefaultText("Username")),
+      m_strPasswordLabel(DefaultText("Password")), m_strAdapterLabel(DefaultText("Adapters")),
+      m_strConnectCaption(DefaultText("Connect")), m_strExitCaption(DefaultText("Exit")),
+      m_strSavePwCaption(DefaultText("SavePw")), m_pCompanion(std::move(companion)) {
     GetSettingText("Username", kTextsFile, m_strUserNameLabel);
     GetSettingText("Password", kTextsFile, m_strPasswordLabel);
     GetSettingText("Adapters", kTextsFile, m_strAdapterLabel);
@@ -67,7 +67,7 @@ void PondoDlg::OnInitDialog() {
     m_wnd.Pause(kWelcomePauseMs);
 
     Credentials stored;
-    LoadCredentials(stored);
+    LoadCredentials(stored, m_strUserFile);
     m_strUserName = stored.userName;
     m_strPassword = stored.password;
     m_iSavePassword = stored.savePassword ? 1 : 0;
@@ -128,7 +128,7 @@ void PondoDlg::OnConnect() {
     fields.userName = m_strUserName;
     fields.password = m_strPassword;
     fields.savePassword = m_iSavePassword != 0;
-    SaveCredentials(fields);
+    SaveCredentials(fields, m_strUserFile);
     if (StartDial()) {
         SetCaptionFromKey("Disconnect");
         SetControlsIdle(false);

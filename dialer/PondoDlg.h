@@ -7,6 +7,7 @@
 #include "ConnectionLog.h"
 #include "DialogWindow.h"
 #include "RasCheck.h"
+#include "settings.h"
 
 #include <cstdint>
 #include <memory>
@@ -32,8 +33,9 @@ enum class EntryState { Connected, NotConnected, EnumerationFailed };
 class PondoDlg : public AdapterMacSource {
 public:
     // `companion` is the application's binding; the dialog releases it at close.
+    // `userFile` is the user settings file that holds the credentials.
     PondoDlg(const DialerPorts& ports, const std::string& title,
-             std::unique_ptr<CompanionBinding> companion);
+             std::unique_ptr<CompanionBinding> companion, const std::string& userFile = kUserFile);
     ~PondoDlg() override;
     PondoDlg(const PondoDlg&) = delete;
     PondoDlg& operator=(const PondoDlg&) = delete;
@@ -109,6 +111,7 @@ private:
     std::string m_strPassword;
     int m_iSavePassword = 0;
     std::string m_strTitle;
+    std::string m_strUserFile;
     // Built-in texts from the catalogue, replaced from the texts file.
     std::string m_strUserNameLabel;
     std::string m_strPasswordLabel;

@@ -266,5 +266,17 @@ bool CRasCheck::CreatePppoeEntry(const char* entryName, std::string& errorText) 
         CopyField(entry->szDeviceName, item->szDesc);
         entry->dwType = kTypePhone;
     }
-    return m_ras.SetEntryProperties(entryName, *entry, sizeof(RasEntryRecord)) == 0;
+    const uint32_t result = m_ras.SetEntryProperties(entryName, *entry, sizeof(RasEntryRecord));
+    if (result == 0)
+        return true;
+    // The service refused (a standard user answered 5, access denied, by a
+    // phonebook it may not write, for one): the box says so with the number a help
+    // desk can act on, and the service's own text when it has one.
+    char text[256] = {};
+    const bool known = m_ras.GetErrorString(result, text, sizeof text) == 0;
+    text[sizeof text - 1] = '\0';
+    errorText = "Error " + std::to_string(result);
+    if (known && text[0] != '\0')
+        errorText += ": " + std::string(text);
+    return false;
 }

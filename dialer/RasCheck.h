@@ -42,8 +42,9 @@ public:
     void SelectAdapter(int index);
     // The chosen adapter's 6-byte hardware address (all zero when none is chosen).
     const uint8_t* GetSelectedMac() const;
-    // Writes the phonebook entry for the chosen adapter. On a refusal of its own
-    // (no adapter, not Ethernet) `errorText` gets the reason.
+    // Writes the phonebook entry for the chosen adapter. On a refusal `errorText`
+    // gets the reason: its own (no adapter, not Ethernet), or the service's error
+    // number with the service's text for it.
     bool CreatePppoeEntry(const char* entryName, std::string& errorText);
 
     bool EnumRasDevices();

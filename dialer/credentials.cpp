@@ -1,5 +1,6 @@
 #include "credentials.h"
 
+#include "AppShell.h"
 #include "settings.h"
 
 #include <cstdio>
@@ -67,33 +68,111 @@ bool UnscramblePassword(const std::string& hex, std::string& result) {
     return true;
 }
 
-void LoadCredentials(Credentials& fields) {
-    GetSettingText("username", kUserFile, fields.userName);
+void LoadCredentials(Credentials& fields, const std::string& file) {
+    const char* const name = file.c_str();
+    GetSettingText("username", name, fields.userName);
     char value[100];
-    if (!ReadSettingValue("savepw", kUserFile, value, sizeof value) || std::strcmp(value, "on") != 0)
+    if (!ReadSettingValue("savepw", name, value, sizeof value) || std::strcmp(value, "on") != 0)
         return;
     fields.savePassword = true;
     // Read the password with the whole line's room: with less, a saved password
     // longer than 49 bytes would be cut to an odd length and silently lost.
     char hex[kMaxSettingLine + 1];
-    if (ReadSettingValue("password", kUserFile, hex, sizeof hex)) {
+    if (ReadSettingValue("password", name, hex, sizeof hex)) {
         std::string password;
         if (UnscramblePassword(hex, password)) fields.password = password;
     }
 }
 
-void SaveCredentials(const Credentials& fields) {
-    WriteSettingValue("username", kUserFile, fields.userName.c_str());
+void SaveCredentials(const Credentials& fields, const std::string& file) {
+    const char* const name = file.c_str();
+    WriteSettingValue("username", name, fields.userName.c_str());
     if (fields.savePassword) {
-        WriteSettingValue("savepw", kUserFile, "on");
+        WriteSettingValue("savepw", name, "on");
         std::string scrambled;
         // A password too long for its line is refused by the writer; clear the line
         // then, so the previous password is not kept under the new user's choice.
         if (!ScramblePassword(fields.password, scrambled) ||
-            !WriteSettingValue("password", kUserFile, scrambled.c_str()))
-            WriteSettingValue("password", kUserFile, "");
+            !WriteSettingValue("password", name, scrambled.c_str()))
+            WriteSettingValue("password", name, "");
     } else {
-        WriteSettingValue("savepw", kUserFile, "off");
-        WriteSettingValue("password", kUserFile, "");
+        WriteSettingValue("savepw", name, "off");
+        WriteSettingValue("password", name, "");
     }
+}
+
+const char* const kNewCredentialsFile =
+    "# Remembered by the dialer at each Connect. It only rewrites these lines and never\n"
+    "# adds one, so all three must stay. The password is stored scrambled.\n"
+    "username = \n"
+    "savepw = off\n"
+    "password = \n";
+
+namespace {
+
+bool Exists(const std::string& path) {
+    if (std::FILE* f = std::fopen(path.c_str(), "r")) {
+        std::fclose(f);
+        return true;
+    }
+    return false;
+}
+
+// Opening for update changes nothing in the file; it only fails where this user
+// may not write it (a read-only file, or a folder the user may not write).
+bool IsWritable(const std::string& path) {
+    if (std::FILE* f = std::fopen(path.c_str(), "r+")) {
+        std::fclose(f);
+        return true;
+    }
+    return false;
+}
+
+bool ReadWhole(const std::string& path, std::string& content) {
+    std::FILE* f = std::fopen(path.c_str(), "rb");
+    if (f == nullptr)
+        return false;
+    char buffer[1024];
+    size_t n;
+    content.clear();
+    // A settings file is small; anything larger is not one.
+    while ((n = std::fread(buffer, 1, sizeof buffer, f)) > 0 &&
+           content.size() <= kMaxSettingContent)
+        content.append(buffer, n);
+    const bool ok = !std::ferror(f) && content.size() <= kMaxSettingContent;
+    std::fclose(f);
+    return ok;
+}
+
+// Writes a new file; a half-written one is removed, never left to be read.
+bool CreateWith(const std::string& path, const std::string& content, const char* mode) {
+    std::FILE* f = std::fopen(path.c_str(), mode);
+    if (f == nullptr)
+        return false;
+    const bool written = std::fwrite(content.data(), 1, content.size(), f) == content.size();
+    const bool closed = std::fclose(f) == 0;
+    if (written && closed)
+        return true;
+    std::remove(path.c_str());
+    return false;
+}
+
+} // namespace
+
+std::string LocateCredentialsFile(AppShell& shell) {
+    if (IsWritable(kUserFile))
+        return kUserFile;
+    const std::string folder = shell.UserDataFolder();
+    if (folder.empty())
+        return kUserFile;
+    const char last = folder.back();
+    const std::string file = folder + (last == '\\' || last == '/' ? "" : "\\") + kUserFile;
+    if (Exists(file))
+        return file;
+    std::string copied;
+    const std::string legacy = shell.VirtualStoreCopy(kUserFile);
+    if (!legacy.empty() && ReadWhole(legacy, copied) && CreateWith(file, copied, "wb"))
+        return file;
+    CreateWith(file, kNewCredentialsFile, "w");
+    return file;
 }

@@ -1,9 +1,11 @@
 #!/usr/bin/env python3
 """Draws the dialer's pictures: the idle and connected icons (32x32, 16 colours)
-and the banner bitmap (250x50, 24-bit). Pure Python so the build needs nothing
-beyond the interpreter.
+and the banner bitmap (250x50, 24-bit), also at twice the size (500x100) for
+screens above 96 DPI. Pure Python so the build needs nothing beyond the
+interpreter.
 
-usage: make_dialer_art.py OUTPUT_FOLDER   (writes idle.ico, connected.ico, banner.bmp)
+usage: make_dialer_art.py OUTPUT_FOLDER
+       (writes idle.ico, connected.ico, banner.bmp, banner2x.bmp)
 """
 import math
 import os
@@ -121,8 +123,9 @@ FONT = {
 }
 
 
-def banner():
-    w, h = 250, 50
+def banner(s=1):
+    """The banner drawn at s times its size: every pixel of the design s x s."""
+    w, h = 250 * s, 50 * s
     img = [[(0, 0, 0)] * w for _ in range(h)]
     for y in range(h):
         for x in range(w):
@@ -133,18 +136,20 @@ def banner():
             b = int(110 + 70 * t - 30 * v)
             img[y][x] = (r, g, b)
     # a thin bright rule along the bottom
-    for x in range(w):
-        img[h - 3][x] = (90, 200, 230)
+    for y in range(h - 3 * s, h - 2 * s):
+        for x in range(w):
+            img[y][x] = (90, 200, 230)
     # the globe emblem, from the connected icon, scaled up 1.25x
     icon = globe_icon(True)
-    for y in range(40):
-        for x in range(40):
-            c = icon[int(y / 1.25)][int(x / 1.25)]
+    for y in range(40 * s):
+        for x in range(40 * s):
+            c = icon[int(y / (1.25 * s))][int(x / (1.25 * s))]
             if c is not CLEAR:
-                img[5 + y][8 + x] = PALETTE[c]
+                img[5 * s + y][8 * s + x] = PALETTE[c]
 
-    def text(s, x0, y0, scale, colour):
-        for ch in s:
+    def text(string, x0, y0, scale, colour):
+        x0, y0, scale = x0 * s, y0 * s, scale * s
+        for ch in string:
             glyph = FONT[ch]
             for gy, row in enumerate(glyph):
                 for gx, bit in enumerate(row):
@@ -181,6 +186,8 @@ def main():
         f.write(ico_4bpp(globe_icon(True)))
     with open(os.path.join(out, 'banner.bmp'), 'wb') as f:
         f.write(banner())
+    with open(os.path.join(out, 'banner2x.bmp'), 'wb') as f:
+        f.write(banner(2))
 
 
 if __name__ == '__main__':

@@ -3,6 +3,7 @@
 #include <windows.h>
 
 #include <mutex>
+#include <string>
 
 #include "CaptureDriver.h"
 #include "packet32.h"
@@ -10,6 +11,29 @@
 namespace {
 
 using namespace packet32;
+
+// The capture driver's user library from the driver's own folder under the system
+// folder when it is there (Npcap puts it in System32\Npcap unless its WinPcap
+// compatibility mode is chosen; a 32-bit program on 64-bit Windows reads that as
+// SysWOW64\Npcap), else by the usual search, where the system folders come before
+// the current one. The dialer finds it the same way, so both use the same module.
+HMODULE LoadCaptureLibrary() {
+    char system[MAX_PATH] = {};
+    const UINT length = GetSystemDirectoryA(system, MAX_PATH);
+    if (length > 0 && length < MAX_PATH) {
+        const std::string own = std::string(system, length) + "\\Npcap\\packet.dll";
+        if (GetFileAttributesA(own.c_str()) != INVALID_FILE_ATTRIBUTES) {
+            // Its own dependencies from its own folder first; a plain load of the
+            // full path where the system refuses that flag.
+            HMODULE module = LoadLibraryExA(own.c_str(), nullptr, LOAD_WITH_ALTERED_SEARCH_PATH);
+            if (module == nullptr)
+                module = LoadLibraryA(own.c_str());
+            if (module != nullptr)
+                return module;
+        }
+    }
+    return LoadLibraryA("packet.dll");
+}
 
 class Win32CaptureDriver : public CaptureDriver {
   public:
@@ -96,7 +120,7 @@ class Win32CaptureDriver : public CaptureDriver {
         if (tried_)
             return ready_;
         tried_ = true;
-        module_ = LoadLibraryA("packet.dll");
+        module_ = LoadCaptureLibrary();
         if (module_ == nullptr)
             return false;
         ready_ = Resolve(open_, "PacketOpenAdapter") &&

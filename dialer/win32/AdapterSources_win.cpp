@@ -6,18 +6,43 @@
 
 #include <cstring>
 #include <memory>
+#include <string>
 
 namespace {
 // As packet.dll declares it (default calling convention).
 typedef BOOLEAN (*PacketGetAdapterNamesFn)(char* buffer, ULONG* size);
+
+// The capture driver's user library from the driver's own folder under the system
+// folder when it is there (Npcap puts it in System32\Npcap unless its WinPcap
+// compatibility mode is chosen; a 32-bit program on 64-bit Windows reads that as
+// SysWOW64\Npcap), else by the usual search, which start-up has rid of the
+// current folder. The companion library finds it the same way.
+HMODULE LoadCaptureLibrary() {
+    char system[MAX_PATH] = {};
+    const UINT length = GetSystemDirectoryA(system, MAX_PATH);
+    if (length > 0 && length < MAX_PATH) {
+        const std::string own = std::string(system, length) + "\\Npcap\\packet.dll";
+        if (GetFileAttributesA(own.c_str()) != INVALID_FILE_ATTRIBUTES) {
+            // Its own dependencies from its own folder first; a plain load of the
+            // full path where the system refuses that flag.
+            HMODULE module = LoadLibraryExA(own.c_str(), nullptr, LOAD_WITH_ALTERED_SEARCH_PATH);
+            if (module == nullptr)
+                module = LoadLibraryA(own.c_str());
+            if (module != nullptr)
+                return module;
+        }
+    }
+    return LoadLibraryA("packet.dll");
 }
+} // namespace
 
 Win32CaptureAdapterNames::~Win32CaptureAdapterNames() {
     if (m_hPacket) FreeLibrary(m_hPacket);
 }
 
 bool Win32CaptureAdapterNames::GetAdapterNames(char* buffer, uint32_t* size) {
-    if (m_hPacket == nullptr) m_hPacket = LoadLibraryA("packet.dll");
+    if (m_hPacket == nullptr)
+        m_hPacket = LoadCaptureLibrary();
     if (m_hPacket == nullptr) return false;
     auto fn = reinterpret_cast<PacketGetAdapterNamesFn>(
         reinterpret_cast<void*>(GetProcAddress(m_hPacket, "PacketGetAdapterNames")));

@@ -10,5 +10,7 @@ public:
     void ShowMessage(WindowRef owner, const std::string& text, const std::string& caption,
                      unsigned style) override;
     std::string ProgramName() override;
+    std::string UserDataFolder() override;
+    std::string VirtualStoreCopy(const std::string& fileName) override;
     void RunMainDialog(PondoApp& app) override;
 };

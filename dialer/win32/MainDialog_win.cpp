@@ -17,13 +17,15 @@
 
 namespace {
 
+constexpr UINT kDpiChangedMessage = 0x02E0; // WM_DPICHANGED
+
 class MainDialog : public DialogBase, public DialogWindow {
 public:
     MainDialog(PondoApp& app, RasService& ras, CaptureAdapterNames& capture,
                AdapterRegistry& registry, IpAdapterTable& ipTable)
         : DialogBase(IDD_PONDO_DIALOG),
           m_logic(DialerPorts{*this, ras, capture, registry, ipTable, app.Log()}, app.Title(),
-                  app.TakeCompanion()) {
+                  app.TakeCompanion(), app.UserFile()) {
         HINSTANCE instance = GetModuleHandleA(nullptr);
         m_hIdleIcon = LoadIconA(instance, MAKEINTRESOURCEA(IDI_IDLE));
         m_hConnectedIcon = LoadIconA(instance, MAKEINTRESOURCEA(IDI_CONNECTED));
@@ -32,7 +34,11 @@ public:
                                                      GetSystemMetrics(SM_CYSMICON), 0));
         Bind();
     }
-    ~MainDialog() override { SetDialReportWindow(nullptr); }
+    ~MainDialog() override {
+        SetDialReportWindow(nullptr);
+        if (m_hScaledBanner)
+            DeleteObject(m_hScaledBanner);
+    }
 
     PondoDlg& Logic() { return m_logic; }
 
@@ -117,12 +123,77 @@ private:
 
     void OnInitDialog() override {
         SetDialReportWindow(Handle());
+        ScaleBanner(WindowDpi(Handle()));
         m_logic.OnInitDialog();
     }
 
     // The dialog may end without its own exit (a WM_QUIT ends the message loop):
     // what its close handling does is done here, while the window still exists.
     void OnEnding() override { m_logic.OnEnding(); }
+
+    // The dialog's texts and controls grow with the screen's DPI (they are laid
+    // out in dialog units); a picture does not. Above 96 DPI the banner is drawn
+    // at the same share of the dialog from its double-size picture, so it stays
+    // sharp instead of being shown small or stretched by the system.
+    void ScaleBanner(UINT dpi) {
+        HWND banner = nullptr;
+        for (HWND c = GetWindow(Handle(), GW_CHILD); c && !banner; c = GetWindow(c, GW_HWNDNEXT))
+            if ((GetWindowLongA(c, GWL_STYLE) & SS_TYPEMASK) == SS_BITMAP)
+                banner = c;
+        if (banner == nullptr || (dpi <= 96 && m_hScaledBanner == nullptr))
+            return;
+        HINSTANCE instance = GetModuleHandleA(nullptr);
+        HBITMAP source = static_cast<HBITMAP>(
+            LoadImageA(instance, MAKEINTRESOURCEA(IDB_BANNER_2X), IMAGE_BITMAP, 0, 0, 0));
+        if (source == nullptr)
+            return;
+        BITMAP size{};
+        GetObjectA(source, sizeof size, &size);
+        const int width = MulDiv(size.bmWidth / 2, int(dpi), 96);
+        const int height = MulDiv(size.bmHeight / 2, int(dpi), 96);
+        HDC screen = GetDC(Handle());
+        HDC from = CreateCompatibleDC(screen);
+        HDC to = CreateCompatibleDC(screen);
+        HBITMAP scaled = CreateCompatibleBitmap(screen, width, height);
+        if (from && to && scaled) {
+            HGDIOBJ oldFrom = SelectObject(from, source);
+            HGDIOBJ oldTo = SelectObject(to, scaled);
+            SetStretchBltMode(to, HALFTONE);
+            SetBrushOrgEx(to, 0, 0, nullptr);
+            StretchBlt(to, 0, 0, width, height, from, 0, 0, size.bmWidth, size.bmHeight, SRCCOPY);
+            SelectObject(from, oldFrom);
+            SelectObject(to, oldTo);
+            SendMessageA(banner, STM_SETIMAGE, IMAGE_BITMAP, LPARAM(scaled));
+            // The control keeps its template picture's handle for itself; ours go
+            // when they are replaced.
+            if (m_hScaledBanner)
+                DeleteObject(m_hScaledBanner);
+            m_hScaledBanner = scaled;
+            scaled = nullptr;
+        }
+        if (scaled)
+            DeleteObject(scaled);
+        if (to)
+            DeleteDC(to);
+        if (from)
+            DeleteDC(from);
+        ReleaseDC(Handle(), screen);
+        DeleteObject(source);
+    }
+
+    // GetDpiForWindow (Windows 10 1607 on) follows the window's screen; before,
+    // the system DPI is the only one.
+    static UINT WindowDpi(HWND window) {
+        using GetDpiForWindowFn = UINT(WINAPI*)(HWND);
+        static const auto forWindow = reinterpret_cast<GetDpiForWindowFn>(reinterpret_cast<void*>(
+            GetProcAddress(GetModuleHandleA("user32.dll"), "GetDpiForWindow")));
+        if (forWindow)
+            return forWindow(window);
+        HDC dc = GetDC(window);
+        const UINT dpi = UINT(GetDeviceCaps(dc, LOGPIXELSY));
+        ReleaseDC(window, dc);
+        return dpi;
+    }
 
     bool PreTranslateMessage(const MSG& msg) override {
         // Neither key may end the dialog or press a button, whatever has the focus.
@@ -165,6 +236,13 @@ private:
                 m_logic.OnDialNotification(report.connection, report.state, report.error);
             return 0;
         });
+        // Moved to a screen of another DPI (per-monitor aware): the dialog manager
+        // rescales the controls and fonts; the banner follows here.
+        OnMessage(kDpiChangedMessage, [this](WPARAM dpi, LPARAM, bool& handled) -> LRESULT {
+            ScaleBanner(LOWORD(dpi));
+            handled = false;
+            return 0;
+        });
         OnMessage(WM_QUERYDRAGICON, [this](WPARAM, LPARAM, bool&) -> LRESULT {
             return LRESULT(m_hIdleIcon);
         });
@@ -196,6 +274,7 @@ private:
     HICON m_hIdleIcon = nullptr;
     HICON m_hConnectedIcon = nullptr;
     HICON m_hSmallIcon = nullptr;
+    HBITMAP m_hScaledBanner = nullptr;
 };
 
 } // namespace

@@ -4,6 +4,7 @@
 
 #include <ras.h>
 #include <raserror.h>
+#include <shlobj.h>
 
 #include <cstddef>
 
@@ -39,6 +40,20 @@ VOID WINAPI DialNotifier(HRASCONN connection, UINT, RASCONNSTATE state, DWORD er
 
 } // namespace
 
+Win32RasService::Win32RasService() {
+    char appData[MAX_PATH] = {};
+    if (SHGetFolderPathA(nullptr, CSIDL_APPDATA | CSIDL_FLAG_CREATE, nullptr, SHGFP_TYPE_CURRENT,
+                         appData) != S_OK)
+        return;
+    // The service writes the file but does not make its folder, which a fresh
+    // profile may lack.
+    const std::string folder = std::string(appData) + "\\Microsoft\\Network\\Connections\\Pbk";
+    const int made = SHCreateDirectoryExA(nullptr, folder.c_str(), nullptr);
+    if (made != ERROR_SUCCESS && made != ERROR_ALREADY_EXISTS && made != ERROR_FILE_EXISTS)
+        return;
+    m_phonebook = folder + "\\rasphone.pbk";
+}
+
 uint32_t Win32RasService::EnumDevices(RasDevInfoRecord* block, uint32_t* bytes, uint32_t* count) {
     DWORD cb = *bytes, n = 0;
     const DWORD result = RasEnumDevicesA(reinterpret_cast<LPRASDEVINFOA>(block), &cb, &n);
@@ -49,15 +64,15 @@ uint32_t Win32RasService::EnumDevices(RasDevInfoRecord* block, uint32_t* bytes, 
 
 uint32_t Win32RasService::SetEntryProperties(const char* entry, const RasEntryRecord& record,
                                              uint32_t size) {
-    return RasSetEntryPropertiesA(nullptr, entry,
-                                  reinterpret_cast<LPRASENTRYA>(const_cast<RasEntryRecord*>(&record)),
-                                  size, nullptr, 0);
+    return RasSetEntryPropertiesA(
+        PhonebookArg(), entry, reinterpret_cast<LPRASENTRYA>(const_cast<RasEntryRecord*>(&record)),
+        size, nullptr, 0);
 }
 
 uint32_t Win32RasService::Dial(const RasDialParamsRecord& params, RasHandle* handle) {
     HRASCONN connection = nullptr;
     const DWORD result =
-        RasDialA(nullptr, nullptr,
+        RasDialA(nullptr, PhonebookArg(),
                  reinterpret_cast<LPRASDIALPARAMSA>(const_cast<RasDialParamsRecord*>(&params)), 1,
                  reinterpret_cast<LPVOID>(&DialNotifier), &connection);
     *handle = RasHandle(reinterpret_cast<uintptr_t>(connection));
@@ -80,4 +95,6 @@ uint32_t Win32RasService::HangUp(RasHandle handle) {
     return RasHangUpA(reinterpret_cast<HRASCONN>(uintptr_t(handle)));
 }
 
-uint32_t Win32RasService::DeleteEntry(const char* entry) { return RasDeleteEntryA(nullptr, entry); }
+uint32_t Win32RasService::DeleteEntry(const char* entry) {
+    return RasDeleteEntryA(PhonebookArg(), entry);
+}

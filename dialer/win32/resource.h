@@ -4,6 +4,7 @@
 #define IDD_ABOUTBOX 100
 #define IDD_PONDO_DIALOG 102
 #define IDB_BANNER 142
+#define IDB_BANNER_2X 143 // the banner at twice the size, for screens above 96 DPI
 #define IDI_IDLE 156
 #define IDI_CONNECTED 157
 

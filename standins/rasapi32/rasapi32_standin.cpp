@@ -18,6 +18,8 @@ constexpr DWORD kErrorInvalidSize = 632;
 constexpr DWORD kErrorAuthFailure = 691;
 constexpr DWORD kErrorInvalidHandle = 6;
 constexpr DWORD kErrorInvalidParameter = 87;
+constexpr DWORD kErrorCannotOpenPhonebook = 615;
+constexpr DWORD kErrorCannotFindEntry = 623;
 constexpr UINT kDialEventMessage = 0xCCCD;  // WM_RASDIALEVENT
 
 typedef VOID(WINAPI* RasDialFunc1)(HANDLE, UINT, DWORD state, DWORD error, DWORD extended);
@@ -173,6 +175,42 @@ std::vector<std::string> LoadPhonebook() {
     return entries;
 }
 
+// The phonebook file a call names: its own, or without one the all-users
+// phonebook, the default from Windows Vista on.
+std::string PhonebookFile(const char* phonebook) {
+    if (phonebook != nullptr)
+        return phonebook;
+    char all[MAX_PATH] = {};
+    const DWORD n = GetEnvironmentVariableA("ALLUSERSPROFILE", all, MAX_PATH);
+    const std::string base = n > 0 && n < MAX_PATH ? std::string(all, n) : "C:\\ProgramData";
+    return base + "\\Microsoft\\Network\\Connections\\Pbk\\rasphone.pbk";
+}
+
+// Opens the phonebook for writing as the service does: the file is made when
+// missing, its folder is not (the all-users one is the system's own and exists,
+// or is made here with the rights of the caller). Answers 0, 5 where this user
+// may not write (a standard user and the all-users phonebook), else 615.
+DWORD OpenPhonebookForWriting(const std::string& file, bool allUsers) {
+    if (allUsers) {
+        for (size_t at = file.find('\\', 3); at != std::string::npos; at = file.find('\\', at + 1))
+            CreateDirectoryA(file.substr(0, at).c_str(), nullptr);
+    }
+    HANDLE h =
+        CreateFileA(file.c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                    nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (h == INVALID_HANDLE_VALUE)
+        return GetLastError() == ERROR_ACCESS_DENIED ? ERROR_ACCESS_DENIED
+                                                     : kErrorCannotOpenPhonebook;
+    CloseHandle(h);
+    return 0;
+}
+
+bool HasEntry(const std::string& file, const char* entry) {
+    char keys[256] = {};
+    return entry != nullptr &&
+           GetPrivateProfileSectionA(entry, keys, sizeof keys, file.c_str()) > 0;
+}
+
 // Drops what the script or the drop file says has dropped; caller holds the lock.
 void ApplyDrops() {
     const std::string dropFile = Folder() + "rasapi32-standin.drop";
@@ -309,6 +347,14 @@ __declspec(dllexport) DWORD WINAPI RasSetEntryPropertiesA(const char* phonebook,
         if (dwSize != sizeof(RasEntryRecord) || size < dwSize) result = kErrorInvalidSize;
     }
     if (result == 0) {
+        const std::string file = PhonebookFile(phonebook);
+        result = OpenPhonebookForWriting(file, phonebook == nullptr);
+        if (result == 0) {
+            WritePrivateProfileStringA(entry, "DEVICE", record->szDeviceType, file.c_str());
+            WritePrivateProfileStringA(entry, "DeviceName", record->szDeviceName, file.c_str());
+        }
+    }
+    if (result == 0) {
         EnterCriticalSection(&g_lock);
         auto entries = LoadPhonebook();
         bool present = false;
@@ -343,6 +389,9 @@ __declspec(dllexport) DWORD WINAPI RasDialA(void* extensions, const char* phoneb
             result = kErrorInvalidSize;
         else if (notifierType != 1 || notifier == nullptr)
             result = kErrorInvalidParameter;
+        // Only an entry of the phonebook the call names can be dialed.
+        else if (!HasEntry(PhonebookFile(phonebook), params->szEntryName))
+            result = kErrorCannotFindEntry;
     }
     if (result == 0) {
         auto c = std::make_shared<Connection>();
@@ -449,13 +498,18 @@ __declspec(dllexport) DWORD WINAPI RasHangUpA(HANDLE handle) {
 }
 
 __declspec(dllexport) DWORD WINAPI RasDeleteEntryA(const char* phonebook, const char* entry) {
-    DWORD result = 623;  // ERROR_CANNOT_FIND_PHONEBOOK_ENTRY
+    DWORD result = kErrorCannotFindEntry;
+    const std::string file = PhonebookFile(phonebook);
+    if (HasEntry(file, entry)) {
+        result = OpenPhonebookForWriting(file, phonebook == nullptr);
+        if (result == 0)
+            WritePrivateProfileStringA(entry, nullptr, nullptr, file.c_str());
+    }
     EnterCriticalSection(&g_lock);
     auto entries = LoadPhonebook();
-    for (auto it = entries.begin(); entry && it != entries.end(); ++it) {
+    for (auto it = entries.begin(); result == 0 && entry && it != entries.end(); ++it) {
         if (*it == entry) {
             entries.erase(it);
-            result = 0;
             break;
         }
     }

@@ -3,7 +3,7 @@ adapter named after one of the machine's real Ethernet interfaces (so the IP hel
 table marks it as Ethernet with its address), in the registry's network adapter
 class key and in the packet.dll stand-in's list, and the access server's script."""
 
-from harness import BIN, TITLE
+from harness import TITLE
 
 CLASS_KEY = r"HKLM\SYSTEM\CurrentControlSet\Control\Class\{4D36E972-E325-11CE-BFC1-08002BE10318}"
 ADAPTER_DESC = "Realtek PCIe GbE Family Controller"
@@ -29,7 +29,7 @@ ACCESS_SERVER = access_server()
 
 def ethernet_adapter(env, cwd):
     """(adapter name, mac text) of the first Ethernet adapter with an address."""
-    rc, out, _ = env.run(cwd, BIN / "drivers" / "adapters.exe")
+    rc, out, _ = env.run(cwd, env.bin / "drivers" / "adapters.exe")
     assert rc == 0, "the IP helper table could not be read"
     for line in out.splitlines():
         parts = line.split(" ", 3)
@@ -38,10 +38,10 @@ def ethernet_adapter(env, cwd):
     raise AssertionError("no Ethernet adapter in the IP helper table:\n" + out)
 
 
-def register_adapters(env, cwd):
+def register_adapters(env, cwd, standin_folder=None):
     """Registers the test adapter (and a remote-access miniport that must stay
-    unlisted) and names both in the packet stand-in's list; answers the adapter's
-    (name, mac)."""
+    unlisted) and names both in the list of the packet stand-in in standin_folder
+    (default: cwd); answers the adapter's (name, mac)."""
     name, mac = ethernet_adapter(env, cwd)
     env.reg_add(CLASS_KEY + r"\0100", "DriverDesc", ADAPTER_DESC)
     env.reg_add(CLASS_KEY + r"\0100\Linkage", "Export", "\\Device\\" + name, "REG_MULTI_SZ")
@@ -49,7 +49,8 @@ def register_adapters(env, cwd):
     env.reg_add(CLASS_KEY + r"\0101", "DriverDesc", "WAN Miniport (IP)")
     env.reg_add(CLASS_KEY + r"\0101\Linkage", "Export", "\\Device\\" + miniport, "REG_MULTI_SZ")
     env.reg_add(CLASS_KEY + r"\0101\Ndi", "Service", "NdisWan")
-    (cwd / "packet-standin.ini").write_text(f"adapter {name}\nadapter {miniport}\n")
+    env.write_files(standin_folder or cwd,
+                    {"packet-standin.ini": f"adapter {name}\nadapter {miniport}\n"})
     return name, mac
 
 

@@ -24,6 +24,11 @@ for x86_64 (build/win64) and the Wine tests run that tree under wine64; WINE_BIT
 says which. Record sizes that differ between the two (RASENTRYA, RASCONNA, ...)
 must be checked against the layout of the tree under test: use WINE_BITS.
 
+A standard user: WineEnv(test, user=StandardUser()) runs every Windows program as
+an unprivileged Unix user with a Wine prefix of its own, so what root owns (a
+machine-wide program folder, the all-users phonebook folder) is really read-only
+to it. Its files are under <win build>/wine-work/standard-user/ (owned by it).
+
 Environment: PONDO_WIN_BUILD (the tree Wine runs; default build/<scripts/wine-tree>),
 PONDO_SOURCE_DIR, PONDO_HOST_BUILD. Everything a test leaves is under
 <win build>/wine-work/<test id>/. Programs a test starts are killed at the end
@@ -32,8 +37,10 @@ PONDO_SOURCE_DIR, PONDO_HOST_BUILD. Everything a test leaves is under
 
 import fcntl
 import functools
+import hashlib
 import http.server
 import os
+import pwd
 import re
 import shutil
 import socket
@@ -78,10 +85,15 @@ else:
     WINESERVER = "wineserver"
 
 
-def wine_env(display=None):
+def wine_env(display=None, prefix=PREFIX, user=None):
     env = dict(os.environ)
+    if user is not None:
+        # The user's own home and name: Wine takes the Windows user's name and
+        # profile folder from them.
+        env.update({"HOME": str(user.home), "USER": user.name, "LOGNAME": user.name})
+        env.pop("XAUTHORITY", None)
     env.update({
-        "WINEPREFIX": str(PREFIX),
+        "WINEPREFIX": str(prefix),
         "WINEARCH": "win64" if WINE_BITS == 64 else "win32",
         "WINELOADER": shutil.which(WINE) or WINE,
         "WINESERVER": shutil.which(WINESERVER) or WINESERVER,
@@ -96,6 +108,27 @@ def wine_env(display=None):
     return env
 
 
+def _init_prefix(prefix, env, as_user):
+    """Makes a fresh prefix: Wine's own set-up, a virtual desktop and the fonts."""
+    quiet = dict(stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, **as_user)
+    subprocess.run([WINE, "wineboot", "--init"], env=env, check=True, timeout=300, **quiet)
+    # A virtual desktop: without a window manager on the X display Wine would
+    # draw windows with no title bar or frame, unlike what a user sees.
+    for key, name, value in (("HKCU\\Software\\Wine\\Explorer", "Desktop", "Default"),
+                             ("HKCU\\Software\\Wine\\Explorer\\Desktops", "Default",
+                              "1024x768")):
+        subprocess.run([WINE, "reg", "add", key, "/v", name, "/t", "REG_SZ", "/d", value, "/f"],
+                       env=env, check=True, timeout=120, **quiet)
+    # Wine's own fonts (Tahoma for dialogs, Marlett for the caption buttons)
+    # where Windows keeps fonts: this Wine build does not find them in its
+    # data folder, and windows would otherwise show "0 1 r" for their buttons.
+    fonts = prefix / "drive_c" / "windows" / "Fonts"
+    fonts.mkdir(parents=True, exist_ok=True)
+    for font in Path("/usr/share/wine/fonts").glob("*.ttf"):
+        shutil.copy(font, fonts)
+    subprocess.run([WINESERVER, "-w"], env=env, timeout=120, **as_user)
+
+
 def ensure_prefix():
     """Creates the shared prefix once; later callers wait for the first."""
     PREFIX.parent.mkdir(parents=True, exist_ok=True)
@@ -106,25 +139,94 @@ def ensure_prefix():
             return
         if PREFIX.exists():
             shutil.rmtree(PREFIX)
-        subprocess.run([WINE, "wineboot", "--init"], env=wine_env(), check=True, timeout=300,
-                       stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
-        # A virtual desktop: without a window manager on the X display Wine would
-        # draw windows with no title bar or frame, unlike what a user sees.
-        for key, name, value in (("HKCU\\Software\\Wine\\Explorer", "Desktop", "Default"),
-                                 ("HKCU\\Software\\Wine\\Explorer\\Desktops", "Default",
-                                  "1024x768")):
-            subprocess.run([WINE, "reg", "add", key, "/v", name, "/t", "REG_SZ", "/d", value, "/f"],
-                           env=wine_env(), check=True, timeout=120, stdout=subprocess.DEVNULL,
-                           stderr=subprocess.DEVNULL)
-        # Wine's own fonts (Tahoma for dialogs, Marlett for the caption buttons)
-        # where Windows keeps fonts: this Wine build does not find them in its
-        # data folder, and windows would otherwise show "0 1 r" for their buttons.
-        fonts = PREFIX / "drive_c" / "windows" / "Fonts"
-        fonts.mkdir(parents=True, exist_ok=True)
-        for font in Path("/usr/share/wine/fonts").glob("*.ttf"):
-            shutil.copy(font, fonts)
-        subprocess.run([WINESERVER, "-w"], env=wine_env(), timeout=120)
+        _init_prefix(PREFIX, wine_env(), {})
         ready.write_text("ok\n")
+
+
+class StandardUser:
+    """An unprivileged Unix user (made on first use; needs root) with its own Wine
+    prefix. In that prefix the all-users phonebook folder belongs to root, as the
+    system's folders do on Windows, so the user cannot write it."""
+
+    NAME = "pondo-subscriber"
+
+    def __init__(self):
+        if os.geteuid() != 0:
+            raise RuntimeError("the standard-user tests make and switch to a Unix user: run as root")
+        try:
+            entry = pwd.getpwnam(self.NAME)
+        except KeyError:
+            subprocess.run(["useradd", "--system", "--user-group", "--no-create-home",
+                            "--home-dir", "/nonexistent", "--shell", "/usr/sbin/nologin",
+                            self.NAME], check=True, timeout=60)
+            entry = pwd.getpwnam(self.NAME)
+        self.name, self.uid, self.gid = self.NAME, entry.pw_uid, entry.pw_gid
+        self.base = WORK / "standard-user"
+        self.base.mkdir(parents=True, exist_ok=True)
+        os.chown(self.base, self.uid, self.gid)
+        if not self.can_write(self.base):
+            # The build tree is not reachable for other users (a checkout under
+            # /root, say): work from a folder of the user's own instead.
+            tag = hashlib.sha1(str(WIN_BUILD).encode()).hexdigest()[:10]
+            self.base = Path("/var/tmp") / f"pondo-standard-user-{tag}"
+            self.base.mkdir(parents=True, exist_ok=True)
+            os.chown(self.base, self.uid, self.gid)
+        self.home = self.base / "home"
+        self.prefix = self.base / "prefix"
+        self.work = self.base / "work"
+        for folder in (self.home, self.work):
+            folder.mkdir(exist_ok=True)
+            os.chown(folder, self.uid, self.gid)
+        # The Windows programs the tests run, where the user can read them.
+        self.bin = BIN if self.can_read(WINCTL) else self._copy_bin()
+
+    @property
+    def popen(self):
+        """Keyword arguments that run a subprocess as this user."""
+        return {"user": self.uid, "group": self.gid, "extra_groups": []}
+
+    def give(self, path):
+        """Makes a path (and everything in it) the user's own."""
+        path = Path(path)
+        for item in [path, *path.rglob("*")] if path.is_dir() else [path]:
+            os.lchown(item, self.uid, self.gid)
+
+    def can_write(self, path):
+        return subprocess.run(["test", "-w", str(path)], timeout=30, **self.popen).returncode == 0
+
+    def can_read(self, path):
+        return subprocess.run(["test", "-r", str(path)], timeout=30, **self.popen).returncode == 0
+
+    def _copy_bin(self):
+        copy = self.base / "bin"
+        if copy.exists():
+            shutil.rmtree(copy)
+        shutil.copytree(BIN, copy)
+        self.give(copy)
+        return copy
+
+    def profile(self):
+        """The user's Windows profile folder, as a Unix path."""
+        return self.prefix / "drive_c" / "users" / self.name
+
+    def ensure_prefix(self):
+        ready = self.prefix / ".pondo-ready-3"
+        with open(str(self.base / "prefix.lock"), "w") as lock:
+            fcntl.flock(lock, fcntl.LOCK_EX)
+            if ready.exists():
+                return
+            if self.prefix.exists():
+                shutil.rmtree(self.prefix)
+            _init_prefix(self.prefix, wine_env(prefix=self.prefix, user=self), self.popen)
+            # The all-users phonebook's folder: the system's, not the user's.
+            pbk = self.prefix / "drive_c" / "ProgramData" / "Microsoft" / "Network" / \
+                "Connections" / "Pbk"
+            pbk.mkdir(parents=True, exist_ok=True)
+            for folder in (pbk, pbk.parent, pbk.parent.parent):
+                os.chown(folder, 0, 0)
+                folder.chmod(0o755)
+            ready.write_text("ok\n")
+            self.give(ready)
 
 
 class Display:
@@ -167,24 +269,39 @@ class _QuietHandler(http.server.SimpleHTTPRequestHandler):
 
 
 class WineEnv:
-    def __init__(self, test=None, name=None):
+    def __init__(self, test=None, name=None, user=None):
+        """user: a StandardUser to run every Windows program as (with its own
+        prefix), or None for root's shared prefix."""
         tid = name or (test.id() if test is not None else "manual")
         self.id = re.sub(r"[^A-Za-z0-9_.-]", "_", tid)
-        self.root = WORK / self.id
+        self.user = user
+        self.root = (user.work if user else WORK) / self.id
+        self.prefix = user.prefix if user else PREFIX
+        self.bin = user.bin if user else BIN
+        self.as_user = user.popen if user else {}
         self.display = Display()
         self.procs = []
         self.servers = []
         self.font_replacements = False
+        self.restore_registry = []  # (key, name, previous value or None), undone at exit
 
     # -- lifetime ---------------------------------------------------------------
     def __enter__(self):
         if self.root.exists():
             shutil.rmtree(self.root)
         self.root.mkdir(parents=True)
-        ensure_prefix()
-        self.env = wine_env(self.display.start())
+        if self.user:
+            self.user.give(self.root)
+            self.user.ensure_prefix()
+        else:
+            ensure_prefix()
+        self.env = wine_env(self.display.start(), self.prefix, self.user)
+        # The dialer's own files in the user's profile (credentials of a
+        # machine-wide install) belong to the test that made them: the prefix is
+        # shared, and they would fill the next test's fields.
+        shutil.rmtree(self.profile() / "AppData" / "Roaming" / "Pondo", ignore_errors=True)
         # One persistent wineserver for the test keeps each program start fast.
-        subprocess.run([WINESERVER, "-p"], env=self.env, timeout=30)
+        subprocess.run([WINESERVER, "-p"], env=self.env, timeout=30, **self.as_user)
         return self
 
     def __exit__(self, *exc):
@@ -197,9 +314,17 @@ class WineEnv:
                 self.run(self.root, "reg", ["delete", FONT_REPLACEMENTS, "/f"], timeout=60)
             except Exception:
                 pass
+        for key, name, previous in reversed(self.restore_registry):
+            try:
+                if previous is None:
+                    self.run(self.root, "reg", ["delete", key, "/v", name, "/f"], timeout=60)
+                else:
+                    self.reg_add(key, name, previous[1], previous[0])
+            except Exception:
+                pass
         subprocess.run([WINESERVER, "-k"], env=self.env, timeout=30,
-                       stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
-        subprocess.run([WINESERVER, "-w"], env=self.env, timeout=30)
+                       stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, **self.as_user)
+        subprocess.run([WINESERVER, "-w"], env=self.env, timeout=30, **self.as_user)
         for proc in self.procs:
             try:
                 proc.wait(5)
@@ -230,14 +355,36 @@ class WineEnv:
         for name in standins:
             for dll in (BIN / "standins" / name).glob("*.dll"):
                 shutil.copy(dll, folder)
-        for name, content in (files or {}).items():
+        self.write_files(folder, files or {})
+        return folder
+
+    def write_files(self, folder, files):
+        """Writes {relative name: str or bytes} into folder (the test user's own)."""
+        for name, content in files.items():
             path = folder / name
             path.parent.mkdir(parents=True, exist_ok=True)
             if isinstance(content, bytes):
                 path.write_bytes(content)
             else:
                 path.write_text(content)
-        return folder
+        if self.user:
+            self.user.give(folder)
+
+    def windows_path(self, unix_path):
+        """The Windows path of a file of this prefix's drive C:."""
+        relative = Path(unix_path).relative_to(self.prefix / "drive_c")
+        return "C:\\" + str(relative).replace("/", "\\")
+
+    def profile(self):
+        """The Windows profile folder of the user the programs run as."""
+        name = self.user.name if self.user else (os.environ.get("USER") or
+                                                 pwd.getpwuid(os.geteuid()).pw_name)
+        return self.prefix / "drive_c" / "users" / name
+
+    def system32(self):
+        """The prefix's system folder as the programs under test see it (their
+        GetSystemDirectory): the one of their own bitness."""
+        return self.prefix / "drive_c" / "windows" / "system32"
 
     # -- programs ---------------------------------------------------------------
     def start(self, cwd, exe, args=(), **popen):
@@ -253,7 +400,7 @@ class WineEnv:
             popen.setdefault("stdout", out)
             popen.setdefault("stderr", err)
             proc = subprocess.Popen([WINE, str(exe), *map(str, args)], cwd=str(cwd),
-                                    env=self.env, **popen)
+                                    env=self.env, **self.as_user, **popen)
         proc.out_path, proc.err_path = out_path, err_path
         self.procs.append(proc)
         return proc
@@ -283,6 +430,25 @@ class WineEnv:
         if rc != 0:
             raise AssertionError(f"reg add {key} {name} failed: {err[-300:]}")
 
+    def reg_query(self, key, name):
+        """(type, data text) of a registry value, or None when it is missing."""
+        rc, out, _ = self.run(self.root, "reg", ["query", key, "/v", name])
+        if rc != 0:
+            return None
+        for line in out.splitlines():
+            parts = line.split(None, 2)
+            if len(parts) >= 2 and parts[0] == name:
+                return parts[1], parts[2].strip() if len(parts) == 3 else ""
+        return None
+
+    def reg_set_for_test(self, key, name, value, kind="REG_SZ"):
+        """Sets a value for this test only: the old one comes back at the end."""
+        previous = self.reg_query(key, name)
+        if previous is not None and previous[0] == "REG_DWORD":
+            previous = (previous[0], str(int(previous[1], 0)))
+        self.restore_registry.append((key, name, previous))
+        self.reg_add(key, name, value, kind)
+
     def chinese_locale(self):
         """Programs started from now on run under a Simplified Chinese locale (code
         page 936), with Debian's WenQuanYi standing in for the fonts a Chinese
@@ -298,7 +464,8 @@ class WineEnv:
     def winctl(self, *args, msgbox=False, main=False, check=True, timeout=60):
         """Runs winctl.exe; returns (stdout text, exit code)."""
         flags = (["--msgbox"] if msgbox else []) + (["--main"] if main else [])
-        rc, out, err = self.run(self.root, WINCTL, [*flags, *map(str, args)], timeout=timeout)
+        winctl = self.bin / "drivers" / "winctl.exe"
+        rc, out, err = self.run(self.root, winctl, [*flags, *map(str, args)], timeout=timeout)
         if check and rc != 0:
             raise AssertionError(f"winctl {' '.join(map(str, args))} failed ({rc}): {err[-500:]}")
         return out, rc
@@ -318,9 +485,10 @@ class WineEnv:
                             check=False, timeout=timeout + 30)
         return rc == 0
 
-    def texts(self, title, msgbox=False, main=False):
-        """{"text", "owner", "controls": [{"id", "cls", "visible", "enabled", "checked", "text"}]}"""
-        out, _ = self.winctl("texts", title, msgbox=msgbox, main=main)
+    def texts(self, title, msgbox=False, main=False, nested=False):
+        """{"text", "owner", "controls": [{"id", "cls", "visible", "enabled", "checked", "text"}]}
+        nested: every descendant, the controls of pages inside the window too."""
+        out, _ = self.winctl("alltexts" if nested else "texts", title, msgbox=msgbox, main=main)
         lines = out.split("\n")
         controls = []
         for line in lines[2:]:

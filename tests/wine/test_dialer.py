@@ -164,7 +164,13 @@ class Dialer(unittest.TestCase):
             self.assertIn("size=2088", calls(app, "RasSetEntryPropertiesA")[-1])
             # ... and the typed password followed by the suffix.
             dial = calls(app, "RasDialA")[-1]
-            self.assertIn("phonebook=null", dial)
+            # The entry is written and dialed in the user's own phonebook, never the
+            # all-users default that a standard user may not write.
+            own = 'phonebook="{}"'.format(env.windows_path(
+                env.profile() / "AppData" / "Roaming" / "Microsoft" / "Network" /
+                "Connections" / "Pbk" / "rasphone.pbk"))
+            self.assertIn(own, dial)
+            self.assertIn(own, calls(app, "RasSetEntryPropertiesA")[-1])
             self.assertIn("type=1 notifier=1", dial)
             params = record(dial, "params")
             self.assertEqual(struct.unpack_from("<I", params, 0)[0], 1060)
@@ -201,6 +207,7 @@ class Dialer(unittest.TestCase):
             env.click(TITLE, 1002, main=True)
             self.assertEqual(env.wait_exit(proc, timeout=20), 0)
             self.assertTrue(calls(app, "RasDeleteEntryA"))
+            self.assertIn(own, calls(app, "RasDeleteEntryA")[-1])
             self.assertEqual((app / "rasapi32-standin.phonebook").read_text().strip(), "")
 
     # -- dial failures ------------------------------------------------------------

@@ -1,7 +1,9 @@
-"""The installer as a subscriber meets it, under Wine: the silent install puts the
-files in place, the dialer started in the shortcut's working folder shows the
-shipped texts (English, or Chinese under a Chinese locale), and the silent
-uninstall leaves nothing behind. Also the version information of both binaries."""
+"""The installer as a subscriber meets it, under Wine: the silent install for the
+current user (the default) or for everyone (/ALLUSERS) puts the files, shortcut
+and uninstall entry in place, the dialer started in the shortcut's working folder
+shows the shipped texts (English, or Chinese under a Chinese locale), and the
+silent uninstall leaves nothing behind. Also the version information of both
+binaries."""
 
 import shutil
 import struct
@@ -15,9 +17,13 @@ from harness import BIN, PREFIX, SHIP_BUILD, TITLE, WIN_BUILD, WineEnv, wait_unt
 SETUP = BIN / "PondoSetup.exe"
 TEXTS_EN = WIN_BUILD / "installer" / "KELSupplicant.ini"
 TEXTS_ZH = WIN_BUILD / "installer" / "zh_CN" / "KELSupplicant.ini"
-UNINSTALL_KEY = r"HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall\Pondo"
+UNINSTALL_KEY = r"Software\Microsoft\Windows\CurrentVersion\Uninstall\Pondo"
 START_MENU = PREFIX / "drive_c" / "ProgramData" / "Microsoft" / "Windows" / "Start Menu" / "Programs"
 PRODUCT = "TALVEN PPPOE Client"
+SETUP_TITLE = PRODUCT + " Setup"
+RADIO_ME, RADIO_EVERYONE = 1200, 1202  # the first page's choice
+FOLDER_EDIT = 1019
+FINISH_TEXT = 1202  # the finish page's text (its controls count from 1200 too)
 # The labels of the main dialog, by texts file key; "300" is the status line.
 LABEL_KEYS = ["Username", "Password", "Adapters", "Connect", "Exit", "SavePw", "300"]
 
@@ -143,15 +149,23 @@ class VersionInformation(unittest.TestCase):
 
 @unittest.skipUnless(SETUP.exists(), "PondoSetup.exe is built once Ostrel.dll is")
 class Installer(unittest.TestCase):
-    def reg_value(self, env, name):
-        rc, out = run(env, BIN, "reg", ["query", UNINSTALL_KEY, "/v", name])
-        if rc != 0:
-            return None
-        for line in out.splitlines():
-            parts = line.split(None, 2)
-            if len(parts) == 3 and parts[0] == name:
-                return parts[2].strip()
-        return None
+    """Run as root in the shared prefix: both install models. The standard user's
+    side of them is in test_standard_user.py."""
+
+    @staticmethod
+    def key(everyone):
+        return ("HKLM\\" if everyone else "HKCU\\") + UNINSTALL_KEY
+
+    @staticmethod
+    def start_menu(env, everyone):
+        if everyone:
+            return START_MENU
+        return env.profile() / "AppData" / "Roaming" / "Microsoft" / "Windows" / "Start Menu" / \
+            "Programs"
+
+    def reg_value(self, env, name, everyone):
+        value = env.reg_query(self.key(everyone), name)
+        return value[1] if value else None
 
     def unix_path(self, env, windows_path):
         rc, out = run(env, BIN, "winepath", ["-u", windows_path])
@@ -160,41 +174,58 @@ class Installer(unittest.TestCase):
 
     def remove_leftovers(self, env):
         """The prefix is shared: a test that failed half-way must not leave its install."""
-        location = self.reg_value(env, "InstallLocation")
-        if location is not None:
-            folder = self.unix_path(env, location)
-            if (folder / "Uninstall.exe").exists():
-                run(env, folder, "Uninstall.exe", ["/S"])
-                wait_until(lambda: not folder.exists(), timeout=60)
-            shutil.rmtree(folder, ignore_errors=True)
-            run(env, BIN, "reg", ["delete", UNINSTALL_KEY, "/f"])
-        # Files an earlier run left in the default folder would be taken for ours.
+        for everyone in (False, True):
+            location = self.reg_value(env, "InstallLocation", everyone)
+            if location is not None:
+                folder = self.unix_path(env, location)
+                if (folder / "Uninstall.exe").exists():
+                    run(env, folder, "Uninstall.exe", ["/S"])
+                    wait_until(lambda: not folder.exists(), timeout=60)
+                shutil.rmtree(folder, ignore_errors=True)
+                run(env, BIN, "reg", ["delete", self.key(everyone), "/f"])
+            shutil.rmtree(self.start_menu(env, everyone) / PRODUCT, ignore_errors=True)
+        # Files an earlier run left in the default folders would be taken for ours.
         for program_files in ("Program Files", "Program Files (x86)"):
             shutil.rmtree(PREFIX / "drive_c" / program_files / PRODUCT, ignore_errors=True)
-        shutil.rmtree(START_MENU / PRODUCT, ignore_errors=True)
+        shutil.rmtree(env.profile() / "AppData" / "Local" / "Programs" / PRODUCT,
+                      ignore_errors=True)
 
     def install(self, env, *options):
+        everyone = "/ALLUSERS" in options
         rc, out = run(env, BIN, SETUP, ["/S", *options], timeout=180)
         self.assertEqual(rc, 0, out[-500:])
-        location = self.reg_value(env, "InstallLocation")
+        location = self.reg_value(env, "InstallLocation", everyone)
         self.assertIsNotNone(location, "no uninstall entry")
+        self.assertIsNone(self.reg_value(env, "InstallLocation", not everyone),
+                          "an uninstall entry for the other model")
         folder = self.unix_path(env, location)
         self.assertTrue(folder.is_dir(), folder)
         return location, folder
 
-    def check_installed(self, env, location, folder, texts):
+    def check_installed(self, env, location, folder, texts, everyone):
+        # The default folders: the user's own programs folder, or Program Files.
+        expected = ("C:\\Program Files\\" if everyone else
+                    f"C:\\users\\{env.profile().name}\\AppData\\Local\\Programs\\") + PRODUCT
+        self.assertEqual(location.lower(), expected.lower())
         self.assertEqual((folder / "Pondo.exe").read_bytes(), (BIN / "Pondo.exe").read_bytes())
         self.assertEqual((folder / "Ostrel.dll").read_bytes(), (BIN / "Ostrel.dll").read_bytes())
         self.assertEqual((folder / "KELSupplicant.ini").read_bytes(), texts.read_bytes())
-        conf = read_texts(folder / "kelsupplicant.conf", "ascii")
-        self.assertEqual(conf, {"username": "", "savepw": "off", "password": ""})
+        if everyone:
+            # Each user keeps their own, in their profile.
+            self.assertFalse((folder / "kelsupplicant.conf").exists())
+        else:
+            conf = read_texts(folder / "kelsupplicant.conf", "ascii")
+            self.assertEqual(conf, {"username": "", "savepw": "off", "password": ""})
         self.assertTrue((folder / "Uninstall.exe").is_file())
-        link = START_MENU / PRODUCT / f"{PRODUCT}.lnk"
+        log = (folder / "setup.log").read_text()
+        self.assertIn("installed for: " + ("everyone" if everyone else "current user"), log)
+        self.assertIn("capture driver: not found", log)
+        link = self.start_menu(env, everyone) / PRODUCT / f"{PRODUCT}.lnk"
         self.assertTrue(link.is_file(), "no Start-menu shortcut")
         target, workdir = shortcut(link)
         self.assertEqual(target.lower(), (location + "\\Pondo.exe").lower())
         self.assertEqual(workdir.lower(), location.lower())
-        self.assertEqual(self.reg_value(env, "QuietUninstallString"),
+        self.assertEqual(self.reg_value(env, "QuietUninstallString", everyone),
                          f'"{location}\\Uninstall.exe" /S')
         return self.unix_path(env, workdir)
 
@@ -217,21 +248,23 @@ class Installer(unittest.TestCase):
         env.click(title, exit_id, main=True)
         self.assertIsNotNone(env.wait_exit(proc, timeout=30), "the dialer did not end on Exit")
 
-    def uninstall(self, env, location, folder):
+    def uninstall(self, env, location, folder, everyone):
         rc, out = run(env, folder, "Uninstall.exe", ["/S"])
         self.assertEqual(rc, 0, out[-500:])
         # The uninstaller hands over to a copy of itself in the temporary folder.
         self.assertTrue(wait_until(lambda: not folder.exists(), timeout=60),
                         f"left behind: {sorted(p.name for p in folder.iterdir())}"
                         if folder.exists() else "")
-        self.assertFalse((START_MENU / PRODUCT).exists(), "Start-menu folder left behind")
-        self.assertIsNone(self.reg_value(env, "InstallLocation"), "uninstall entry left behind")
+        self.assertFalse((self.start_menu(env, everyone) / PRODUCT).exists(),
+                         "Start-menu folder left behind")
+        self.assertIsNone(self.reg_value(env, "InstallLocation", everyone),
+                          "uninstall entry left behind")
 
-    def test_english_install_run_and_uninstall(self):
+    def test_english_install_for_the_user_run_and_uninstall(self):
         with WineEnv(self) as env:
             self.remove_leftovers(env)
             location, folder = self.install(env)
-            workdir = self.check_installed(env, location, folder, TEXTS_EN)
+            workdir = self.check_installed(env, location, folder, TEXTS_EN, everyone=False)
             self.run_dialer(env, workdir, read_texts(TEXTS_EN, "ascii"), "installer-english")
             # A second install keeps what the user's settings file remembers.
             conf = folder / "kelsupplicant.conf"
@@ -242,26 +275,79 @@ class Installer(unittest.TestCase):
             (folder / "Ostrel.dllold").write_bytes(b"previous")
             (folder / "temp").mkdir()
             (folder / "temp" / "Ostrel.dll").write_bytes(b"download")
-            self.uninstall(env, location, folder)
+            self.uninstall(env, location, folder, everyone=False)
 
-    def test_chinese_texts_under_chinese_locale(self):
+    def test_chinese_texts_for_everyone_under_chinese_locale(self):
         with WineEnv(self) as env:
             self.remove_leftovers(env)
             env.chinese_locale()
-            location, folder = self.install(env, "/TEXTS=zh_CN")
-            workdir = self.check_installed(env, location, folder, TEXTS_ZH)
+            location, folder = self.install(env, "/ALLUSERS", "/TEXTS=zh_CN")
+            workdir = self.check_installed(env, location, folder, TEXTS_ZH, everyone=True)
             texts = read_texts(TEXTS_ZH, "cp936")
             self.assertEqual(texts["Connect"], "连接")
             self.run_dialer(env, workdir, texts, "installer-chinese")
-            self.uninstall(env, location, folder)
+            # The credentials file of this user, not one in the program folder.
+            own = env.profile() / "AppData" / "Roaming" / "Pondo" / "kelsupplicant.conf"
+            self.assertEqual(read_texts(own, "ascii"),
+                             {"username": "", "savepw": "off", "password": ""})
+            self.assertFalse((folder / "kelsupplicant.conf").exists())
+            self.uninstall(env, location, folder, everyone=True)
+            self.assertFalse(own.exists(), "the uninstalling user's credentials file was left")
+
+    def test_interactive_install_for_everyone_names_the_capture_driver(self):
+        with WineEnv(self) as env:
+            self.remove_leftovers(env)
+            npcap = env.system32() / "Npcap"
+            shutil.rmtree(npcap, ignore_errors=True)
+            npcap.mkdir()
+            shutil.copy(BIN / "standins" / "packet" / "packet.dll", npcap)
+            try:
+                proc = env.start(env.root, SETUP)
+                self.assertTrue(env.wait_window(SETUP_TITLE, timeout=60), "no setup window")
+                page = self.page(env)
+                self.assertTrue(page[RADIO_ME]["checked"], "not for the current user by default")
+                self.assertFalse(page[RADIO_EVERYONE]["checked"])
+                env.screenshot("installer-page-who")
+                env.winctl("check", SETUP_TITLE, RADIO_ME, 0)
+                env.winctl("check", SETUP_TITLE, RADIO_EVERYONE, 1)
+                self.next_page(env)  # to the components
+                self.next_page(env)  # to the folder: Program Files, for everyone
+                self.assertEqual(self.page(env)[FOLDER_EDIT]["text"].lower(),
+                                 ("C:\\Program Files\\" + PRODUCT).lower())
+                self.next_page(env)  # install, then the finish page
+                self.assertTrue(wait_until(lambda: FINISH_TEXT in self.page(env), timeout=60))
+                text = self.page(env)[FINISH_TEXT]["text"]
+                self.assertIn("The packet capture driver it needs was found", text)
+                self.assertIn("\\Npcap\\packet.dll", text)
+                env.screenshot("installer-page-finish")
+                env.click(SETUP_TITLE + " ", 1)
+                self.assertEqual(env.wait_exit(proc, timeout=30), 0)
+                location = self.reg_value(env, "InstallLocation", True)
+                self.assertIsNotNone(location, "not installed for everyone")
+                self.uninstall(env, location, self.unix_path(env, location), everyone=True)
+            finally:
+                shutil.rmtree(npcap, ignore_errors=True)
+
+    def page(self, env):
+        """{control id: control} of the setup's window and its current page."""
+        title = SETUP_TITLE if env.wait_window(SETUP_TITLE, timeout=1) else SETUP_TITLE + " "
+        return {c["id"]: c for c in env.texts(title, nested=True)["controls"] if c["visible"]}
+
+    def next_page(self, env):
+        # The first page's caption is the setup's name; later ones add a blank.
+        before = self.page(env)
+        title = SETUP_TITLE if env.wait_window(SETUP_TITLE, timeout=1) else SETUP_TITLE + " "
+        env.click(title, 1)
+        self.assertTrue(wait_until(lambda: self.page(env) != before, timeout=30), "no next page")
 
     def test_unknown_texts_option_installs_nothing(self):
         with WineEnv(self) as env:
             self.remove_leftovers(env)
             rc, out = run(env, BIN, SETUP, ["/S", "/TEXTS=fr"])
             self.assertEqual(rc, 2, out)
-            self.assertIsNone(self.reg_value(env, "InstallLocation"))
-            self.assertFalse((START_MENU / PRODUCT).exists())
+            for everyone in (False, True):
+                self.assertIsNone(self.reg_value(env, "InstallLocation", everyone))
+                self.assertFalse((self.start_menu(env, everyone) / PRODUCT).exists())
 
 
 if __name__ == "__main__":

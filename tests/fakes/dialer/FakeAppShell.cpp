@@ -23,6 +23,16 @@ void FakeAppShell::ShowMessage(WindowRef owner, const std::string& text,
 
 std::string FakeAppShell::ProgramName() { return programName; }
 
+std::string FakeAppShell::UserDataFolder() {
+    calls.push_back("datafolder");
+    return userDataFolder;
+}
+
+std::string FakeAppShell::VirtualStoreCopy(const std::string& fileName) {
+    calls.push_back("virtualstore:" + fileName);
+    return virtualStoreCopy;
+}
+
 void FakeAppShell::RunMainDialog(PondoApp& app) {
     calls.push_back("dialog");
     ++dialogRuns;

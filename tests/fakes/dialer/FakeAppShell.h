@@ -22,9 +22,11 @@ public:
     std::map<std::string, WindowRef> windows;     // top-level windows by title
     std::string programName = "Pondo";
     std::function<void(PondoApp&)> onRunDialog;   // runs "inside" the modal dialog
+    std::string userDataFolder;                   // "" = the user has none
+    std::string virtualStoreCopy;                 // "" = nothing virtualised
 
     // Record, in call order ("mutex:<name>", "find:<title>", "raise:<ref>",
-    // "message", "dialog")
+    // "message", "datafolder", "virtualstore:<name>", "dialog")
     std::vector<std::string> calls;
     std::vector<Message> messages;
     int dialogRuns = 0;
@@ -35,5 +37,7 @@ public:
     void ShowMessage(WindowRef owner, const std::string& text, const std::string& caption,
                      unsigned style) override;
     std::string ProgramName() override;
+    std::string UserDataFolder() override;
+    std::string VirtualStoreCopy(const std::string& fileName) override;
     void RunMainDialog(PondoApp& app) override;
 };

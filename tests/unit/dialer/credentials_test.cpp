@@ -4,7 +4,10 @@
 #include "settings.h"
 
 #include "ScratchDir.h"
+#include "dialer/FakeAppShell.h"
 
+#include <algorithm>
+#include <filesystem>
 #include <random>
 #include <string>
 #include <utility>
@@ -234,6 +237,74 @@ TEST_F(Remembered, SaveThenLoadGivesTheFieldsBack) {
         EXPECT_EQ(loaded.password, saved.password) << n;
         EXPECT_TRUE(loaded.savePassword);
     }
+}
+
+// Where the file lives. The scratch folder plays the program folder (the current
+// folder); "data/" the user's own data folder. That this user may not write a
+// machine-wide program folder's file is shown under Wine as an unprivileged user.
+class Located : public InScratchDir {
+  protected:
+    Located() {
+        std::filesystem::create_directory("data");
+        shell.userDataFolder = "data/";
+    }
+    FakeAppShell shell;
+};
+
+TEST_F(Located, ProgramFolderFileWinsAndNothingElseIsTouched) {
+    WriteFile(kUserFile, kThreeLines);
+    EXPECT_EQ(LocateCredentialsFile(shell), kUserFile);
+    EXPECT_TRUE(shell.calls.empty()) << "no data folder is asked for, so none is made";
+    EXPECT_TRUE(std::filesystem::is_empty("data"));
+}
+
+TEST_F(Located, WithoutProgramFolderFileTheUsersOwnIsMadeAndUsed) {
+    const std::string file = LocateCredentialsFile(shell);
+    EXPECT_EQ(file, "data/kelsupplicant.conf");
+    EXPECT_EQ(ReadFile(file), kNewCredentialsFile);
+    EXPECT_FALSE(FileExists(kUserFile)) << "nothing is written beside the program";
+
+    Credentials saved{"bob", "secret", true};
+    SaveCredentials(saved, file);
+    Credentials loaded;
+    LoadCredentials(loaded, file);
+    EXPECT_EQ(loaded.userName, "bob");
+    EXPECT_EQ(loaded.password, "secret");
+    EXPECT_TRUE(loaded.savePassword);
+    // A later start finds it as it was left.
+    EXPECT_EQ(LocateCredentialsFile(shell), file);
+    EXPECT_NE(ReadFile(file).find("username = bob\n"), std::string::npos);
+}
+
+TEST_F(Located, VirtualisedCopyOfAnEarlierDialerIsCarriedOver) {
+    const std::string old = "username = carol\nsavepw = on\npassword = cf5c111705f3268e\n";
+    WriteFile("virtualised.conf", old);
+    shell.virtualStoreCopy = "virtualised.conf";
+    const std::string file = LocateCredentialsFile(shell);
+    EXPECT_EQ(ReadFile(file), old);
+    Credentials loaded;
+    LoadCredentials(loaded, file);
+    EXPECT_EQ(loaded.password, "password");
+    // Only a new file is seeded: what the user saved since is kept.
+    WriteFile(file, "username = dave\nsavepw = off\npassword = \n");
+    EXPECT_EQ(LocateCredentialsFile(shell), file);
+    EXPECT_EQ(ReadFile(file), "username = dave\nsavepw = off\npassword = \n");
+}
+
+TEST_F(Located, WithoutDataFolderNothingIsSavedAnywhere) {
+    shell.userDataFolder = "";
+    const std::string file = LocateCredentialsFile(shell);
+    SaveCredentials({"bob", "secret", true}, file);
+    EXPECT_FALSE(FileExists(kUserFile));
+    EXPECT_TRUE(std::filesystem::is_empty("data"));
+}
+
+TEST(NewCredentialsFile, IsTheFileTheInstallerShips) {
+    // The installer's copy has Windows line ends; the dialer writes its own in
+    // text mode, which gives it the same.
+    std::string shipped = ReadFile(PONDO_SOURCE_DIR "/installer/kelsupplicant.conf");
+    shipped.erase(std::remove(shipped.begin(), shipped.end(), '\r'), shipped.end());
+    EXPECT_EQ(shipped, kNewCredentialsFile);
 }
 
 } // namespace

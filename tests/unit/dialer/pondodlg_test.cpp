@@ -59,9 +59,11 @@ protected:
     }
     void TearDown() override { dlg.reset(); }
 
-    void Open(const std::string& title = "TALVEN PPPOE Client") {
+    void Open(const std::string& title = "TALVEN PPPOE Client",
+              const std::string& userFile = kUserFile) {
         DialerPorts ports{window, ras, sources, sources, sources, log};
-        dlg = std::make_unique<PondoDlg>(ports, title, std::make_unique<CompanionBinding>(module));
+        dlg = std::make_unique<PondoDlg>(ports, title, std::make_unique<CompanionBinding>(module),
+                                         userFile);
         dlg->OnInitDialog();
     }
     void Type(const std::string& user, const std::string& password, bool save = false) {
@@ -572,6 +574,39 @@ TEST_F(PondoDlgTest, ConnectStoresTheCredentialsAsChosen) {
     ASSERT_TRUE(ReadSettingValue("password", "kelsupplicant.conf", password, sizeof password));
     EXPECT_STREQ(savepw, "off");
     EXPECT_STREQ(password, "");
+}
+
+TEST_F(PondoDlgTest, CredentialsLiveInTheFileStartUpFound) {
+    // A machine-wide install: the user's own file, not one beside the program.
+    std::string hex;
+    ASSERT_TRUE(ScramblePassword("hunter2", hex));
+    WriteFile("mine.conf", "username=carol\nsavepw=on\npassword=" + hex + "\n");
+    WriteFile("kelsupplicant.conf", "username=mallory\nsavepw=off\npassword=\n");
+    Open("TALVEN PPPOE Client", "mine.conf");
+    EXPECT_EQ(window.texts[kIdUserName], "carol");
+    EXPECT_EQ(window.texts[kIdPassword], "hunter2");
+    Type("dave", "pa55", true);
+    dlg->OnConnect();
+    Credentials saved;
+    LoadCredentials(saved, "mine.conf");
+    EXPECT_EQ(saved.userName, "dave");
+    EXPECT_EQ(saved.password, "pa55");
+    EXPECT_EQ(ReadFile("kelsupplicant.conf"), "username=mallory\nsavepw=off\npassword=\n");
+}
+
+TEST_F(PondoDlgTest, RefusedEntryShowsTheServicesNumber) {
+    // A standard user writing the all-users phonebook gets 5 (access denied); the
+    // box names it, with the service's text when it has one.
+    ras.setEntryResult = 5;
+    Reach(State::Idle);
+    dlg->OnConnect();
+    ras.errorTexts[5] = "Access is denied.";
+    dlg->OnConnect();
+    ASSERT_EQ(window.boxes.size(), 2u);
+    EXPECT_EQ(window.boxes[0].text, "Cannot create PPPOE connection.\nError 5");
+    EXPECT_EQ(window.boxes[1].text, "Cannot create PPPOE connection.\nError 5: Access is denied.");
+    EXPECT_EQ(Current(), State::Idle);
+    EXPECT_TRUE(ras.dials.empty());
 }
 
 TEST_F(PondoDlgTest, StoredCredentialsFillTheFieldsAtOpening) {

@@ -282,10 +282,14 @@ TEST_F(RasCheckTest, RefusalsCarryTheirReasons) {
     ras.AddDevice("pppoe", "WAN Miniport (PPPOE)");
     AddAdapters(1);
     Refresh();
-    ras.setEntryResult = 621;  // the service refuses: the caller's text stays
-    reason = "";
+    // The service refuses: its number, and its text when it has one.
+    ras.setEntryResult = 621;
     EXPECT_FALSE(check.CreatePppoeEntry("PPPOE Connection", reason));
-    EXPECT_EQ(reason, "");
+    EXPECT_EQ(reason, "Error 621");
+    ras.errorTexts[5] = "Access is denied.";
+    ras.setEntryResult = 5;
+    EXPECT_FALSE(check.CreatePppoeEntry("PPPOE Connection", reason));
+    EXPECT_EQ(reason, "Error 5: Access is denied.");
 }
 
 } // namespace

@@ -61,7 +61,11 @@ TEST_F(Startup, ReadyLibraryRunsTheDialogOnce) {
     EXPECT_EQ(module.loadedNames, std::vector<std::string>{"Ostrel.dll"});
     EXPECT_EQ(library.initCalls, 1);
     ASSERT_NE(library.host, nullptr);
-    EXPECT_EQ(shell.calls, (std::vector<std::string>{"mutex:TALVEN PPPOE Client", "dialog"}));
+    // Without a credentials file beside the program, the user's own is looked for
+    // (this shell has no data folder, so the dialog keeps the program folder's name).
+    EXPECT_EQ(shell.calls,
+              (std::vector<std::string>{"mutex:TALVEN PPPOE Client", "datafolder", "dialog"}));
+    EXPECT_EQ(app.UserFile(), kUserFile);
     EXPECT_EQ(app.Companion(), nullptr);
     EXPECT_EQ(module.unloads, 1);
 }

@@ -10,6 +10,7 @@
 //     texts <title>              window text, owner title, then one line per control:
 //                                id<TAB>class<TAB>visible<TAB>enabled<TAB>checked<TAB>text
 //                                (text with \\, \n and \t escaped)
+//     alltexts <title>           as texts, for every descendant (pages inside pages)
 //     items <title> <id>         the entries of a combo or list box, one per line
 //     click <title> <id|text>    posts a click to a button (does not wait for it)
 //     settext <title> <id> <text>
@@ -24,6 +25,16 @@
 //     key <title> <vk>           posts WM_KEYDOWN/WM_KEYUP of a virtual key to the focus
 //     list                       every top-level window: handle, pid, visible, title
 //     holdmutex <name> <ms>      creates and holds a named mutex for ms
+//     fit <title> <face> <points> <charset>
+//                                what each visible control's text needs, measured in
+//                                the dialog's font (rebuilt from the template's face,
+//                                size and character set at the screen's DPI, since
+//                                another process's font handle cannot be used here):
+//                                "dpi N", "base X Y" (the font's dialog base units),
+//                                "check N" (a check box's box), then per control
+//                                id<TAB>class<TAB>style<TAB>window w h<TAB>client w h
+//                                <TAB>text w h (wrapped in the client width where the
+//                                control wraps), sizes in pixels
 #include <windows.h>
 #include <shellapi.h>
 
@@ -82,6 +93,11 @@ std::string Title(HWND hwnd) {
 
 bool IsMessageBox(HWND hwnd) { return GetDlgItem(hwnd, 0xFFFF) != nullptr; }
 
+BOOL CALLBACK CollectChild(HWND child, LPARAM all) {
+    reinterpret_cast<std::vector<HWND>*>(all)->push_back(child);
+    return TRUE;
+}
+
 struct Search {
     std::string title;
     bool visibleOnly;
@@ -121,7 +137,18 @@ HWND Require(const std::string& title) {
 HWND Control(HWND dialog, const char* idOrText) {
     char* end = nullptr;
     long id = std::strtol(idOrText, &end, 0);
-    if (end && *end == '\0') return GetDlgItem(dialog, int(id));
+    if (end && *end == '\0') {
+        if (HWND direct = GetDlgItem(dialog, int(id)))
+            return direct;
+        // A control of a page inside the window (a setup's pages are dialogs in
+        // its dialog).
+        std::vector<HWND> all;
+        EnumChildWindows(dialog, CollectChild, reinterpret_cast<LPARAM>(&all));
+        for (HWND c : all)
+            if (GetDlgCtrlID(c) == int(id))
+                return c;
+        return nullptr;
+    }
     const std::string wanted = FromUtf8(idOrText);
     for (HWND c = GetWindow(dialog, GW_CHILD); c; c = GetWindow(c, GW_HWNDNEXT))
         if (Text(c) == wanted) return c;
@@ -160,6 +187,62 @@ BOOL CALLBACK ListOne(HWND hwnd, LPARAM) {
     Out(title);
     std::printf("\n");
     return TRUE;
+}
+
+// Dialog base units of a font as the dialog manager computes them: the average
+// width of the 52 Latin letters, rounded, and the character height.
+SIZE BaseUnits(HDC dc) {
+    TEXTMETRICA tm{};
+    GetTextMetricsA(dc, &tm);
+    SIZE size{};
+    const char* letters = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz";
+    GetTextExtentPoint32A(dc, letters, 52, &size);
+    return SIZE{(size.cx / 26 + 1) / 2, tm.tmHeight};
+}
+
+int Fit(HWND dialog, const char* face, int points, int charset) {
+    HDC dc = GetDC(nullptr);
+    const int dpi = GetDeviceCaps(dc, LOGPIXELSY);
+    HFONT font = CreateFontA(-MulDiv(points, dpi, 72), 0, 0, 0, FW_NORMAL, FALSE, FALSE, FALSE,
+                             DWORD(charset), OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS,
+                             DEFAULT_QUALITY, DEFAULT_PITCH | FF_DONTCARE, face);
+    HGDIOBJ old = SelectObject(dc, font);
+    const SIZE base = BaseUnits(dc);
+    std::printf("dpi %d\nbase %ld %ld\ncheck %d\n", dpi, base.cx, base.cy,
+                GetSystemMetrics(SM_CXMENUCHECK));
+    for (HWND c = GetWindow(dialog, GW_CHILD); c; c = GetWindow(c, GW_HWNDNEXT)) {
+        if (!IsWindowVisible(c))
+            continue;
+        char cls[64] = {};
+        GetClassNameA(c, cls, sizeof cls);
+        const LONG style = GetWindowLongA(c, GWL_STYLE);
+        RECT window{}, client{};
+        GetWindowRect(c, &window);
+        GetClientRect(c, &client);
+        const std::string text = Text(c);
+        RECT need{0, 0, client.right, 0};
+        UINT format = DT_CALCRECT;
+        const bool isStatic = _stricmp(cls, "Static") == 0;
+        const LONG type = style & SS_TYPEMASK;
+        if (isStatic && (type == SS_LEFT || type == SS_CENTER || type == SS_RIGHT))
+            format |= DT_WORDBREAK; // these wrap at word breaks
+        else
+            format |= DT_SINGLELINE;
+        if (isStatic && (style & SS_NOPREFIX))
+            format |= DT_NOPREFIX;
+        if (!text.empty())
+            DrawTextA(dc, text.c_str(), -1, &need, format);
+        else
+            need = RECT{0, 0, 0, 0};
+        std::printf("%d\t%s\t0x%08lx\t%ld %ld\t%ld %ld\t%ld %ld\n", GetDlgCtrlID(c), cls,
+                    static_cast<unsigned long>(style), window.right - window.left,
+                    window.bottom - window.top, client.right, client.bottom, need.right - need.left,
+                    need.bottom - need.top);
+    }
+    SelectObject(dc, old);
+    DeleteObject(font);
+    ReleaseDC(nullptr, dc);
+    return 0;
 }
 
 } // namespace
@@ -214,6 +297,9 @@ int main(int, char**) {
         CloseHandle(m);
         return 0;
     }
+    // Sizes in the screen's own pixels, whatever the DPI.
+    if (cmd == "fit")
+        SetProcessDPIAware();
     const std::string title = FromUtf8(need(0));
     if (cmd == "wait") return Wait(title, arg(1) ? DWORD(std::atol(arg(1))) : 10000, true, true);
     if (cmd == "waithidden")
@@ -221,13 +307,20 @@ int main(int, char**) {
     if (cmd == "gone") return Wait(title, arg(1) ? DWORD(std::atol(arg(1))) : 10000, false, false);
 
     HWND hwnd = Require(title);
-    if (cmd == "texts") {
+    if (cmd == "texts" || cmd == "alltexts") {
         Out(Text(hwnd));
         std::printf("\n");
         HWND owner = GetWindow(hwnd, GW_OWNER);
         Out(owner ? Text(owner) : std::string());
         std::printf("\n");
-        for (HWND c = GetWindow(hwnd, GW_CHILD); c; c = GetWindow(c, GW_HWNDNEXT)) {
+        std::vector<HWND> controls;
+        if (cmd == "texts") {
+            for (HWND c = GetWindow(hwnd, GW_CHILD); c; c = GetWindow(c, GW_HWNDNEXT))
+                controls.push_back(c);
+        } else {
+            EnumChildWindows(hwnd, CollectChild, reinterpret_cast<LPARAM>(&controls));
+        }
+        for (HWND c : controls) {
             char cls[256] = {};
             GetClassNameA(c, cls, sizeof cls);
             LRESULT checked = 0;
@@ -325,6 +418,9 @@ int main(int, char**) {
         PostMessageA(target, WM_KEYUP, vk, 0xC0000001);
         return 0;
     }
+    if (cmd == "fit")
+        return Fit(hwnd, FromUtf8(need(1)).c_str(), std::atoi(need(2)),
+                   int(std::strtol(need(3), nullptr, 0)));
     std::fprintf(stderr, "winctl: unknown command %s\n", cmd.c_str());
     return 64;
 }
