@@ -12,6 +12,16 @@
 // RCDATA resource of Ostrel.dll holding the operator's public key (PEM). A library
 // built without it installs unsigned updates.
 constexpr int kUpdateKeyResource = 133;
+// RCDATA resource of a library built with a key: the operator's release sequence
+// it was built at (32 bits, little-endian). It installs only signed folders of a
+// higher sequence than this and than any it has installed.
+constexpr int kReleaseSequenceResource = 134;
+
+// The highest release sequence installed in the program folder (from
+// "updateRelease.dat"), 0 when none is recorded or the record is unreadable.
+uint32_t ReadInstalledRelease();
+// Records `sequence` as installed; the old record stays until the new one is whole.
+bool WriteInstalledRelease(uint32_t sequence);
 
 class UpdateClntThread : public TThread {
 public:
@@ -34,6 +44,7 @@ private:
 
     TVerInfo version_;
     std::vector<uint8_t> publicKey_;  // empty: a key-less library
+    uint32_t buildRelease_ = 0;       // the release sequence it was built at
 };
 
 // Starts an update client for the URL list of an UpdateUrl item (its text and
