@@ -194,7 +194,7 @@ bool WriteInstalledRelease(uint32_t sequence) {
     const bool written =
         file->Write(reinterpret_cast<const uint8_t*>(text.data()), uint32_t(text.size()));
     if (file->Close() && written &&
-        Ports().files->ReplaceFile(kInstalledReleaseTemp, kInstalledReleaseName))
+        Ports().files->MoveReplacing(kInstalledReleaseTemp, kInstalledReleaseName))
         return true;
     RemoveIfThere(kInstalledReleaseTemp);
     return false;

@@ -70,7 +70,7 @@ public:
     bool RenameFile(const std::string& from, const std::string& to) override {
         return MoveFileA(from.c_str(), to.c_str()) != FALSE;
     }
-    bool ReplaceFile(const std::string& from, const std::string& to) override {
+    bool MoveReplacing(const std::string& from, const std::string& to) override {
         return MoveFileExA(from.c_str(), to.c_str(),
                            MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != FALSE;
     }

@@ -138,7 +138,7 @@ bool FakeFileStore::RenameFile(const std::string& from, const std::string& to) {
     return true;
 }
 
-bool FakeFileStore::ReplaceFile(const std::string& from, const std::string& to) {
+bool FakeFileStore::MoveReplacing(const std::string& from, const std::string& to) {
     Guard hold(lock);
     const std::string f = Norm(from), t = Norm(to);
     auto it = files.find(f);
