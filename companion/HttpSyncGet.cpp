@@ -156,11 +156,11 @@ bool OpenBody(Download& d, InternetSession& inet, HandleStack& handles, InetHand
         request = handles.Push(inet.OpenUrl(session, url, kDownloadFlags));
         if (!request)
             return false;
-        // The outcome of this send is not examined: the answer's status decides.
-        if (d.postQuery.empty())
-            inet.SendRequest(request, "", "");
-        else
-            inet.SendRequest(request, kFormContentType, d.postQuery);
+        // InternetOpenUrlA has sent the request already. Form data goes in a second
+        // send (its outcome is not examined: the answer's status decides); without
+        // any, sending again would only make the service read the first answer's
+        // body to its end, without bound, before it asks again.
+        if (!d.postQuery.empty()) inet.SendRequest(request, kFormContentType, d.postQuery);
         uint32_t status = 0;
         if (!inet.QueryStatusCode(request, status))
             return false;
@@ -316,33 +316,29 @@ bool THTTPSyncGet::SaveUrlToFile() {
         d->abandoned = true;
         d->changed.notify_all();
     };
-    // A transfer that ended by itself has closed its handles when this returns.
-    auto finish = [&](bool result) {
-        if (!wait([&] { return d->finished; }))
-            giveUp();
-        return result;
-    };
+    // A refused or failed transfer is not waited for: closing a request whose body
+    // was not read makes the service read the rest of it first (Wine's WinINet
+    // does, for as long as the bytes come at once), which the thread does on its
+    // own time. One that ended well has closed its handles when this returns.
     if (!wait([&] { return d->state != Download::State::Opening; })) {
         giveUp();
         return false;
     }
     if (d->state == Download::State::Failed)
-        return finish(false);
+        return false;
 
     hold.unlock();
     auto file = Ports().files->Create(FileName);
     hold.lock();
     if (!file) {
         giveUp();
-        return finish(false);
+        return false;
     }
     bool ok = true;
-    bool late = false;
     uint64_t written = 0;
     for (;;) {
         if (!wait([&] { return !d->chunks.empty() || d->state == Download::State::Ended; })) {
             ok = false;
-            late = true;
             break;
         }
         if (d->chunks.empty())
@@ -365,9 +361,13 @@ bool THTTPSyncGet::SaveUrlToFile() {
     hold.unlock();
     const bool closed = file->Close();
     hold.lock();
-    if (late)
+    if (!ok || !closed)
         return false;
-    return finish(ok && closed);
+    if (!wait([&] { return d->finished; })) {
+        giveUp();
+        return false;
+    }
+    return true;
 }
 
 THttpDownLoad::THttpDownLoad() : http_(new THTTPSyncGet(nullptr)) {}
