@@ -70,6 +70,11 @@ public:
     // Ends every wait of the silent and stalled answers, now and later (until Rearm).
     void Release();
     void Rearm();
+    // blockedCalls, read under the lock while calls may still be waiting.
+    int BlockedCalls() {
+        std::lock_guard<std::recursive_mutex> hold(lock);
+        return blockedCalls;
+    }
 
     InetHandle Open(const std::string* agent, bool viaProxy, const std::string& proxy) override;
     InetHandle Connect(InetHandle session, const std::string& host, uint16_t port,

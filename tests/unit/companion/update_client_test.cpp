@@ -615,7 +615,7 @@ TEST_F(UpdateClientTest, HostileServersEndTheFolderWithinItsBounds) {
         notice.shown.clear();
         files.files.clear();
         files.MakeFolder("temp");
-        files.Put("temp\notes.txt", "mine");
+        files.Put("temp\\notes.txt", "mine");
         files.Put("a.dll", "installed");
         Publish("http://s/", {"1.2.3", {{"a.dll", content}, {"b.dll", second}}});
         c.answer(internet.urls[c.url]);
@@ -629,16 +629,16 @@ TEST_F(UpdateClientTest, HostileServersEndTheFolderWithinItsBounds) {
         EXPECT_EQ(files.Text("a.dll"), "installed") << c.name;
         EXPECT_EQ(notice.Count(), 0u) << c.name;
         // What the folder fetched is gone; what was in temp\ before stays.
-        EXPECT_FALSE(files.Has("temp\a.dll")) << c.name;
-        EXPECT_FALSE(files.Has("temp\b.dll")) << c.name;
-        EXPECT_EQ(files.Text("temp\notes.txt"), "mine") << c.name;
+        EXPECT_FALSE(files.Has("temp\\a.dll")) << c.name;
+        EXPECT_FALSE(files.Has("temp\\b.dll")) << c.name;
+        EXPECT_EQ(files.Text("temp\\notes.txt"), "mine") << c.name;
         EXPECT_FALSE(files.Has("updateFileInfoTmp.ini")) << c.name;
         EXPECT_LE(BytesOnDisk(), std::string("installed").size() + 4) << c.name;
+        internet.Release();
+        ASSERT_TRUE(WaitForDownloadThreads(5000)) << c.name;
         EXPECT_LE(internet.bytesServed, limits.descriptionBytes + content.size() + second.size())
             << c.name;
         EXPECT_LE(internet.openedUrls.size(), size_t(2 * (limits.maxRedirects + 1) + 2)) << c.name;
-        internet.Release();
-        ASSERT_TRUE(WaitForDownloadThreads(5000)) << c.name;
     }
 }
 
