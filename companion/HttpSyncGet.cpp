@@ -225,10 +225,17 @@ int g_threads = 0;
 
 class DownloadThread : public TThread {
   public:
-    explicit DownloadThread(std::shared_ptr<Download> download) : download_(std::move(download)) {
-        SetFreeOnTerminate(true);
-        std::lock_guard<std::mutex> hold(g_threadsLock);
-        ++g_threads;
+    // Starts a self-freeing thread for `download`; false when none could be started.
+    static bool Begin(std::shared_ptr<Download> download) {
+        auto* thread = new DownloadThread(std::move(download));
+        try {
+            thread->Start();
+            return true;
+        } catch (...) {
+            thread->Counted(false);
+            delete thread;
+            return false;
+        }
     }
 
   protected:
@@ -244,12 +251,20 @@ class DownloadThread : public TThread {
             download_->changed.notify_all();
         }
         download_.reset();
-        std::lock_guard<std::mutex> hold(g_threadsLock);
-        --g_threads;
-        g_threadsEnded.notify_all();
+        Counted(false);
     }
 
   private:
+    explicit DownloadThread(std::shared_ptr<Download> download) : download_(std::move(download)) {
+        SetFreeOnTerminate(true);
+        Counted(true);
+    }
+    static void Counted(bool running) {
+        std::lock_guard<std::mutex> hold(g_threadsLock);
+        g_threads += running ? 1 : -1;
+        g_threadsEnded.notify_all();
+    }
+
     std::shared_ptr<Download> download_;
 };
 
@@ -302,7 +317,8 @@ bool THTTPSyncGet::SaveUrlToFile() {
     d->maxBytes = MaxBytes;
     d->ioTimeoutMs = IoTimeoutMs;
     d->maxRedirects = MaxRedirects;
-    (new DownloadThread(d))->Start();
+    if (!DownloadThread::Begin(d))
+        return false;
 
     std::unique_lock<std::mutex> hold(d->lock);
     auto wait = [&](const std::function<bool()>& ready) {
