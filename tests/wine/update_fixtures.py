@@ -324,7 +324,9 @@ def run_update(env, app, urls, timeout=60):
     return out.replace("\r\n", "\n"), rc
 
 
-def start_update(env, app, urls, timeout=60):
+def start_update(env, app, urls, timeout=180):
+    """Starts an update that ends in the message box: the driver holds the box up
+    to `timeout` seconds, long enough for a loaded machine to find and click it."""
     return env.start(app, "update_driver.exe", [urls, timeout * 1000])
 
 
