@@ -114,6 +114,25 @@ class Tool(unittest.TestCase):
             with self.assertRaises(ValueError):
                 up.rcdata(bad)
 
+    @unittest.skipUnless(os.environ.get("PONDO_WIN_BUILD") and os.path.exists(
+        os.path.join(os.environ.get("PONDO_WIN_BUILD", ""), "bin", "testkey", "Ostrel.dll")),
+        "no Windows build to read")
+    def test_reads_the_built_libraries(self):
+        bin_dir = os.path.join(os.environ["PONDO_WIN_BUILD"], "bin")
+        with open(os.path.join(bin_dir, "Ostrel.dll"), "rb") as f:
+            plain = up.rcdata(f.read())
+        with open(os.path.join(bin_dir, "testkey", "Ostrel.dll"), "rb") as f:
+            keyed = up.rcdata(f.read())
+        for resources in (plain, keyed):
+            self.assertEqual(resources[129][:2], b"\xff\xff")  # the version stamp
+        self.assertNotIn(up.KEY_RESOURCE, plain)
+        self.assertIn(b"-----BEGIN PUBLIC KEY-----", keyed[up.KEY_RESOURCE])
+        self.assertEqual(len(keyed[up.SEQUENCE_RESOURCE]), 4)
+        # The tool refuses to sign the library without a key into a folder.
+        shutil.copy(os.path.join(bin_dir, "Ostrel.dll"), self.folder)
+        self.assertNotEqual(self.sign().returncode, 0)
+        self.assertEqual(self.sign("--allow-keyless-library").returncode, 0)
+
     def test_sequences_rise_per_key(self):
         self.assertEqual(self.run_tool("last-sequence", self.key).stdout.strip(), "0")
         self.assertEqual(self.sign().returncode, 0)
