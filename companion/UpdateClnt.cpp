@@ -108,9 +108,8 @@ bool UpdateClntThread::ReadOwnVersion(TVerInfo& version, const std::string& info
     return true;
 }
 
-bool UpdateClntThread::FetchSignedDescription(const std::string& folderUrl,
+bool UpdateClntThread::FetchSignedDescription(TFileDownLoad& loader, const std::string& folderUrl,
                                               const std::string& localFile, std::string& bytes) {
-    TFileDownLoad loader("");
     std::vector<uint8_t> signature, description;
     const UpdateLimits& limits = UpdateSettings();
     const bool fetched = loader.DownloadFile(kLocalSignature, folderUrl + kUpdateSignatureName,
@@ -150,7 +149,7 @@ bool UpdateClntThread::UpdateFrom(TVerInfo& version, const std::string& folderUr
             // Signed updates: only the bytes that carry the operator's signature are
             // read, and every file must match its listed SHA-256.
             std::string bytes;
-            if (!FetchSignedDescription(folderUrl, kLocalInfo, bytes)) {
+            if (!FetchSignedDescription(loader, folderUrl, kLocalInfo, bytes)) {
                 RemoveIfThere(kLocalInfo);
                 return false;
             }

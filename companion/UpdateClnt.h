@@ -2,6 +2,7 @@
 // runs on to its end.
 #pragma once
 
+#include "DownloadFiles.h"
 #include "ThreadBase.h"
 #include "UpdateInfo.h"
 
@@ -39,8 +40,8 @@ protected:
 
 private:
     // The description's bytes when they carry a good signature by the operator.
-    bool FetchSignedDescription(const std::string& folderUrl, const std::string& localFile,
-                                std::string& bytes);
+    bool FetchSignedDescription(TFileDownLoad& loader, const std::string& folderUrl,
+                                const std::string& localFile, std::string& bytes);
 
     TVerInfo version_;
     std::vector<uint8_t> publicKey_;  // empty: a key-less library

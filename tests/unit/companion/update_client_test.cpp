@@ -642,6 +642,26 @@ TEST_F(UpdateClientTest, HostileServersEndTheFolderWithinItsBounds) {
     }
 }
 
+TEST_F(UpdateClientTest, FolderDeadlineCapsManySlowFiles) {
+    // Each file alone is within its own time; together they outlast the folder's.
+    UpdateLimits& limits = UpdateSettings();
+    limits.transferBaseMs = 1000;
+    limits.folderMs = 700;
+    Folder f{"1.2.3", {}};
+    for (int i = 0; i < 6; ++i) f.files.push_back({"f" + std::to_string(i), "12345678"});
+    Publish("http://s/", f);
+    for (const auto& file : f.files) internet.urls["http://s/" + file.first].dripMs = 40;
+    const auto start = std::chrono::steady_clock::now();
+    Run("http://s/");
+    const auto took = std::chrono::duration_cast<std::chrono::milliseconds>(
+                          std::chrono::steady_clock::now() - start)
+                          .count();
+    EXPECT_LT(took, 700 + 300);
+    EXPECT_FALSE(files.Has("f0"));
+    EXPECT_FALSE(files.HasFolder("temp"));
+    EXPECT_EQ(notice.Count(), 0u);
+}
+
 TEST_F(UpdateClientTest, FolderListingMoreThanItsBoundIsRefusedUnfetched) {
     UpdateSettings().folderBytes = 1000;
     internet.urls["http://s/updateFileInfo.ini"].body =
