@@ -6,6 +6,8 @@
 #include "Ports.h"
 #include "UpdateCrypto.h"
 
+#include <algorithm>
+
 namespace {
 
 FileStore& Files() { return *Ports().files; }
@@ -29,6 +31,11 @@ bool WriteWholeFile(const std::string& path, const std::vector<uint8_t>& bytes) 
 }
 
 }  // namespace
+
+UpdateLimits& UpdateSettings() {
+    static UpdateLimits limits;
+    return limits;
+}
 
 bool ReadWholeFile(const std::string& path, uint32_t limit, std::vector<uint8_t>& bytes) {
     bytes.clear();
@@ -87,7 +94,28 @@ std::string TFileDownLoad::GetTempDir() {
     return Files().CreateFolder(dir) ? dir : std::string();
 }
 
-bool TFileDownLoad::DownloadFile(const std::string& localFile, const std::string& url) {
+bool TFileDownLoad::Limit(uint32_t bytes) {
+    const UpdateLimits& limits = UpdateSettings();
+    const Clock::time_point now = Clock::now();
+    if (now >= deadline_)
+        return false;
+    const uint64_t rate = limits.minBytesPerSecond ? limits.minBytesPerSecond : 1;
+    uint64_t ms = limits.transferBaseMs + uint64_t(bytes) * 1000 / rate;
+    if (deadline_ != Clock::time_point::max()) {
+        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline_ - now);
+        ms = std::min<uint64_t>(ms, uint64_t(left.count()) + 1);
+    }
+    Http->TimeLimitMs = uint32_t(std::min<uint64_t>(ms, UINT32_MAX));
+    Http->IoTimeoutMs = limits.ioTimeoutMs;
+    Http->MaxRedirects = limits.maxRedirects;
+    Http->MaxBytes = bytes;
+    return true;
+}
+
+bool TFileDownLoad::DownloadFile(const std::string& localFile, const std::string& url,
+                                 uint32_t maxBytes) {
+    if (!Limit(maxBytes))
+        return false;
     Http->BinaryData = false;
     Http->UseCache = false;
     Http->UserName.clear();
@@ -100,6 +128,16 @@ bool TFileDownLoad::DownloadFile(const std::string& localFile, const std::string
 
 bool TFileDownLoad::DownloadAll(const TUpdateInfo& info) {
     if (!Http) return false;
+    // The listed sizes bound the disk and memory an update takes; refuse a folder
+    // that lists more than a library update can need before anything is fetched.
+    uint64_t total = 0;
+    for (int i = 0; i < info.FileCount; ++i) {
+        if (info.Files[i].Size < 0)
+            return false;
+        total += uint64_t(info.Files[i].Size);
+    }
+    if (total > UpdateSettings().folderBytes)
+        return false;
     TempDir = GetTempDir();
     if (TempDir.empty()) return false;
     Http->BinaryData = false;
@@ -112,10 +150,15 @@ bool TFileDownLoad::DownloadAll(const TUpdateInfo& info) {
         const UpdateFileEntry& row = info.Files[i];
         Http->FileName = TempDir + row.Name;
         Http->URL = source + row.Name;
-        if (!Http->SaveUrlToFile()) return false;
+        // The download stops at the listed size: a longer body is refused unread.
+        if (!Limit(uint32_t(row.Size)) || !Http->SaveUrlToFile()) {
+            CleanTempDir(info, i + 1);
+            return false;
+        }
     }
     const bool verified = VerifyAll(info);
-    if (!verified) CleanTempDir(info);
+    if (!verified)
+        CleanTempDir(info, info.FileCount);
     return verified;
 }
 
@@ -173,13 +216,13 @@ bool TFileDownLoad::InstallAll(const TUpdateInfo& info) {
         }
         return false;
     }
-    CleanTempDir(info);
+    CleanTempDir(info, info.FileCount);
     return true;
 }
 
-void TFileDownLoad::CleanTempDir(const TUpdateInfo& info) {
+void TFileDownLoad::CleanTempDir(const TUpdateInfo& info, int rows) {
     if (TempDir.empty()) return;
-    for (int i = 0; i < info.FileCount; ++i) {
+    for (int i = 0; i < rows && i < info.FileCount; ++i) {
         const std::string path = TempDir + info.Files[i].Name;
         if (Exists(path)) ForceDeleteFile(path);
     }

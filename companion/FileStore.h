@@ -43,6 +43,9 @@ public:
     virtual bool RemoveFile(const std::string& path) = 0;
     // MoveFileA: fails when `to` exists.
     virtual bool RenameFile(const std::string& from, const std::string& to) = 0;
+    // MoveFileExA with MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH: `to` is
+    // replaced by `from` in one step, and the call returns once that is on disk.
+    virtual bool MoveReplacing(const std::string& from, const std::string& to) = 0;
     virtual bool CreateFolder(const std::string& path) = 0;
     virtual bool RemoveFolder(const std::string& path) = 0;  // only an empty one
     // Every entry of the folder ("." and ".." included where the system lists them).

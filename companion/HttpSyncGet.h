@@ -16,8 +16,13 @@ public:
     // failure.
     std::string FetchViaProxy();
     // Downloads URL (with PostQuery as form data if set) into FileName. True once
-    // the response carried a decimal Content-Length and the body was written; the
-    // body may be shorter than announced (callers check sizes and checksums).
+    // the response had status 200 and a decimal Content-Length of at most MaxBytes,
+    // and the body was written; the body may be shorter than announced (callers
+    // check sizes and checksums), and nothing past the announced length is read.
+    // Never cached by the internet client service; redirects followed only to
+    // http and https, at most MaxRedirects of them. The transfer runs on a thread
+    // of its own, so that the caller gets its answer by TimeLimitMs whatever the
+    // server or the service does; a transfer given up on writes nothing more.
     bool SaveUrlToFile();
 
     std::string AcceptTypes = "*/*";
@@ -31,7 +36,22 @@ public:
     std::string PostQuery;
     std::string Referer;
     uint16_t Port = 0;
+
+    // Bounds of SaveUrlToFile.
+    uint32_t MaxBytes = UINT32_MAX; // largest body accepted
+    uint32_t TimeLimitMs = 0;       // the whole transfer, redirects included; 0: none
+    uint32_t IoTimeoutMs = 0;       // connect, send and receive time-outs; 0: the service's
+    int MaxRedirects = 5;
 };
+
+// The URL that a redirect from `from` to `location` leads to; empty when it is not
+// an http or https URL.
+std::string ResolveRedirect(const std::string& from, const std::string& location);
+
+// Waits until every download thread has ended (those given up on included); false
+// when some still runs after `timeoutMs`. For tests: they must not tear down the
+// ports while a thread still uses them.
+bool WaitForDownloadThreads(uint32_t timeoutMs);
 
 // Host and path of a URL as the proxy fetch splits it: a leading "http://" in any
 // case is dropped, the host ends at the first "/", the path runs from that "/" on.

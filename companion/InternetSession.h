@@ -9,6 +9,14 @@
 
 using InetHandle = uintptr_t;  // 0: the call failed
 
+// Request flags of OpenUrl, with WinINet's values (the Win32 port checks them).
+constexpr uint32_t kInetFlagReload = 0x80000000;         // INTERNET_FLAG_RELOAD
+constexpr uint32_t kInetFlagNoCacheWrite = 0x04000000;   // INTERNET_FLAG_NO_CACHE_WRITE
+constexpr uint32_t kInetFlagNoAutoRedirect = 0x00200000; // INTERNET_FLAG_NO_AUTO_REDIRECT
+constexpr uint32_t kInetFlagNoCookies = 0x00080000;      // INTERNET_FLAG_NO_COOKIES
+constexpr uint32_t kInetFlagNoUi = 0x00000200;           // INTERNET_FLAG_NO_UI
+constexpr uint32_t kInetFlagPragmaNoCache = 0x00000100;  // INTERNET_FLAG_PRAGMA_NOCACHE
+
 class InternetSession {
 public:
     virtual ~InternetSession() = default;
@@ -27,12 +35,25 @@ public:
     // HttpSendRequestA with the given extra headers and body (both may be empty).
     virtual bool SendRequest(InetHandle request, const std::string& headers,
                              const std::string& body) = 0;
-    // InternetOpenUrlA with no extra headers and no flags.
-    virtual InetHandle OpenUrl(InetHandle session, const std::string& url) = 0;
+    // InternetSetOptionA on a session: INTERNET_OPTION_CONNECT_TIMEOUT, _SEND_TIMEOUT
+    // and _RECEIVE_TIMEOUT, in milliseconds; the requests made on it inherit them.
+    virtual bool SetTimeouts(InetHandle session, uint32_t connectMs, uint32_t sendMs,
+                             uint32_t receiveMs) = 0;
+    // InternetOpenUrlA with no extra headers and the given kInetFlag* flags.
+    virtual InetHandle OpenUrl(InetHandle session, const std::string& url, uint32_t flags) = 0;
+    // HttpQueryInfoA(HTTP_QUERY_STATUS_CODE | HTTP_QUERY_FLAG_NUMBER).
+    virtual bool QueryStatusCode(InetHandle request, uint32_t& status) = 0;
     // HttpQueryInfoA(HTTP_QUERY_CONTENT_LENGTH) into a buffer of `bufferSize` bytes.
     virtual bool QueryContentLength(InetHandle request, uint32_t bufferSize, std::string& value) = 0;
-    // InternetReadFile of at most `size` bytes; `read` 0 at the end of the body.
+    // HttpQueryInfoA(HTTP_QUERY_LOCATION) into a buffer of `bufferSize` bytes;
+    // false when there is none or it does not fit.
+    virtual bool QueryLocation(InetHandle request, uint32_t bufferSize, std::string& value) = 0;
+    // InternetQueryDataAvailable: waits until some body bytes can be read without
+    // waiting (or the body has ended: `bytes` 0).
+    virtual bool QueryDataAvailable(InetHandle request, uint32_t& bytes) = 0;
+    // InternetReadFile of at most `size` bytes; `read` 0 at the end of the body. A
+    // read waits until `size` bytes have come or the body has ended.
     virtual bool Read(InetHandle request, uint8_t* buffer, uint32_t size, uint32_t& read) = 0;
-    // InternetCloseHandle.
+    // InternetCloseHandle. Never called while another thread uses the handle.
     virtual void Close(InetHandle handle) = 0;
 };

@@ -46,8 +46,13 @@ void TThread::Start() {
     if (started_) return;
     started_ = true;
     ++g_running;
+    if (freeOnTerminate_) {
+        // The body may end and delete this object before std::thread's constructor
+        // has even returned here, so nothing of it is touched after the start.
+        std::thread(&TThread::Run, this).detach();
+        return;
+    }
     thread_ = std::thread(&TThread::Run, this);
-    if (freeOnTerminate_) thread_.detach();
 }
 
 void TThread::WaitFor() {

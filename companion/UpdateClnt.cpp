@@ -8,6 +8,8 @@
 #include "UpdateCrypto.h"
 #include "UserNotice.h"
 
+#include <algorithm>
+#include <chrono>
 #include <memory>
 #include <mutex>
 
@@ -21,12 +23,18 @@ const char kUpdatedText[] =
 namespace {
 
 const char kLibraryFile[] = "Ostrel.dll";
-const char kInfoName[] = "updateFileInfo.ini";
-const char kSignatureName[] = "updateFileInfo.sig";
-const char kLocalInfo[] = ".\\updateFileInfoTmp.ini";
-const char kLocalSignature[] = ".\\updateFileInfoTmp.sig";
-constexpr uint32_t kMaxSignatureBytes = 4096;     // a 16384-bit key's signature is 2048
-constexpr uint32_t kMaxDescriptionBytes = 1 << 20;
+const std::string kLocalInfo = std::string(".\\") + kLocalInfoName;
+const std::string kLocalSignature = std::string(".\\") + kLocalSignatureName;
+
+bool Exists(const std::string& path) {
+    uint32_t attributes = 0;
+    return Ports().files->GetAttributes(path, attributes);
+}
+
+void RemoveIfThere(const std::string& path) {
+    if (Exists(path))
+        ForceDeleteFile(path);
+}
 
 // Held from the download of a description to the end of its install, so that two
 // clients (a forgotten one still running beside a new one) never share the local
@@ -70,7 +78,8 @@ void UpdateClntThread::Execute() {
         for (std::string folder : folders) {
             if (folder.empty()) continue;  // ",," or a leading ",": nothing to try
             if (folder.back() != '/') folder += '/';
-            if (ReadOwnVersion(version_, folder + kInfoName) && UpdateFrom(version_, folder)) break;
+            if (ReadOwnVersion(version_, folder + kUpdateInfoName) && UpdateFrom(version_, folder))
+                break;
         }
     } catch (...) {
     }
@@ -80,6 +89,13 @@ bool UpdateClntThread::ReadOwnVersion(TVerInfo& version, const std::string& info
     // The operator's key, when the library was built with one, sits beside the stamp.
     publicKey_.clear();
     Ports().resources->ReadRawData(kLibraryFile, kUpdateKeyResource, publicKey_);
+    std::vector<uint8_t> release;
+    buildRelease_ = 0;
+    if (!publicKey_.empty() &&
+        Ports().resources->ReadRawData(kLibraryFile, kReleaseSequenceResource, release) &&
+        release.size() == 4)
+        buildRelease_ = uint32_t(release[0]) | uint32_t(release[1]) << 8 |
+                        uint32_t(release[2]) << 16 | uint32_t(release[3]) << 24;
     std::vector<uint8_t> stamp;
     if (!Ports().resources->ReadRawData(kLibraryFile, kVersionStampResource, stamp)) return true;
     auto word = [&](int i) { return uint16_t(stamp[2 * i] | stamp[2 * i + 1] << 8); };
@@ -92,17 +108,18 @@ bool UpdateClntThread::ReadOwnVersion(TVerInfo& version, const std::string& info
     return true;
 }
 
-bool UpdateClntThread::FetchSignedDescription(const std::string& folderUrl,
+bool UpdateClntThread::FetchSignedDescription(TFileDownLoad& loader, const std::string& folderUrl,
                                               const std::string& localFile, std::string& bytes) {
-    TFileDownLoad loader("");
     std::vector<uint8_t> signature, description;
-    const bool fetched = loader.DownloadFile(kLocalSignature, folderUrl + kSignatureName);
+    const UpdateLimits& limits = UpdateSettings();
+    const bool fetched = loader.DownloadFile(kLocalSignature, folderUrl + kUpdateSignatureName,
+                                             limits.signatureBytes);
     const bool readSignature =
-        fetched && ReadWholeFile(kLocalSignature, kMaxSignatureBytes, signature);
-    uint32_t attributes = 0;
-    if (Ports().files->GetAttributes(kLocalSignature, attributes)) ForceDeleteFile(kLocalSignature);
+        fetched && ReadWholeFile(kLocalSignature, limits.signatureBytes, signature);
+    RemoveIfThere(kLocalSignature);
     if (!readSignature || signature.empty()) return false;
-    if (!ReadWholeFile(localFile, kMaxDescriptionBytes, description)) return false;
+    if (!ReadWholeFile(localFile, limits.descriptionBytes, description))
+        return false;
     if (!Ports().crypto || !Ports().crypto->VerifySignature(publicKey_, description.data(),
                                                             description.size(), signature))
         return false;
@@ -115,17 +132,25 @@ bool UpdateClntThread::UpdateFrom(TVerInfo& version, const std::string& folderUr
     bool result = false;
     {
         std::lock_guard<std::mutex> hold(g_updateLock);
+        const UpdateLimits& limits = UpdateSettings();
         TFileDownLoad loader("");
-        if (!loader.DownloadFile(kLocalInfo, version.InfoUrl)) return false;
+        // One deadline for the whole folder: its description, signature and files.
+        loader.SetDeadline(TFileDownLoad::Clock::now() +
+                           std::chrono::milliseconds(limits.folderMs));
+        if (!loader.DownloadFile(kLocalInfo, version.InfoUrl, limits.descriptionBytes)) {
+            RemoveIfThere(kLocalInfo);
+            return false;
+        }
+        const bool keyed = !publicKey_.empty();
         std::unique_ptr<TUpdateInfo> info;
-        if (publicKey_.empty()) {
+        if (!keyed) {
             info.reset(new TUpdateInfo(kLocalInfo, folderUrl));
         } else {
             // Signed updates: only the bytes that carry the operator's signature are
             // read, and every file must match its listed SHA-256.
             std::string bytes;
-            if (!FetchSignedDescription(folderUrl, kLocalInfo, bytes)) {
-                ForceDeleteFile(kLocalInfo);
+            if (!FetchSignedDescription(loader, folderUrl, kLocalInfo, bytes)) {
+                RemoveIfThere(kLocalInfo);
                 return false;
             }
             info.reset(new TUpdateInfo(kLocalInfo, bytes, folderUrl));
@@ -136,10 +161,42 @@ bool UpdateClntThread::UpdateFrom(TVerInfo& version, const std::string& folderUr
         if (info->MajorVer == version.MajorVer && info->MinorVer == version.MinorVer &&
             info->BuildNum == version.BuildNum)
             return true;
+        // Freshness: a signed folder is installed only when it is newer than the
+        // library's own build and than every folder installed here, so an old
+        // signed folder replayed by whoever holds the server changes nothing.
+        if (keyed && (!info->HasReleaseSequence ||
+                      info->ReleaseSequence <= std::max(buildRelease_, ReadInstalledRelease())))
+            return false;
         result = loader.DownloadAll(*info) && loader.InstallAll(*info);
+        if (result && keyed)
+            WriteInstalledRelease(info->ReleaseSequence);
     }
     if (result) ShowUpdatedMessage();
     return result;
+}
+
+uint32_t ReadInstalledRelease() {
+    std::vector<uint8_t> bytes;
+    if (!ReadWholeFile(kInstalledReleaseName, 32, bytes))
+        return 0;
+    const std::string text = TrimBlanks(std::string(bytes.begin(), bytes.end()));
+    const size_t end = text.find_first_of("\r\n");
+    uint32_t sequence = 0;
+    return ParseReleaseSequence(text.substr(0, end), sequence) ? sequence : 0;
+}
+
+bool WriteInstalledRelease(uint32_t sequence) {
+    const std::string text = std::to_string(sequence) + "\r\n";
+    auto file = Ports().files->Create(kInstalledReleaseTemp);
+    if (!file)
+        return false;
+    const bool written =
+        file->Write(reinterpret_cast<const uint8_t*>(text.data()), uint32_t(text.size()));
+    if (file->Close() && written &&
+        Ports().files->MoveReplacing(kInstalledReleaseTemp, kInstalledReleaseName))
+        return true;
+    RemoveIfThere(kInstalledReleaseTemp);
+    return false;
 }
 
 void UpdateClntThread::ShowUpdatedMessage() {

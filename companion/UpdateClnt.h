@@ -2,6 +2,7 @@
 // runs on to its end.
 #pragma once
 
+#include "DownloadFiles.h"
 #include "ThreadBase.h"
 #include "UpdateInfo.h"
 
@@ -12,6 +13,16 @@
 // RCDATA resource of Ostrel.dll holding the operator's public key (PEM). A library
 // built without it installs unsigned updates.
 constexpr int kUpdateKeyResource = 133;
+// RCDATA resource of a library built with a key: the operator's release sequence
+// it was built at (32 bits, little-endian). It installs only signed folders of a
+// higher sequence than this and than any it has installed.
+constexpr int kReleaseSequenceResource = 134;
+
+// The highest release sequence installed in the program folder (from
+// "updateRelease.dat"), 0 when none is recorded or the record is unreadable.
+uint32_t ReadInstalledRelease();
+// Records `sequence` as installed; the old record stays until the new one is whole.
+bool WriteInstalledRelease(uint32_t sequence);
 
 class UpdateClntThread : public TThread {
 public:
@@ -29,11 +40,12 @@ protected:
 
 private:
     // The description's bytes when they carry a good signature by the operator.
-    bool FetchSignedDescription(const std::string& folderUrl, const std::string& localFile,
-                                std::string& bytes);
+    bool FetchSignedDescription(TFileDownLoad& loader, const std::string& folderUrl,
+                                const std::string& localFile, std::string& bytes);
 
     TVerInfo version_;
     std::vector<uint8_t> publicKey_;  // empty: a key-less library
+    uint32_t buildRelease_ = 0;       // the release sequence it was built at
 };
 
 // Starts an update client for the URL list of an UpdateUrl item (its text and

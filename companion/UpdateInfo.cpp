@@ -7,11 +7,21 @@
 
 #include <cstring>
 
+const char kUpdateTempDir[] = "temp";
+const char kUpdateInfoName[] = "updateFileInfo.ini";
+const char kUpdateSignatureName[] = "updateFileInfo.sig";
+const char kLocalInfoName[] = "updateFileInfoTmp.ini";
+const char kLocalSignatureName[] = "updateFileInfoTmp.sig";
+const char kInstalledReleaseName[] = "updateRelease.dat";
+const char kInstalledReleaseTemp[] = "updateRelease.tmp";
+
 namespace {
 
 const char kVersionSection[] = "version";
 const char kFileListSection[] = "file list";
 const char kHashSection[] = "file hashes";
+const char kReleaseSection[] = "release";
+const char kReleaseKey[] = "sequence";
 
 class FileProfile : public ProfileSource {
 public:
@@ -85,6 +95,7 @@ bool TUpdateInfo::Load(const ProfileSource& source, const std::string& folderUrl
     // A list longer than the table is refused whole: installing only its first
     // rows would leave a mix of two versions behind.
     bool overflow = false;
+    RefusedName = false;
     for (const std::string& line : lines) {
         if (line == "End=OK") {
             closed = true;
@@ -93,8 +104,14 @@ bool TUpdateInfo::Load(const ProfileSource& source, const std::string& folderUrl
         const int eq = FindFrom("=", line, 1);
         if (eq == 0 || eq - 1 > kMaxUpdateName) continue;
         const std::string name = line.substr(0, eq - 1);
-        // The name becomes a local path: refuse any that could leave the program folder.
-        if (!IsSafeUpdateName(name)) continue;
+        // The name becomes a local path and part of a URL. One that could leave the
+        // program folder, that the system would store under another name, or that
+        // the update itself uses refuses the whole folder: installing the rest
+        // would leave a mix of two versions.
+        if (!IsSafeUpdateName(name)) {
+            RefusedName = true;
+            break;
+        }
         const int comma = FindFrom(",", line, eq + 1);
         if (comma == 0) continue;
         const int32_t size = StrToInt(TrimBlanks(line.substr(eq, comma - eq - 1)));
@@ -104,7 +121,10 @@ bool TUpdateInfo::Load(const ProfileSource& source, const std::string& folderUrl
         bool duplicate = false;
         for (int i = 0; i < FileCount && i < kMaxUpdateFiles; ++i)
             duplicate = duplicate || LowerCase(Files[i].Name) == LowerCase(name);
-        if (duplicate) continue;
+        if (duplicate) {
+            RefusedName = true;
+            break;
+        }
         if (FileCount >= kMaxUpdateFiles) {
             overflow = true;
             continue;
@@ -117,7 +137,9 @@ bool TUpdateInfo::Load(const ProfileSource& source, const std::string& folderUrl
         hashTexts_[FileCount] = source.String(kHashSection, name);
         ++FileCount;
     }
-    return closed && FileCount > 0 && !overflow;
+    HasReleaseSequence =
+        ParseReleaseSequence(source.String(kReleaseSection, kReleaseKey), ReleaseSequence);
+    return closed && FileCount > 0 && !overflow && !RefusedName;
 }
 
 const UpdateFileEntry* TUpdateInfo::GetFile(int index) const {
@@ -138,20 +160,50 @@ bool TUpdateInfo::GetFileHash(int index, Sha256Digest& digest) const {
 }
 
 bool IsSafeUpdateName(const std::string& name) {
-    if (name.empty() || name.find(':') != std::string::npos) return false;
-    if (name[0] == '\\' || name[0] == '/') return false;
-    size_t start = 0;
-    while (start <= name.size()) {
-        size_t end = name.find_first_of("\\/", start);
-        if (end == std::string::npos) end = name.size();
-        // The system drops trailing dots and blanks of a component, so "..." and
-        // ".. " climb out as ".." does.
-        const std::string part = name.substr(start, end - start);
-        if (part.find("..") != std::string::npos &&
-            part.find_first_not_of(". ") == std::string::npos)
+    if (name.empty() || name.size() > size_t(kMaxUpdateName))
+        return false;
+    for (const char c : name) {
+        const unsigned char u = static_cast<unsigned char>(c);
+        if (u < 0x20 || std::strchr("<>:\"/\\|?*", c) != nullptr)
             return false;
-        start = end + 1;
     }
+    // The system drops trailing dots and blanks: "a.dll." and "a.dll " are a.dll,
+    // and "." and ".." are no file names at all.
+    if (name.back() == '.' || name.back() == ' ')
+        return false;
+
+    // Device names stay devices with any extension and with blanks before it.
+    std::string base = LowerCase(name.substr(0, name.find('.')));
+    while (!base.empty() && base.back() == ' ')
+        base.pop_back();
+    static const char* const kDevices[] = {"con", "prn", "aux", "nul", "conin$", "conout$"};
+    for (const char* device : kDevices)
+        if (base == device)
+            return false;
+    if (base.size() == 4 && (base.compare(0, 3, "com") == 0 || base.compare(0, 3, "lpt") == 0) &&
+        base[3] >= '0' && base[3] <= '9')
+        return false;
+
+    const std::string lower = LowerCase(name);
+    for (const char* own : {kUpdateTempDir, kUpdateInfoName, kUpdateSignatureName, kLocalInfoName,
+                            kLocalSignatureName, kInstalledReleaseName, kInstalledReleaseTemp})
+        if (lower == LowerCase(own))
+            return false;
+    return true;
+}
+
+bool ParseReleaseSequence(const std::string& text, uint32_t& sequence) {
+    if (text.empty() || text.size() > 10)
+        return false;
+    uint64_t value = 0;
+    for (const char c : text) {
+        if (c < '0' || c > '9')
+            return false;
+        value = value * 10 + uint64_t(c - '0');
+    }
+    if (value == 0 || value > UINT32_MAX)
+        return false;
+    sequence = static_cast<uint32_t>(value);
     return true;
 }
 

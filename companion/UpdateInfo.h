@@ -12,6 +12,16 @@
 constexpr int kMaxUpdateFiles = 30;
 constexpr int kMaxUpdateName = 63;
 
+// The local files of the update itself, in the program folder. No listed name may
+// be one of them.
+extern const char kUpdateTempDir[];        // "temp"
+extern const char kUpdateInfoName[];       // "updateFileInfo.ini", on the server
+extern const char kUpdateSignatureName[];  // "updateFileInfo.sig", on the server
+extern const char kLocalInfoName[];        // "updateFileInfoTmp.ini"
+extern const char kLocalSignatureName[];   // "updateFileInfoTmp.sig"
+extern const char kInstalledReleaseName[]; // "updateRelease.dat"
+extern const char kInstalledReleaseTemp[]; // "updateRelease.tmp"
+
 struct UpdateFileEntry {
     int32_t Size;
     uint32_t Crc;
@@ -58,14 +68,31 @@ public:
     int32_t FileCount = 0;
     bool Valid = false;
     UpdateFileEntry Files[kMaxUpdateFiles];
+    // The operator's release sequence from section "release" (signed folders);
+    // HasReleaseSequence is false when it is missing or not a number from 1 to
+    // 4294967295.
+    bool HasReleaseSequence = false;
+    uint32_t ReleaseSequence = 0;
+    // A listed name broke the name rule (IsSafeUpdateName) or was listed twice:
+    // the whole description is refused.
+    bool RefusedName = false;
 
-private:
+  private:
     std::array<std::string, kMaxUpdateFiles> hashTexts_;
 };
 
-// True for a listed name that stays inside the program folder: not empty, no ":"
-// (drive letters, streams), no leading "\" or "/", no ".." component.
+// The one rule for listed names. True for a plain file name of the program folder
+// that the system stores exactly as written: 1 to 63 characters; no path separator
+// ("\" or "/": no absolute, UNC or sub-folder path, no ".."), no ":" (drive
+// letters, streams), none of < > " | ? *, no control character (NUL and TAB
+// included); not ending in a dot or a space (the system drops them, so "a.dll."
+// is a.dll); no device name (CON, PRN, AUX, NUL, COM0-9, LPT0-9, CONIN$, CONOUT$,
+// with or without an extension); none of the update's own files (see above).
+// Letter case does not matter, as on Windows.
 bool IsSafeUpdateName(const std::string& name);
+
+// A decimal release sequence from 1 to 4294967295, digits only.
+bool ParseReleaseSequence(const std::string& text, uint32_t& sequence);
 
 // Size (low 32 bits), file-name part and, when asked, CRC-32 of a local file.
 bool GetFileInfo(const std::string& path, UpdateFileEntry& entry, bool withChecksum);

@@ -300,7 +300,8 @@ FunctionEnd
 
 ; Removes what the setup installed and what the dialer and its library leave
 ; beside it: previous copies that the library's self-update keeps ("<name>old"),
-; its download folder and description. Other files in the folder are kept, and
+; its download folder, description and signature, and its record of the release
+; installed. Other files in the folder are kept, and
 ; the folder with them.
 !macro RemoveInstalled NAME
   Delete "$INSTDIR\${NAME}"
@@ -336,6 +337,9 @@ Section "Uninstall"
   !insertmacro RemoveInstalled "kelsupplicant.conf"
   Delete "$INSTDIR\setup.log"
   Delete "$INSTDIR\updateFileInfoTmp.ini"
+  Delete "$INSTDIR\updateFileInfoTmp.sig"
+  Delete "$INSTDIR\updateRelease.dat"
+  Delete "$INSTDIR\updateRelease.tmp"
   RMDir /r "$INSTDIR\temp"
   Delete "$INSTDIR\Uninstall.exe"
   RMDir "$INSTDIR"

@@ -70,6 +70,10 @@ public:
     bool RenameFile(const std::string& from, const std::string& to) override {
         return MoveFileA(from.c_str(), to.c_str()) != FALSE;
     }
+    bool MoveReplacing(const std::string& from, const std::string& to) override {
+        return MoveFileExA(from.c_str(), to.c_str(),
+                           MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != FALSE;
+    }
     bool CreateFolder(const std::string& path) override {
         return CreateDirectoryA(path.c_str(), nullptr) != FALSE;
     }

@@ -7,7 +7,23 @@
 
 namespace {
 
+static_assert(kInetFlagReload == INTERNET_FLAG_RELOAD, "flag values");
+static_assert(kInetFlagNoCacheWrite == INTERNET_FLAG_NO_CACHE_WRITE, "flag values");
+static_assert(kInetFlagNoAutoRedirect == INTERNET_FLAG_NO_AUTO_REDIRECT, "flag values");
+static_assert(kInetFlagNoCookies == INTERNET_FLAG_NO_COOKIES, "flag values");
+static_assert(kInetFlagNoUi == INTERNET_FLAG_NO_UI, "flag values");
+static_assert(kInetFlagPragmaNoCache == INTERNET_FLAG_PRAGMA_NOCACHE, "flag values");
+
 const char* TextOrNull(const std::string& text) { return text.empty() ? nullptr : text.c_str(); }
+
+bool QueryText(HINTERNET request, DWORD info, uint32_t bufferSize, std::string& value) {
+    std::vector<char> buffer(bufferSize + 1, '\0');
+    DWORD length = bufferSize;
+    if (!HttpQueryInfoA(request, info, buffer.data(), &length, nullptr))
+        return false;
+    value.assign(buffer.data(), length < bufferSize ? length : bufferSize);
+    return true;
+}
 
 HINTERNET AsHandle(InetHandle handle) { return reinterpret_cast<HINTERNET>(handle); }
 InetHandle FromHandle(HINTERNET handle) { return reinterpret_cast<InetHandle>(handle); }
@@ -46,18 +62,41 @@ public:
                                 DWORD(body.size())) != FALSE;
     }
 
-    InetHandle OpenUrl(InetHandle session, const std::string& url) override {
-        return FromHandle(InternetOpenUrlA(AsHandle(session), url.c_str(), nullptr, 0, 0, 0));
+    bool SetTimeouts(InetHandle session, uint32_t connectMs, uint32_t sendMs,
+                     uint32_t receiveMs) override {
+        DWORD connect = connectMs, send = sendMs, receive = receiveMs;
+        const HINTERNET h = AsHandle(session);
+        return InternetSetOptionA(h, INTERNET_OPTION_CONNECT_TIMEOUT, &connect, sizeof(connect)) &&
+               InternetSetOptionA(h, INTERNET_OPTION_SEND_TIMEOUT, &send, sizeof(send)) &&
+               InternetSetOptionA(h, INTERNET_OPTION_RECEIVE_TIMEOUT, &receive, sizeof(receive));
+    }
+
+    InetHandle OpenUrl(InetHandle session, const std::string& url, uint32_t flags) override {
+        return FromHandle(InternetOpenUrlA(AsHandle(session), url.c_str(), nullptr, 0, flags, 0));
+    }
+
+    bool QueryStatusCode(InetHandle request, uint32_t& status) override {
+        DWORD value = 0, length = sizeof(value);
+        if (!HttpQueryInfoA(AsHandle(request), HTTP_QUERY_STATUS_CODE | HTTP_QUERY_FLAG_NUMBER,
+                            &value, &length, nullptr))
+            return false;
+        status = value;
+        return true;
     }
 
     bool QueryContentLength(InetHandle request, uint32_t bufferSize, std::string& value) override {
-        std::vector<char> buffer(bufferSize + 1, '\0');
-        DWORD length = bufferSize;
-        if (!HttpQueryInfoA(AsHandle(request), HTTP_QUERY_CONTENT_LENGTH, buffer.data(), &length,
-                            nullptr))
-            return false;
-        value.assign(buffer.data(), length < bufferSize ? length : bufferSize);
-        return true;
+        return QueryText(AsHandle(request), HTTP_QUERY_CONTENT_LENGTH, bufferSize, value);
+    }
+
+    bool QueryLocation(InetHandle request, uint32_t bufferSize, std::string& value) override {
+        return QueryText(AsHandle(request), HTTP_QUERY_LOCATION, bufferSize, value);
+    }
+
+    bool QueryDataAvailable(InetHandle request, uint32_t& bytes) override {
+        DWORD available = 0;
+        const BOOL ok = InternetQueryDataAvailable(AsHandle(request), &available, 0, 0);
+        bytes = ok ? available : 0;
+        return ok != FALSE;
     }
 
     bool Read(InetHandle request, uint8_t* buffer, uint32_t size, uint32_t& read) override {

@@ -8,6 +8,7 @@
 #include "companion/OpenSslCrypto.cpp"
 
 #include "DownloadFiles.h"
+#include "HttpSyncGet.h"
 #include "ModuleResources.h"
 #include "MyUtils.h"
 #include "Ports.h"
@@ -45,6 +46,24 @@ public:
     }
 };
 
+// True when some line of `text` lists `name` exactly: blanks, the name, blanks, "=".
+bool ListedVerbatim(const std::string& text, const std::string& name) {
+    size_t start = 0;
+    while (start <= text.size()) {
+        size_t end = text.find('\n', start);
+        if (end == std::string::npos)
+            end = text.size();
+        const std::string line = TrimBlanks(text.substr(start, end - start));
+        if (line.compare(0, name.size(), name) == 0) {
+            const std::string rest = TrimBlanks(line.substr(name.size()));
+            if (!rest.empty() && rest[0] == '=')
+                return true;
+        }
+        start = end + 1;
+    }
+    return false;
+}
+
 std::string Part(const std::string& all, const std::string& from, const std::string& to) {
     size_t begin = 0;
     if (!from.empty()) {
@@ -64,19 +83,34 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const std::string signature = Part(input, "\n#SIG#\n", "\n#FILE#\n");
     const std::string body = Part(input, "\n#FILE#\n", "");
 
-    // The reading alone: bounded table, only safe names, hash lines parsed or refused.
+    // The reading alone: bounded table, only safe names stored whole (a name is
+    // never cut at a zero byte into another one), hash lines parsed or refused.
     try {
         TUpdateInfo info("d", description, "http://s/");
         if (info.FileCount < 0 || info.FileCount > kMaxUpdateFiles) abort();
+        if (info.Valid && info.RefusedName)
+            abort();
         for (int i = 0; i < info.FileCount; ++i) {
             const std::string name(info.Files[i].Name);
             if (!IsSafeUpdateName(name) || name.size() > size_t(kMaxUpdateName)) abort();
+            if (!ListedVerbatim(description, name))
+                abort();
             Sha256Digest digest{};
             info.GetFileHash(i, digest);
         }
         if (info.GetFile(info.FileCount) || info.GetFile(-1)) abort();
     } catch (const EConvertError&) {
     }
+
+    // The downloads below run on threads of their own, which costs far more than
+    // the reading: only descriptions that read as valid go on to them.
+    bool valid = false;
+    try {
+        valid = TUpdateInfo("d", description, "http://s/").Valid;
+    } catch (const EConvertError&) {
+    }
+    if (!valid)
+        return 0;
 
     // The whole check of a signed folder, with the files served from the input.
     static FakeFileStore* files = new FakeFileStore();
@@ -110,7 +144,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
             abort();  // nothing the fuzzer makes carries the operator's signature
     } catch (const EConvertError&) {
     }
-    // A refused folder leaves nothing installed.
+    // A refused folder leaves nothing installed, and nothing of it behind.
+    if (!WaitForDownloadThreads(10000))
+        abort();
     for (const auto& f : files->files)
         if (f.first != "updatefileinfotmp.ini") abort();
 
@@ -132,5 +168,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         }
     } catch (const EConvertError&) {
     }
+    if (!WaitForDownloadThreads(10000))
+        abort();
     return 0;
 }

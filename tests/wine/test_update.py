@@ -10,7 +10,7 @@ from pathlib import Path
 sys.path.insert(0, str(Path(__file__).resolve().parent))
 from harness import PREFIX, WineEnv  # noqa: E402
 from update_fixtures import (CAPTION, TEXT, describe_by_hand, file_line, make_app,  # noqa: E402
-                             publish, run_update, serve, start_update)
+                             publish, run_update, run_updates, serve, start_update)
 
 OLD_A = b"old a.dll " * 50
 NEW_A = b"new a.dll " * 700  # more than one read block of the HTTP client
@@ -120,21 +120,32 @@ class Update(unittest.TestCase):
             self.assertFalse(any(p.startswith("/good/") for p in log), log)
             self.assertFalse((app / "a.dll").exists())
 
-    def test_names_that_leave_the_folder_are_refused(self):
+    def test_a_hostile_name_fails_its_whole_folder(self):
+        # The system's profile reader reads this library's descriptions: each name
+        # that it passes on and that breaks the rule fails its folder, the good
+        # row beside it included, with nothing fetched or written.
+        names = [b"..\\evil.dll", b"../evil.dll", b"C:\\evil.dll", b"\\evil.dll",
+                 b"\\\\127.0.0.1\\c$\\evil.dll", b"sub\\..\\..\\evil.dll", b"a.dll:evil",
+                 b"evil.dll.", b"evil.dll\t.", b"a.dll\t", b"temp", b"nul.txt", b"COM1",
+                 b"updateFileInfoTmp.ini", b"evil*.dll"]
         with WineEnv(self) as env:
             root = env.root / "web"
-            evil = b"evil"
-            lines = [file_line(n, evil) for n in
-                     ("..\\evil.dll", "../evil.dll", "C:\\evil.dll", "\\evil.dll", "/evil.dll",
-                      "sub\\..\\..\\evil.dll", "a.dll:evil")]
-            describe_by_hand(root / "u", "1.2.3", lines + [file_line("a.dll", NEW_A)])
-            (root / "u" / "a.dll").write_bytes(NEW_A)
-            (root / "evil.dll").write_bytes(evil)
+            apps = []
+            for n, name in enumerate(names):
+                describe_by_hand(root / ("u%d" % n), "1.2.3",
+                                 [file_line("a.dll", NEW_A), file_line(name, b"evil")])
+                (root / ("u%d" % n) / "a.dll").write_bytes(NEW_A)
+                apps.append(make_app(env, "app%d" % n))
+            (root / "evil.dll").write_bytes(b"evil")
             base, log = serve(env, root)
-            app = make_app(env, "app")
-            self.confirm_box(env, start_update(env, app, base + "u/"))
-            self.assertEqual((app / "a.dll").read_bytes(), NEW_A)
-            self.assertEqual([p for p in log if "evil" in p], [])
+            results = run_updates(env, [(app, base + "u%d/" % n) for n, app in enumerate(apps)])
+            for name, app, (rc, out, _) in zip(names, apps, results):
+                with self.subTest(name=name):
+                    self.assertEqual((rc, out.splitlines()[-1]), (0, "ended"), out)
+                    self.assertFalse((app / "a.dll").exists())
+                    self.assert_clean(app)
+            self.assertFalse(env.wait_window(CAPTION, timeout=1, msgbox=True))
+            self.assertEqual([p for p in log if not p.endswith("updateFileInfo.ini")], [])
             self.assertEqual(list(env.root.rglob("evil.dll")), [root / "evil.dll"])
             self.assertEqual(list((PREFIX / "drive_c").rglob("evil.dll")), [])
 

@@ -138,6 +138,21 @@ bool FakeFileStore::RenameFile(const std::string& from, const std::string& to) {
     return true;
 }
 
+bool FakeFileStore::MoveReplacing(const std::string& from, const std::string& to) {
+    Guard hold(lock);
+    const std::string f = Norm(from), t = Norm(to);
+    auto it = files.find(f);
+    auto target = files.find(t);
+    // A read-only target cannot be replaced, as on Windows.
+    if (it == files.end() || folders.count(t) || failRename.count(f) || !ParentExists(t) ||
+        (target != files.end() && (target->second.attributes & kFileAttrReadOnly)))
+        return false;
+    files[t] = it->second;
+    files.erase(f);
+    log.push_back("replace " + f + " -> " + t);
+    return true;
+}
+
 bool FakeFileStore::CreateFolder(const std::string& path) {
     Guard hold(lock);
     const std::string n = Norm(path);

@@ -33,6 +33,7 @@ public:
     bool SetAttributes(const std::string& path, uint32_t attributes) override;
     bool RemoveFile(const std::string& path) override;
     bool RenameFile(const std::string& from, const std::string& to) override;
+    bool MoveReplacing(const std::string& from, const std::string& to) override;
     bool CreateFolder(const std::string& path) override;
     bool RemoveFolder(const std::string& path) override;
     bool ListFolder(const std::string& folder, std::vector<FolderEntry>& entries) override;

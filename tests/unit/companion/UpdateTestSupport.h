@@ -5,6 +5,7 @@
 #include "companion/FakeFileStore.h"
 #include "companion/FakeInternet.h"
 #include "companion/FakeUserNotice.h"
+#include "HttpSyncGet.h"
 #include "ModuleResources.h"
 #include "companion/OpenSslCrypto.h"
 #include "Ports.h"
@@ -43,7 +44,13 @@ protected:
         // The shipped stamp: 0xFFFF, 1, 2, 1, 2 (major 1, minor 2, build 2).
         resources.data[129] = {0xFF, 0xFF, 1, 0, 2, 0, 1, 0, 2, 0};
     }
-    void TearDown() override { Ports() = saved_; }
+    void TearDown() override {
+        // Downloads given up on may still wait in a hostile answer: end them before
+        // the fakes go.
+        internet.Release();
+        EXPECT_TRUE(WaitForDownloadThreads(10000));
+        Ports() = saved_;
+    }
 
     FakeFileStore files;
     FakeInternet internet;

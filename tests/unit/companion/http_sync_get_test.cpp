@@ -1,6 +1,9 @@
 #include "HttpSyncGet.h"
 #include "UpdateTestSupport.h"
 
+#include <chrono>
+#include <functional>
+
 namespace {
 
 class HttpTest : public PortsFixture {};
@@ -118,11 +121,11 @@ TEST_F(HttpTest, SaveUrlToFileStreamsTheBody) {
     EXPECT_TRUE(internet.opens[0].hasAgent);
     EXPECT_EQ(internet.opens[0].agent, "Brightel THTTPSyncGet");
     EXPECT_FALSE(internet.opens[0].viaProxy);
-    ASSERT_FALSE(internet.readSizes.empty());
-    for (uint32_t size : internet.readSizes) EXPECT_EQ(size, 1025u);
-    ASSERT_EQ(internet.sends.size(), 1u);
-    EXPECT_EQ(internet.sends[0].headers, "");
-    EXPECT_EQ(internet.sends[0].body, "");
+    // Blocks of 1025 bytes, the last one no larger than what is left of the body.
+    const std::vector<uint32_t> blocks = {1025, 1025, 950};
+    EXPECT_EQ(internet.readSizes, blocks);
+    // InternetOpenUrlA has sent the request; without form data it is not sent again.
+    EXPECT_TRUE(internet.sends.empty());
     EXPECT_EQ(internet.openHandles, 0);
 }
 
@@ -144,6 +147,8 @@ TEST_F(HttpTest, SaveUrlToFileNeedsADecimalContentLength) {
         EXPECT_FALSE(http.SaveUrlToFile()) << c.value;
         EXPECT_EQ(files.Text("keep.bin"), "old") << c.value;
     }
+    // A refused download's thread closes its handles on its own time.
+    EXPECT_TRUE(WaitForDownloadThreads(5000));
     EXPECT_EQ(internet.openHandles, 0);
 }
 
@@ -165,6 +170,7 @@ TEST_F(HttpTest, SaveUrlToFileAcceptsAShortBodyAndReportsWriteFailures) {
     EXPECT_FALSE(http.SaveUrlToFile());
     http.URL = "http://s/unknown";
     EXPECT_FALSE(http.SaveUrlToFile());
+    EXPECT_TRUE(WaitForDownloadThreads(5000));
     EXPECT_EQ(internet.openHandles, 0);
 }
 
@@ -193,3 +199,181 @@ TEST_F(HttpTest, ProbeFetchAndPageHasWord) {
 }
 
 }  // namespace
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+int64_t MsSince(Clock::time_point start) {
+    return std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start).count();
+}
+
+TEST(ResolveRedirect, AbsoluteRootRelativeAndRefusedSchemes) {
+    const struct {
+        const char* from;
+        const char* location;
+        const char* to;
+    } cases[] = {
+        {"http://s/u/a.dll", "http://t/b.dll", "http://t/b.dll"},
+        {"http://s/u/a.dll", "HTTPS://t/b.dll", "HTTPS://t/b.dll"},
+        {"http://s:81/u/a.dll", "/x/b.dll", "http://s:81/x/b.dll"},
+        {"http://s/u/a.dll?q=1", "b.dll", "http://s/u/b.dll"},
+        {"http://s/u/a.dll", "../b.dll", "http://s/u/../b.dll"},
+        {"http://s", "b.dll", "http://s/b.dll"},
+        {"http://s/u/a.dll", "//t/b.dll", "http://t/b.dll"},
+        {"http://s/u/a.dll", "b.dll?x=a:b", "http://s/u/b.dll?x=a:b"},
+        // other schemes, and text WinINet would read otherwise
+        {"http://s/u/a.dll", "ftp://t/b.dll", ""},
+        {"http://s/u/a.dll", "file:///c:/windows/b.dll", ""},
+        {"http://s/u/a.dll", "c:\\b.dll", ""},
+        {"http://s/u/a.dll", "http://t/b.dll\r\nX: y", ""},
+        {"http://s/u/a.dll", "http://t/b c", ""},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(ResolveRedirect(c.from, c.location), c.to) << c.from << " + " << c.location;
+}
+
+TEST_F(HttpTest, DownloadsAreNeverCachedAndCarryTheirTimeouts) {
+    internet.urls["http://s/f"].body = "x";
+    THTTPSyncGet http;
+    http.URL = "http://s/f";
+    http.FileName = "f";
+    http.IoTimeoutMs = 7000;
+    ASSERT_TRUE(http.SaveUrlToFile());
+    ASSERT_EQ(internet.openFlags.size(), 1u);
+    const uint32_t flags = internet.openFlags[0];
+    for (uint32_t flag :
+         {kInetFlagNoCacheWrite, kInetFlagReload, kInetFlagPragmaNoCache, kInetFlagNoAutoRedirect})
+        EXPECT_TRUE(flags & flag) << std::hex << flag;
+    const std::vector<uint32_t> timeouts = {7000, 7000, 7000};
+    EXPECT_EQ(internet.timeouts, timeouts);
+}
+
+// Each hostile answer ends the download by its bounds, with nothing over the
+// bound written.
+TEST_F(HttpTest, HostileAnswersEndWithinTheirBounds) {
+    enum Outcome { Refused, Written };
+    struct Case {
+        const char* name;
+        std::function<void(FakeInternet::Response&)> answer;
+        Outcome outcome;
+        size_t written; // bytes in the file afterwards (when written)
+        bool waitsForTheLimit;
+    };
+    const std::string body(3000, 'b');
+    const Case cases[] = {
+        {"announced beyond the limit", [](FakeInternet::Response& r) { r.contentLength = "5000"; },
+         Refused, 0, false},
+        {"endless, announced huge",
+         [](FakeInternet::Response& r) {
+             r.endless = true;
+             r.contentLength = "400000000";
+         },
+         Refused, 0, false},
+        {"negative length", [](FakeInternet::Response& r) { r.contentLength = "-1"; }, Refused, 0,
+         false},
+        {"longer than announced",
+         [](FakeInternet::Response& r) {
+             r.endless = true;
+             r.contentLength = "2500";
+         },
+         Written, 2500, false},
+        {"not found", [](FakeInternet::Response& r) { r.status = 404; }, Refused, 0, false},
+        {"server error", [](FakeInternet::Response& r) { r.status = 500; }, Refused, 0, false},
+        {"silent", [](FakeInternet::Response& r) { r.silent = true; }, Refused, 0, true},
+        {"stalls in the body", [](FakeInternet::Response& r) { r.stallAfter = 1000; }, Refused, 0,
+         true},
+        {"drips", [](FakeInternet::Response& r) { r.dripMs = 20; }, Refused, 0, true},
+    };
+    for (const Case& c : cases) {
+        internet.urls.clear();
+        internet.Rearm();
+        files.files.clear();
+        FakeInternet::Response& r = internet.urls["http://s/f"];
+        r.body = body;
+        c.answer(r);
+        internet.bytesServed = 0;
+        THTTPSyncGet http;
+        http.URL = "http://s/f";
+        http.FileName = "f";
+        http.MaxBytes = 4000;
+        http.TimeLimitMs = 400;
+        const Clock::time_point start = Clock::now();
+        const bool ok = http.SaveUrlToFile();
+        const int64_t took = MsSince(start);
+        EXPECT_EQ(ok, c.outcome == Written) << c.name;
+        EXPECT_LT(took, 400 + 300) << c.name; // the limit holds (with scheduling slack)
+        if (c.waitsForTheLimit)
+            EXPECT_GE(took, 400 - 5) << c.name;
+        if (c.outcome == Written)
+            EXPECT_EQ(files.Text("f").size(), c.written) << c.name;
+        else
+            EXPECT_LE(files.Has("f") ? files.Text("f").size() : 0, http.MaxBytes) << c.name;
+        // A download given up on may still wait in the hostile call; it ends (and
+        // closes its handles) once the call returns.
+        internet.Release();
+        ASSERT_TRUE(WaitForDownloadThreads(5000)) << c.name;
+        EXPECT_LE(internet.bytesServed, uint64_t(http.MaxBytes)) << c.name;
+        EXPECT_EQ(internet.openHandles, 0) << c.name;
+    }
+}
+
+TEST_F(HttpTest, SilentServerReleasesTheCallerWhileTheCallStillWaits) {
+    internet.urls["http://s/f"].silent = true;
+    THTTPSyncGet http;
+    http.URL = "http://s/f";
+    http.FileName = "f";
+    http.TimeLimitMs = 200;
+    EXPECT_FALSE(http.SaveUrlToFile());
+    // The caller has its answer; the blocked call is still inside the service.
+    EXPECT_EQ(internet.BlockedCalls(), 1);
+    EXPECT_FALSE(files.Has("f"));
+    internet.Release();
+    EXPECT_TRUE(WaitForDownloadThreads(5000));
+    EXPECT_FALSE(files.Has("f")); // nothing is written once the caller has gone
+}
+
+TEST_F(HttpTest, RedirectsAreFollowedCountedAndKeptToHttp) {
+    auto redirect = [&](const std::string& from, const std::string& to) {
+        FakeInternet::Response& r = internet.urls[from];
+        r.status = 302;
+        r.location = to;
+        r.body = "moved";
+    };
+    internet.urls["http://t/final"].body = "the file";
+    redirect("http://s/one", "http://t/final");
+    redirect("http://s/rel", "/one");
+    redirect("http://s/self", "http://s/self");
+    redirect("http://s/ftp", "ftp://t/final");
+    redirect("http://s/noloc", "");
+    internet.urls["http://s/noloc"].location.clear();
+    for (int i = 0; i < 6; ++i)
+        redirect("http://s/chain" + std::to_string(i), "http://s/chain" + std::to_string(i + 1));
+    redirect("http://s/chain6", "http://t/final");
+
+    const struct {
+        const char* url;
+        bool ok;
+        size_t opened; // OpenUrl calls
+    } cases[] = {{"http://s/one", true, 2},    {"http://s/rel", true, 3},
+                 {"http://s/self", false, 6},  {"http://s/ftp", false, 1},
+                 {"http://s/noloc", false, 1}, {"http://s/chain2", true, 6},
+                 {"http://s/chain1", false, 6}};
+    for (const auto& c : cases) {
+        internet.openedUrls.clear();
+        files.files.clear();
+        THTTPSyncGet http;
+        http.URL = c.url;
+        http.FileName = "f";
+        http.MaxRedirects = 5;
+        EXPECT_EQ(http.SaveUrlToFile(), c.ok) << c.url;
+        EXPECT_TRUE(WaitForDownloadThreads(5000));
+        EXPECT_EQ(internet.openedUrls.size(), c.opened) << c.url;
+        EXPECT_EQ(files.Has("f"), c.ok) << c.url;
+        if (c.ok)
+            EXPECT_EQ(files.Text("f"), "the file") << c.url;
+        EXPECT_EQ(internet.openHandles, 0) << c.url;
+    }
+}
+
+} // namespace

@@ -37,6 +37,7 @@ struct Folder {
     std::string version = "1.2.3";  // major.minor.build
     std::vector<std::pair<std::string, std::string>> files;  // name, content
     bool withHashes = false;
+    uint32_t sequence = 1; // the release sequence; 0: no section "release"
 };
 
 // An operator's key pair, made once for the whole test program.
@@ -73,8 +74,13 @@ const KeyPair& OperatorKey() {
 
 class UpdateClientTest : public PortsFixture {
 protected:
+  void SetUp() override {
+      PortsFixture::SetUp();
+      savedLimits_ = UpdateSettings();
+  }
     void TearDown() override {
         WaitForUpdateClients();
+        UpdateSettings() = savedLimits_;
         PortsFixture::TearDown();
     }
 
@@ -93,6 +99,8 @@ protected:
             text += "[file hashes]\r\n";
             for (const auto& file : f.files) text += file.first + "=" + Sha256Hex(file.second) + "\r\n";
         }
+        if (f.sequence)
+            text += "[release]\r\nsequence=" + std::to_string(f.sequence) + "\r\n";
         return text;
     }
 
@@ -124,8 +132,33 @@ protected:
         return false;
     }
 
+    // The library as built with the operator's key at release sequence `built`.
+    void HoldKey(uint32_t built) {
+        HoldKey();
+        resources.data[kReleaseSequenceResource] = {uint8_t(built), uint8_t(built >> 8),
+                                                    uint8_t(built >> 16), uint8_t(built >> 24)};
+    }
+
+    // Serves a signed folder of one file a.dll at http://s/.
+    void PublishSigned(const std::string& version, const std::string& content, uint32_t sequence,
+                       const std::string& url = "http://s/") {
+        Folder f{version, {{"a.dll", content}}, true, sequence};
+        Sign(url, Publish(url, f));
+    }
+
+    // Bytes of every file in the program folder and below it.
+    size_t BytesOnDisk() {
+        size_t total = 0;
+        for (const auto& f : files.files)
+            total += f.second.bytes.size();
+        return total;
+    }
+
     int lastUrlLength = 0;
     std::string lastUrlList;
+
+  private:
+    UpdateLimits savedLimits_;
 };
 
 TEST_F(UpdateClientTest, OneFolderInstallsAndTellsTheUser) {
@@ -438,6 +471,227 @@ TEST_F(UpdateClientTest, KeylessLibraryTrustsSizeAndCrcAndIgnoresHashes) {
     Run("http://s/");
     EXPECT_EQ(files.Text("a.dll"), "x");
     EXPECT_FALSE(Contacted("http://s/updateFileInfo.sig"));
+}
+
+TEST_F(UpdateClientTest, SignedFolderMustBeNewerThanTheBuildAndEveryInstall) {
+    const struct {
+        uint32_t built;
+        const char* record; // "updateRelease.dat" before the run; null: none
+        uint32_t folder;    // 0: the folder carries no sequence
+        bool installs;
+    } cases[] = {
+        {0, nullptr, 1, true},  {5, nullptr, 5, false}, {5, nullptr, 4, false},
+        {5, nullptr, 6, true},  {5, "9\r\n", 7, false}, {5, "9\r\n", 9, false},
+        {5, "9\r\n", 10, true}, {9, "5\r\n", 7, false}, {5, nullptr, 0, false},
+        {5, "junk", 6, true},   {5, "junk", 5, false},  {0, "4294967295", 4294967295u, false},
+    };
+    for (const auto& c : cases) {
+        const std::string label = std::to_string(c.built) + "/" + (c.record ? c.record : "-") +
+                                  "/" + std::to_string(c.folder);
+        files.files.clear();
+        internet.urls.clear();
+        internet.openedUrls.clear();
+        notice.shown.clear();
+        HoldKey(c.built);
+        files.Put("a.dll", "installed");
+        if (c.record)
+            files.Put("updateRelease.dat", c.record);
+        PublishSigned("1.2.3", "new", c.folder);
+        Run("http://s/");
+        EXPECT_EQ(files.Text("a.dll"), c.installs ? "new" : "installed") << label;
+        EXPECT_EQ(notice.Count(), c.installs ? 1u : 0u) << label;
+        // Refused before any file is fetched; the record moves only with an install.
+        EXPECT_EQ(Contacted("http://s/a.dll"), c.installs) << label;
+        const std::string record = c.record ? c.record : "<missing>";
+        EXPECT_EQ(files.Text("updateRelease.dat"),
+                  c.installs ? std::to_string(c.folder) + "\r\n" : record)
+            << label;
+        EXPECT_FALSE(files.Has("updateRelease.tmp")) << label;
+    }
+}
+
+TEST_F(UpdateClientTest, ReplayedOlderSignedFoldersChangeNothing) {
+    HoldKey(5);
+    files.Put("a.dll", "v1");
+    PublishSigned("1.2.3", "v7", 7, "http://new/");
+    PublishSigned("1.2.4", "v6", 6, "http://old6/");
+    PublishSigned("1.2.5", "v3", 3, "http://old3/");
+    Run("http://new/");
+    ASSERT_EQ(files.Text("a.dll"), "v7");
+    ASSERT_EQ(files.Text("a.dllold"), "v1");
+    // Whoever holds the server serves the older signed folders, as often as it likes.
+    for (int i = 0; i < 3; ++i)
+        Run("http://old6/,http://old3/,http://new/");
+    EXPECT_EQ(files.Text("a.dll"), "v7");
+    EXPECT_EQ(files.Text("a.dllold"), "v1");
+    EXPECT_EQ(notice.Count(), 1u);
+    EXPECT_FALSE(Contacted("http://old6/a.dll"));
+    EXPECT_FALSE(Contacted("http://old3/a.dll"));
+    // A deliberate rollback: the operator signs the old files as a new release.
+    PublishSigned("1.2.4", "v6", 8, "http://rollback/");
+    Run("http://rollback/");
+    EXPECT_EQ(files.Text("a.dll"), "v6");
+    EXPECT_EQ(files.Text("updateRelease.dat"), "8\r\n");
+}
+
+TEST_F(UpdateClientTest, RecordIsWrittenOnlyAfterASuccessfulInstall) {
+    HoldKey(1);
+    files.Put("a.dll", "installed");
+    files.Put("updateRelease.dat", "3\r\n");
+    PublishSigned("1.2.3", "new", 4);
+    files.failCreate.insert("a.dll"); // the install fails and is undone
+    Run("http://s/");
+    EXPECT_EQ(files.Text("a.dll"), "installed");
+    EXPECT_EQ(files.Text("updateRelease.dat"), "3\r\n");
+
+    // The record cannot be replaced: the install stands, the old record stays whole.
+    files.failCreate.clear();
+    files.failRename.insert(FakeFileStore::Norm("updateRelease.tmp"));
+    Run("http://s/");
+    EXPECT_EQ(files.Text("a.dll"), "new");
+    EXPECT_EQ(files.Text("updateRelease.dat"), "3\r\n");
+    EXPECT_FALSE(files.Has("updateRelease.tmp"));
+}
+
+TEST_F(UpdateClientTest, KeylessLibraryKeepsNoRecord) {
+    files.Put("a.dll", "installed");
+    Publish("http://s/", {"1.2.3", {{"a.dll", "new"}}, false, 0});
+    Run("http://s/");
+    EXPECT_EQ(files.Text("a.dll"), "new");
+    EXPECT_FALSE(files.Has("updateRelease.dat"));
+}
+
+// Every hostile server ends the folder within its bounds, with nothing over the
+// listed sizes written and nothing of the folder left behind.
+TEST_F(UpdateClientTest, HostileServersEndTheFolderWithinItsBounds) {
+    UpdateLimits& limits = UpdateSettings();
+    limits.transferBaseMs = 300;
+    limits.minBytesPerSecond = 1 << 20;
+    limits.folderMs = 2000;
+    limits.descriptionBytes = 4096;
+    const std::string content(2000, 'n'), second(500, 's');
+    struct Case {
+        const char* name;
+        const char* url; // the answer that misbehaves
+        std::function<void(FakeInternet::Response&)> answer;
+        int64_t atLeastMs; // the time a hostile answer holds the folder
+    };
+    const Case cases[] = {
+        {"endless description", "http://s/updateFileInfo.ini",
+         [](FakeInternet::Response& r) {
+             r.endless = true;
+             r.contentLength = "100000000";
+         },
+         0},
+        {"oversized file", "http://s/a.dll",
+         [&](FakeInternet::Response& r) { r.body = std::string(5000, 'x'); }, 0},
+        {"endless file behind the listed length", "http://s/a.dll",
+         [&](FakeInternet::Response& r) {
+             r.endless = true;
+             r.body = std::string(100, 'y');
+             r.contentLength = std::to_string(content.size());
+         },
+         0},
+        {"drip description", "http://s/updateFileInfo.ini",
+         [](FakeInternet::Response& r) { r.dripMs = 20; }, 300},
+        {"silent description", "http://s/updateFileInfo.ini",
+         [](FakeInternet::Response& r) { r.silent = true; }, 300},
+        {"drip file", "http://s/b.dll", [](FakeInternet::Response& r) { r.dripMs = 20; }, 300},
+        {"stalled file", "http://s/b.dll", [](FakeInternet::Response& r) { r.stallAfter = 10; },
+         300},
+        {"self-redirect", "http://s/a.dll",
+         [](FakeInternet::Response& r) {
+             r.status = 302;
+             r.location = "http://s/a.dll";
+         },
+         0},
+        {"not found", "http://s/b.dll", [](FakeInternet::Response& r) { r.status = 404; }, 0},
+    };
+    for (const Case& c : cases) {
+        internet.urls.clear();
+        internet.Rearm();
+        internet.openedUrls.clear();
+        internet.bytesServed = 0;
+        notice.shown.clear();
+        files.files.clear();
+        files.MakeFolder("temp");
+        files.Put("temp\\notes.txt", "mine");
+        files.Put("a.dll", "installed");
+        Publish("http://s/", {"1.2.3", {{"a.dll", content}, {"b.dll", second}}});
+        c.answer(internet.urls[c.url]);
+        const auto start = std::chrono::steady_clock::now();
+        Run("http://s/");
+        const int64_t took = std::chrono::duration_cast<std::chrono::milliseconds>(
+                                 std::chrono::steady_clock::now() - start)
+                                 .count();
+        EXPECT_LT(took, 2000 + 500) << c.name;
+        EXPECT_GE(took, c.atLeastMs - 5) << c.name;
+        EXPECT_EQ(files.Text("a.dll"), "installed") << c.name;
+        EXPECT_EQ(notice.Count(), 0u) << c.name;
+        // What the folder fetched is gone; what was in temp\ before stays.
+        EXPECT_FALSE(files.Has("temp\\a.dll")) << c.name;
+        EXPECT_FALSE(files.Has("temp\\b.dll")) << c.name;
+        EXPECT_EQ(files.Text("temp\\notes.txt"), "mine") << c.name;
+        EXPECT_FALSE(files.Has("updateFileInfoTmp.ini")) << c.name;
+        EXPECT_LE(BytesOnDisk(), std::string("installed").size() + 4) << c.name;
+        internet.Release();
+        ASSERT_TRUE(WaitForDownloadThreads(5000)) << c.name;
+        EXPECT_LE(internet.bytesServed, limits.descriptionBytes + content.size() + second.size())
+            << c.name;
+        EXPECT_LE(internet.openedUrls.size(), size_t(2 * (limits.maxRedirects + 1) + 2)) << c.name;
+    }
+}
+
+TEST_F(UpdateClientTest, FolderDeadlineCapsManySlowFiles) {
+    // Each file alone is within its own time; together they outlast the folder's.
+    UpdateLimits& limits = UpdateSettings();
+    limits.transferBaseMs = 1000;
+    limits.folderMs = 700;
+    Folder f{"1.2.3", {}};
+    for (int i = 0; i < 6; ++i) f.files.push_back({"f" + std::to_string(i), "12345678"});
+    Publish("http://s/", f);
+    for (const auto& file : f.files) internet.urls["http://s/" + file.first].dripMs = 40;
+    const auto start = std::chrono::steady_clock::now();
+    Run("http://s/");
+    const auto took = std::chrono::duration_cast<std::chrono::milliseconds>(
+                          std::chrono::steady_clock::now() - start)
+                          .count();
+    EXPECT_LT(took, 700 + 300);
+    EXPECT_FALSE(files.Has("f0"));
+    EXPECT_FALSE(files.HasFolder("temp"));
+    EXPECT_EQ(notice.Count(), 0u);
+}
+
+TEST_F(UpdateClientTest, FolderListingMoreThanItsBoundIsRefusedUnfetched) {
+    UpdateSettings().folderBytes = 1000;
+    internet.urls["http://s/updateFileInfo.ini"].body =
+        "[version]\r\nmajor Ver=1\r\nminor Ver=2\r\nbuild num=3\r\n[file list]\r\n"
+        "a.dll=600,00000000\r\nb.dll=600,00000000\r\nEnd=OK\r\n";
+    Run("http://s/");
+    EXPECT_FALSE(Contacted("http://s/a.dll"));
+    EXPECT_FALSE(files.HasFolder("temp"));
+    internet.urls["http://s/updateFileInfo.ini"].body =
+        "[version]\r\nmajor Ver=1\r\nminor Ver=2\r\nbuild num=3\r\n[file list]\r\n"
+        "a.dll=-1,00000000\r\nEnd=OK\r\n";
+    Run("http://s/");
+    EXPECT_FALSE(Contacted("http://s/a.dll"));
+}
+
+TEST_F(UpdateClientTest, DescriptionAndSignatureHaveSmallBounds) {
+    HoldKey(0);
+    PublishSigned("1.2.3", "new", 1);
+    // A signature longer than any key's, and a description beyond its bound.
+    internet.urls["http://s/updateFileInfo.sig"].body += std::string(3000, 's');
+    Run("http://s/");
+    EXPECT_FALSE(files.Has("a.dll"));
+    EXPECT_LE(internet.bytesServed, UpdateSettings().descriptionBytes);
+    PublishSigned("1.2.3", "new", 1);
+    UpdateSettings().descriptionBytes = 100;
+    internet.openedUrls.clear();
+    Run("http://s/");
+    EXPECT_FALSE(files.Has("a.dll"));
+    EXPECT_FALSE(Contacted("http://s/updateFileInfo.sig"));
+    EXPECT_FALSE(files.Has("updateFileInfoTmp.ini"));
 }
 
 TEST_F(UpdateClientTest, RemoveTreeDeletesEverythingBeneath) {

@@ -90,22 +90,12 @@ TEST_F(UpdateInfoTest, FileLinesAcceptedAndSkipped) {
         {"a.dll=64,0A1B2C3D", true, 64, 0x0A1B2C3D},
         {"a.dll= 64 ,00000000", true, 64, 0},
         {"a.dll=64,0A1B2C3G", true, 64, 0x0A1B2C30},
-        {"a.dll=64,0A1B2C3", false, 0, 0},    // seven digits
-        {"a.dll=64,0A1B2C3D4", false, 0, 0},  // nine digits
-        {"a.dll 64 0A1B2C3D", false, 0, 0},   // no "="
-        {"a.dll=64 0A1B2C3D", false, 0, 0},   // no ","
-        {"sub\\a.dll=5,00000001", true, 5, 1},
-        // names that would leave the program folder
-        {"c:\\windows\\a.dll=64,0A1B2C3D", false, 0, 0},
-        {"a.dll:stream=64,0A1B2C3D", false, 0, 0},
-        {"\\a.dll=64,0A1B2C3D", false, 0, 0},
-        {"/a.dll=64,0A1B2C3D", false, 0, 0},
-        {"..\\a.dll=64,0A1B2C3D", false, 0, 0},
-        {"sub/../../a.dll=64,0A1B2C3D", false, 0, 0},
-        {"sub\\..=64,0A1B2C3D", false, 0, 0},
-        {"...\\a.dll=64,0A1B2C3D", false, 0, 0},
-        {"=64,0A1B2C3D", false, 0, 0},        // no name at all
-        {"a..b.dll=3,00000002", true, 3, 2},  // dots inside a name are fine
+        {"a.dll=64,0A1B2C3", false, 0, 0},   // seven digits
+        {"a.dll=64,0A1B2C3D4", false, 0, 0}, // nine digits
+        {"a.dll 64 0A1B2C3D", false, 0, 0},  // no "="
+        {"a.dll=64 0A1B2C3D", false, 0, 0},  // no ","
+        {"=64,0A1B2C3D", false, 0, 0},       // no name at all
+        {"a..b.dll=3,00000002", true, 3, 2}, // dots inside a name are fine
     };
     for (const auto& c : cases) {
         TUpdateInfo info = Read(std::string(c.line) + "\nEnd=OK\n");
@@ -181,12 +171,143 @@ TEST_F(UpdateInfoTest, MoreThanThirtyFilesNeverOverflowTheTable) {
     EXPECT_EQ(full.FileCount, 30);
 }
 
-TEST_F(UpdateInfoTest, RepeatedNameIsSkipped) {
-    TUpdateInfo info = Read("a.dll=1,00000001\nA.DLL=2,00000002\nb=3,00000003\nEnd=OK\n");
-    ASSERT_TRUE(info.Valid);
-    ASSERT_EQ(info.FileCount, 2);
-    EXPECT_EQ(info.Files[0].Size, 1);
-    EXPECT_STREQ(info.Files[1].Name, "b");
+TEST(UpdateNameRule, PlainFileNamesOfTheProgramFolderOnly) {
+    const struct {
+        std::string name;
+        bool safe;
+    } cases[] = {
+        {"a.dll", true},
+        {"Ostrel.dll", true},
+        {"a..b.dll", true},
+        {".profile", true},
+        {"KELSupplicant.ini", true},
+        {"com10.dll", true},
+        {"console.txt", true},
+        {"nul_device.txt", true},
+        {"temp.txt", true},
+        {"a b.dll", true},
+        {std::string(63, 'n'), true},
+        {"\xc8\xcf\xd6\xa4.txt", true}, // code page 936 text
+        {"", false},
+        {std::string(64, 'n'), false},
+        // leaves the folder or names another one
+        {"..\\evil.dll", false},
+        {"../evil.dll", false},
+        {"..", false},
+        {".", false},
+        {"sub\\a.dll", false},
+        {"sub/a.dll", false},
+        {"\\evil.dll", false},
+        {"/evil.dll", false},
+        {"\\\\server\\share\\evil.dll", false},
+        {"C:\\evil.dll", false},
+        {"C:evil.dll", false},
+        {"a.dll:evil", false},
+        {"a.dll::$DATA", false},
+        // names the system stores under another name
+        {"a.dll.", false},
+        {"a.dll ", false},
+        {"a.dll. . ", false},
+        {"a.dll\t", false},
+        {std::string("..\0x", 4), false},
+        {std::string("a.dll\0.txt", 10), false},
+        {"a\x01.dll", false},
+        {"a\x1f.dll", false},
+        {"a*.dll", false},
+        {"a?.dll", false},
+        {"a<b", false},
+        {"a>b", false},
+        {"a|b", false},
+        {"a\"b", false},
+        // devices, with or without an extension
+        {"CON", false},
+        {"con", false},
+        {"nul.txt", false},
+        {"NUL .txt", false},
+        {"prn", false},
+        {"AUX.dll", false},
+        {"com1", false},
+        {"COM9.log", false},
+        {"lpt1", false},
+        {"LPT0.x", false},
+        {"conin$", false},
+        {"CONOUT$.txt", false},
+        // the update's own files
+        {"temp", false},
+        {"TEMP", false},
+        {"updateFileInfo.ini", false},
+        {"UPDATEFILEINFO.SIG", false},
+        {"updateFileInfoTmp.ini", false},
+        {"updatefileinfotmp.sig", false},
+        {"updateRelease.dat", false},
+        {"updateRelease.tmp", false},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(IsSafeUpdateName(c.name), c.safe) << c.name;
+}
+
+TEST_F(UpdateInfoTest, OneHostileNameRefusesTheWholeFolder) {
+    for (const char* name : {"..\\evil.dll", "C:\\evil.dll", "a.dll.", "temp", "nul", "sub\\a.dll",
+                             "a.dll:s", "\\\\h\\s\\x"}) {
+        TUpdateInfo info = Read("a.dll=1,00000001\n" + std::string(name) +
+                                "=1,00000001\nb.dll=1,00000001\nEnd=OK\n");
+        EXPECT_FALSE(info.Valid) << name;
+        EXPECT_TRUE(info.RefusedName) << name;
+        for (int i = 0; i < info.FileCount; ++i)
+            EXPECT_TRUE(IsSafeUpdateName(info.Files[i].Name));
+    }
+    // A name listed twice (letter case does not matter) as well.
+    TUpdateInfo twice = Read("a.dll=1,00000001\nA.DLL=2,00000002\nb=3,00000003\nEnd=OK\n");
+    EXPECT_FALSE(twice.Valid);
+    EXPECT_TRUE(twice.RefusedName);
+}
+
+TEST_F(UpdateInfoTest, ANameWithAZeroByteIsCheckedWholeInTheSignedReader) {
+    // The in-memory reader keeps a zero byte inside a name: the check sees all of
+    // it, so "..\0x" is never stored as "..".
+    const std::string text = std::string("[version]\nmajor Ver=1\nminor Ver=2\nbuild num=3\n"
+                                         "[file list]\n..") +
+                             '\0' + "x=1,00000001\nEnd=OK\n";
+    ASSERT_NE(text.find('\0'), std::string::npos);
+    TUpdateInfo info("x", text, "http://h/");
+    EXPECT_FALSE(info.Valid);
+    EXPECT_EQ(info.FileCount, 0);
+}
+
+TEST(ReleaseSequence, DecimalFromOneToTheLargest32BitValue) {
+    const struct {
+        const char* text;
+        bool ok;
+        uint32_t value;
+    } cases[] = {{"1", true, 1},
+                 {"17", true, 17},
+                 {"4294967295", true, 4294967295u},
+                 {"0007", true, 7},
+                 {"0", false, 0},
+                 {"4294967296", false, 0},
+                 {"99999999999", false, 0},
+                 {"", false, 0},
+                 {"-1", false, 0},
+                 {"+3", false, 0},
+                 {"1 2", false, 0},
+                 {"0x10", false, 0}};
+    for (const auto& c : cases) {
+        uint32_t value = 0;
+        EXPECT_EQ(ParseReleaseSequence(c.text, value), c.ok) << c.text;
+        if (c.ok)
+            EXPECT_EQ(value, c.value) << c.text;
+    }
+}
+
+TEST_F(UpdateInfoTest, ReleaseSection) {
+    TUpdateInfo with = Read("a=1,00000001\nEnd=OK\n", "[release]\nsequence = 42\n");
+    EXPECT_TRUE(with.Valid);
+    EXPECT_TRUE(with.HasReleaseSequence);
+    EXPECT_EQ(with.ReleaseSequence, 42u);
+    TUpdateInfo without = Read("a=1,00000001\nEnd=OK\n");
+    EXPECT_TRUE(without.Valid); // a library without a key needs none
+    EXPECT_FALSE(without.HasReleaseSequence);
+    EXPECT_FALSE(Read("a=1,00000001\nEnd=OK\n", "[release]\nsequence=x\n").HasReleaseSequence);
 }
 
 TEST_F(UpdateInfoTest, GetFileBounds) {

@@ -92,6 +92,38 @@ TEST_F(PublishToolTest, SignedFolderVerifiesWithThePublicKey) {
     EXPECT_FALSE(files.Has("a.dll"));
 }
 
+TEST_F(PublishToolTest, ReleaseSequencesOfTheToolKeepOldFoldersOut) {
+    ASSERT_EQ(Tool("keypair " + dir + "/op.pem " + dir + "/op.pub"), 0);
+    const std::string pub = Slurp(dir + "/op.pub");
+    resources.data[kUpdateKeyResource].assign(pub.begin(), pub.end());
+    const std::string folder = dir + "/folder";
+    auto publish = [&](const std::string& content, const std::string& version) {
+        Spit(folder + "/a.dll", content);
+        EXPECT_EQ(
+            Tool("describe " + folder + " --version " + version + " --sign " + dir + "/op.pem"), 0);
+        return std::vector<std::string>{Slurp(folder + "/updateFileInfo.ini"),
+                                        Slurp(folder + "/updateFileInfo.sig"), content};
+    };
+    auto serve = [&](const std::vector<std::string>& f) {
+        internet.urls["http://s/updateFileInfo.ini"].body = f[0];
+        internet.urls["http://s/updateFileInfo.sig"].body = f[1];
+        internet.urls["http://s/a.dll"].body = f[2];
+    };
+    const auto first = publish("first", "1.2.3");
+    const auto second = publish("second", "1.2.4");
+    serve(first);
+    RunClient();
+    ASSERT_EQ(files.Text("a.dll"), "first");
+    serve(second);
+    RunClient();
+    ASSERT_EQ(files.Text("a.dll"), "second");
+    EXPECT_EQ(files.Text("updateRelease.dat"), "2\r\n");
+    serve(first); // replayed by whoever holds the server
+    RunClient();
+    EXPECT_EQ(files.Text("a.dll"), "second");
+    EXPECT_EQ(notice.Count(), 2u);
+}
+
 TEST_F(PublishToolTest, RefusesWhatTheLibraryWouldNotInstall) {
     Spit(dir + "/folder/a=b.dll", "x");
     EXPECT_NE(Tool("describe " + dir + "/folder --version 1.2.3"), 0);

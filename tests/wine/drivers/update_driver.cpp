@@ -1,7 +1,7 @@
 // Drives the real Ostrel.dll's self-update: loads the library from the current
 // folder, calls initThread, delivers one request with an UpdateUrl item and waits
-// for the update thread that it starts to end (the update message box, if any,
-// holds it until someone clicks OK).
+// for the update client thread that it starts to end (the update message box, if
+// any, holds it until someone clicks OK).
 //
 //   update_driver.exe URL-LIST [WAIT-MS]
 // Prints "init N", "deliver N", then "ended" (exit 0) or "still running" (exit 3).
@@ -62,16 +62,34 @@ int main(int argc, char** argv) {
 
     const std::set<DWORD> before = OwnThreads();
     std::printf("deliver %d\n", int(host.DeliverRequest(message.data(), uint32_t(message.size()))));
-    std::vector<HANDLE> started;
-    for (DWORD id : OwnThreads())
-        if (!before.count(id))
-            if (HANDLE h = OpenThread(SYNCHRONIZE, FALSE, id)) started.push_back(h);
-    if (started.empty()) {
+    // The update client is the first thread the request started; the threads it
+    // starts for its downloads may already run too, and one given up on may stay
+    // blocked in a hostile server's answer: only the client is waited for.
+    HANDLE client = nullptr;
+    ULONGLONG clientCreated = ~0ULL;
+    for (DWORD id : OwnThreads()) {
+        if (before.count(id)) continue;
+        HANDLE h = OpenThread(SYNCHRONIZE | THREAD_QUERY_LIMITED_INFORMATION, FALSE, id);
+        if (!h) continue;
+        FILETIME created, exited, kernel, user;
+        ULONGLONG at = ~0ULL;
+        if (GetThreadTimes(h, &created, &exited, &kernel, &user))
+            at = (ULONGLONG(created.dwHighDateTime) << 32) | created.dwLowDateTime;
+        if (!client || at < clientCreated) {
+            if (client) CloseHandle(client);
+            client = h;
+            clientCreated = at;
+        } else {
+            CloseHandle(h);
+        }
+    }
+    if (!client) {
         std::printf("ended\n");  // nothing was started (or it ended already)
         return 0;
     }
-    const DWORD result =
-        WaitForMultipleObjects(DWORD(started.size()), started.data(), TRUE, waitMs);
+    const DWORD result = WaitForSingleObject(client, waitMs);
     std::printf(result == WAIT_TIMEOUT ? "still running\n" : "ended\n");
-    return result == WAIT_TIMEOUT ? 3 : 0;
+    std::fflush(stdout);
+    // A download thread still blocked in a hostile answer must not hold the exit.
+    ExitProcess(result == WAIT_TIMEOUT ? 3 : 0);
 }
