@@ -65,7 +65,9 @@ const NamedText kNamed[] = {
     {"Password", "Password"},
     {"Adapters", "Please select adapter"},
     {"Connect", "Connect"},
-    {"Disconnect", nullptr},
+    // No built-in text: without a line in the texts file the button keeps its idle
+    // caption while connected. The shipped file gives it.
+    {"Disconnect", nullptr, "Disconnect"},
     {"Exit", "Exit"},
     {"SavePw", "Save Password"},
     {"AboutTitle", "About " PONDO_PRODUCT_NAME},

@@ -30,6 +30,9 @@ int RasStateIndex(uint32_t state);
 struct NamedText {
     const char* key;
     const char* defaultText;  // nullptr: no default
+    // The text the shipped texts file gives a key without a default, so the shipped
+    // dialer shows one; nullptr for the others, where the file repeats the default.
+    const char* shippedText = nullptr;
 };
 const NamedText* NamedTexts(int& count);
 const char* NamedTextDefault(const char* key);  // nullptr when unknown or without default

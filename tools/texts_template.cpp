@@ -1,7 +1,9 @@
 // Writes the interface texts file "KELSupplicant.ini" as shipped: every named text
 // and every numbered message with the dialer's own built-in English text, grouped
 // under comment lines. It takes the texts from the dialer's tables, so the shipped
-// file can never say something the program would not say without it.
+// file can never say something the program would not say without it; the one text
+// without a built-in default ("Disconnect") gets the catalogue's shipped text, so
+// the shipped file gives every caption the dialer shows.
 //
 // Usage: texts_template [output-file]   (standard output when none is given)
 // Lines end with CR LF, as the file is edited on Windows.
@@ -93,15 +95,21 @@ int main(int argc, char** argv) {
     int count = 0;
     const NamedText* named = NamedTexts(count);
     for (int i = 0; i < count; ++i) {
-        if (named[i].defaultText == nullptr) {
-            // No built-in text: a line here would change what the program shows.
+        const char* text = named[i].defaultText;
+        if (text == nullptr) {
+            // No built-in text: without this line the program shows nothing of its
+            // own here, so the file says what the shipped dialer shows.
             w.Comment(std::string(named[i].key) +
-                      " has no built-in text: without it the connect button keeps its");
-            w.Comment("idle caption while connecting and connected. Remove the \"#\" to set one.");
-            w.Line(std::string("#") + named[i].key + " = " + named[i].key);
+                      " has no built-in text: without this line the connect button keeps");
+            w.Comment("its idle caption while connecting and connected.");
+            text = named[i].shippedText;
+        }
+        if (text == nullptr) {
+            std::fprintf(stderr, "texts_template: %s has no text to ship\n", named[i].key);
+            ok = false;
             continue;
         }
-        ok &= w.Entry(named[i].key, named[i].defaultText);
+        ok &= w.Entry(named[i].key, text);
     }
     for (const Group& group : kGroups) {
         const CatalogueTable& table = group.table();
