@@ -274,9 +274,11 @@ class Dialer(unittest.TestCase):
             # The program's folder on a small volume of its own, filled to the last byte.
             volume = env.root / "volume"
             volume.mkdir()
-            if subprocess.run(["mount", "-t", "tmpfs", "-o", "size=16m", "tmpfs", str(volume)],
-                              capture_output=True).returncode != 0:
-                self.skipTest("a small volume needs the right to mount one")
+            mount = subprocess.run(["mount", "-t", "tmpfs", "-o", "size=16m", "tmpfs",
+                                    str(volume)], capture_output=True, text=True)
+            if mount.returncode != 0:
+                self.fail("this test mounts a small volume (tmpfs, with mount from util-linux) "
+                          "and needs root for it: " + mount.stderr.strip())
             self.addCleanup(subprocess.run, ["umount", "-l", str(volume)], capture_output=True)
             app, proc = self.open(env, label="volume/app",
                                   files={"kelsupplicant.conf": stored.encode()})
