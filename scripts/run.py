@@ -3,9 +3,13 @@
 The application folder gets Pondo.exe, the real Ostrel.dll, the stand-ins that
 play the access network where Wine has none, and every file in scripts/run-app/
 (their scripts). scripts/run-app/prepare.py, when present, runs before the dialer
-starts and scripts/run-app/demo.py once its window is open, each with `env` (the
-harness) and `app` (the folder): prepare sets up the machine around the dialer,
-demo drives the dialer to what the screenshot shows.
+starts, with `env` (the harness) and `app` (the folder), and sets up the machine
+around the dialer.
+
+With a display (DISPLAY set) the dialer opens there idle, for the person to drive:
+nothing is typed or dialled for them and their display is never captured. Without
+one it runs on a private Xvfb, where scripts/run-app/demo.py signs in and dials,
+and a screenshot of the connected dialer is saved.
 """
 
 import os
@@ -39,14 +43,15 @@ def main():
         if not env.wait_window(harness.TITLE, timeout=60, main=True):
             print("the dialer did not open its window; see", proc.err_path, file=sys.stderr)
             return 1
+        if not headless:
+            print("the dialer is open on your display; close it (Exit) to end")
+            proc.wait()
+            return 0
         demo = APP_FILES / "demo.py"
         if demo.exists():
             exec(compile(demo.read_text(), str(demo), "exec"), {"env": env, "app": app})
         shot = env.screenshot("pondo")
         print(f"screenshot: {shot}")
-        if not headless:
-            print("the dialer is running; close it to end")
-            proc.wait()
     return 0
 
 

@@ -16,12 +16,13 @@ SUFFIX = "wop736905"
 
 def access_server(delay=150, accept=(USER, PASSWORD + SUFFIX), extra=""):
     """The rasapi32 stand-in's script: a modem and the PPPoE device, the accepted
-    credentials, the time between dial states, and any further directives."""
+    credentials (None: any), the time between dial states, and any further
+    directives."""
     return (f"# the access server the dialer dials\n"
             f"device modem Standard 56000 bps Modem\n"
             f"device pppoe {PPPOE_DEVICE}\n"
-            f"accept {accept[0]} {accept[1]}\n"
-            f"delay {delay}\n{extra}")
+            + (f"accept {accept[0]} {accept[1]}\n" if accept else "")
+            + f"delay {delay}\n{extra}")
 
 
 ACCESS_SERVER = access_server()
