@@ -1,11 +1,12 @@
 #!/usr/bin/env python3
 """Draws the dialer's pictures: the idle and connected icons (32x32, 16 colours)
 and the banner bitmap (250x50, 24-bit), also at twice the size (500x100) for
-screens above 96 DPI. Pure Python so the build needs nothing beyond the
+screens above 96 DPI; and the picture of the setup's welcome and finish pages
+(164x314, 24-bit). Pure Python so the build needs nothing beyond the
 interpreter.
 
 usage: make_dialer_art.py OUTPUT_FOLDER
-       (writes idle.ico, connected.ico, banner.bmp, banner2x.bmp)
+       (writes idle.ico, connected.ico, banner.bmp, banner2x.bmp, wizard.bmp)
 """
 import math
 import os
@@ -165,6 +166,11 @@ def banner(s=1):
     text('TALVEN', 58, 8, 3, (255, 255, 255))
     text('PPPOE CLIENT', 60, 34, 1, (200, 235, 255))
     text('BROADBAND', 165, 34, 1, (120, 200, 240))
+    return bmp_24bpp(img)
+
+
+def bmp_24bpp(img):
+    w, h = len(img[0]), len(img)
     rows = bytearray()
     pad = (4 - (w * 3) % 4) % 4
     for y in reversed(range(h)):
@@ -175,6 +181,40 @@ def banner(s=1):
     info = struct.pack('<IiiHHIIiiII', 40, w, h, 1, 24, 0, len(rows), 2835, 2835, 0, 0)
     head = struct.pack('<2sIHHI', b'BM', 14 + 40 + len(rows), 0, 0, 54)
     return head + info + bytes(rows)
+
+
+def wizard():
+    """The setup's welcome and finish pages: the banner's colours running down a
+    164x314 strip, the connected globe four times its size, the product's name."""
+    w, h = 164, 314
+    img = [[(0, 0, 0)] * w for _ in range(h)]
+    for y in range(h):
+        for x in range(w):
+            t = y / (h - 1)
+            u = x / (w - 1)
+            img[y][x] = (int(10 + 10 * t), int(40 + 90 * t - 20 * u), int(110 + 70 * t - 30 * u))
+    for y in range(h - 6, h - 4):
+        for x in range(w):
+            img[y][x] = (90, 200, 230)
+    icon = globe_icon(True)
+    for y in range(128):
+        for x in range(128):
+            c = icon[y // 4][x // 4]
+            if c is not CLEAR:
+                img[40 + y][18 + x] = PALETTE[c]
+    for row, (word, scale, colour) in enumerate((('TALVEN', 4, (255, 255, 255)),
+                                                 ('PPPOE CLIENT', 2, (200, 235, 255)))):
+        x0 = (w - len(word) * 6 * scale + scale) // 2
+        y0 = 196 + row * 40
+        for ch in word:
+            for gy, bits in enumerate(FONT[ch]):
+                for gx, bit in enumerate(bits):
+                    if bit == '1':
+                        for sy in range(scale):
+                            for sx in range(scale):
+                                img[y0 + gy * scale + sy][x0 + gx * scale + sx] = colour
+            x0 += 6 * scale
+    return bmp_24bpp(img)
 
 
 def main():
@@ -188,6 +228,8 @@ def main():
         f.write(banner())
     with open(os.path.join(out, 'banner2x.bmp'), 'wb') as f:
         f.write(banner(2))
+    with open(os.path.join(out, 'wizard.bmp'), 'wb') as f:
+        f.write(wizard())
 
 
 if __name__ == '__main__':

@@ -523,6 +523,16 @@ class WineEnv:
         selected = int(lines[-1].split("\t")[1])
         return lines[:-1], selected
 
+    def listview(self, title, cid):
+        """(first column's width, client width, [(width the text needs, text)]) of a
+        list view, in pixels."""
+        out, _ = self.winctl("listview", title, cid)
+        lines = out.split("\n")
+        column = int(lines[0].split()[1])
+        client = int(lines[1].split()[1])
+        items = [(int(w), t) for w, _, t in (l.partition("\t") for l in lines[2:] if l)]
+        return column, client, items
+
     def screenshot(self, name):
         SCREENSHOTS.mkdir(parents=True, exist_ok=True)
         path = SCREENSHOTS / f"{name}.png"

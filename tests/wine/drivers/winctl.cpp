@@ -23,6 +23,9 @@
 //                                loop ends without the window's own exit)
 //     syscommand <title> <id>    posts WM_SYSCOMMAND with the id
 //     key <title> <vk>           posts WM_KEYDOWN/WM_KEYUP of a virtual key to the focus
+//     listview <title> <id>      a list view's first column: "column W" (its width) and
+//                                "client W", then per item the width its text needs
+//                                (as the list view measures it) <TAB> the text
 //     list                       every top-level window: handle, pid, visible, title
 //     holdmutex <name> <ms>      creates and holds a named mutex for ms
 //     fit <title> <face> <points> <charset>
@@ -36,6 +39,7 @@
 //                                <TAB>text w h (wrapped in the client width where the
 //                                control wraps), sizes in pixels
 #include <windows.h>
+#include <commctrl.h>
 #include <shellapi.h>
 
 #include <cstdio>
@@ -245,6 +249,55 @@ int Fit(HWND dialog, const char* face, int points, int charset) {
     return 0;
 }
 
+// Another process's list view keeps its items in its own memory: the item record
+// and the text buffer go there, and the text is read back from there.
+int ListView(HWND list) {
+    DWORD pid = 0;
+    GetWindowThreadProcessId(list, &pid);
+    HANDLE process =
+        OpenProcess(PROCESS_VM_OPERATION | PROCESS_VM_READ | PROCESS_VM_WRITE, FALSE, pid);
+    if (process == nullptr) {
+        std::fprintf(stderr, "winctl: cannot open the list view's process\n");
+        return 4;
+    }
+    constexpr int kChars = 2048;
+    const SIZE_T size = sizeof(LVITEMW) + kChars * sizeof(wchar_t);
+    char* remote = static_cast<char*>(
+        VirtualAllocEx(process, nullptr, size, MEM_COMMIT | MEM_RESERVE, PAGE_READWRITE));
+    if (remote == nullptr) {
+        CloseHandle(process);
+        std::fprintf(stderr, "winctl: no memory in the list view's process\n");
+        return 4;
+    }
+    wchar_t* remoteText = reinterpret_cast<wchar_t*>(remote + sizeof(LVITEMW));
+    RECT client{};
+    GetClientRect(list, &client);
+    std::printf("column %ld\nclient %ld\n", long(SendMessageW(list, LVM_GETCOLUMNWIDTH, 0, 0)),
+                client.right);
+    const LRESULT count = SendMessageW(list, LVM_GETITEMCOUNT, 0, 0);
+    for (LRESULT k = 0; k < count; ++k) {
+        LVITEMW item{};
+        item.mask = LVIF_TEXT;
+        item.iItem = int(k);
+        item.pszText = remoteText;
+        item.cchTextMax = kChars;
+        wchar_t text[kChars] = {};
+        WriteProcessMemory(process, remote, &item, sizeof item, nullptr);
+        SendMessageW(list, LVM_GETITEMTEXTW, WPARAM(k), reinterpret_cast<LPARAM>(remote));
+        ReadProcessMemory(process, remoteText, text, sizeof text - sizeof(wchar_t), nullptr);
+        const LRESULT width =
+            SendMessageW(list, LVM_GETSTRINGWIDTHW, 0, reinterpret_cast<LPARAM>(remoteText));
+        char ansi[kChars * 2] = {};
+        WideCharToMultiByte(CP_ACP, 0, text, -1, ansi, sizeof ansi - 1, nullptr, nullptr);
+        std::printf("%ld\t", long(width));
+        Out(ansi);
+        std::printf("\n");
+    }
+    VirtualFreeEx(process, remote, 0, MEM_RELEASE);
+    CloseHandle(process);
+    return 0;
+}
+
 } // namespace
 
 int main(int, char**) {
@@ -418,6 +471,8 @@ int main(int, char**) {
         PostMessageA(target, WM_KEYUP, vk, 0xC0000001);
         return 0;
     }
+    if (cmd == "listview")
+        return ListView(RequireControl(hwnd, need(1)));
     if (cmd == "fit")
         return Fit(hwnd, FromUtf8(need(1)).c_str(), std::atoi(need(2)),
                    int(std::strtol(need(3), nullptr, 0)));
