@@ -29,12 +29,14 @@ class Image(unittest.TestCase):
 
 
 class Startup(unittest.TestCase):
-    def expect_broken(self, env, app, caption, text):
+    def expect_broken(self, env, app, caption, text, shot=None):
         proc = env.start(app, "Pondo.exe")
         self.assertTrue(env.wait_window(caption, msgbox=True), "no message box")
         box = env.texts(caption, msgbox=True)
         self.assertEqual(env.message_text(caption), text)
         self.assertEqual(box["owner"], "")
+        if shot:  # while the box is up
+            env.screenshot(shot)
         env.click(caption, "OK", msgbox=True)
         self.assertEqual(env.wait_exit(proc), 0)
         # No main dialog was ever shown.
@@ -43,8 +45,7 @@ class Startup(unittest.TestCase):
     def test_missing_library_shows_broken_and_ends(self):
         with WineEnv(self) as env:
             app = env.app(ostrel=None)
-            self.expect_broken(env, app, TITLE, BROKEN)
-            env.screenshot("startup-missing-library")
+            self.expect_broken(env, app, TITLE, BROKEN, shot="startup-missing-library")
 
     def test_texts_file_sets_caption_and_message(self):
         with WineEnv(self) as env:
