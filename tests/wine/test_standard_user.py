@@ -182,7 +182,9 @@ class StandardUserMachine(unittest.TestCase):
             self.dial_and_check_the_phonebook(env, folder)
             self.assertEqual(settings(folder), {"username": ds.USER, "savepw": "on",
                                                 "password": rc4_hex(ds.PASSWORD)})
-            self.assertFalse((self.user.profile() / "AppData" / "Roaming" / "Pondo").exists())
+            # None in the profile (where the connection log goes).
+            self.assertFalse((self.user.profile() / "AppData" / "Roaming" / "Pondo" /
+                              "kelsupplicant.conf").exists())
             proc = self.start_dialer(env, folder)
             user, password, saved = self.fields(env)
             self.assertEqual((user, saved), (ds.USER, True))
