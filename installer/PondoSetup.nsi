@@ -276,14 +276,21 @@ Function ${UN}TextValue
 FunctionEnd
 
 ; $R8: 1 while a dialer holds its single-instance mutex (named by its title $R9).
+; A mutex this account may not open (a dialer of the user whom an administrator's
+; elevated setup runs for) is there all the same.
 Function ${UN}DialerRunning
   Push $0
+  Push $1
   StrCpy $R8 0
-  System::Call 'kernel32::OpenMutexW(i 0x00100000, i 0, w R9) p .r0'  ; SYNCHRONIZE
+  System::Call 'kernel32::OpenMutexW(i 0x00100000, i 0, w R9) p .r0 ?e'  ; SYNCHRONIZE
+  Pop $1  ; the last error
   ${If} $0 P<> 0
     StrCpy $R8 1
     System::Call 'kernel32::CloseHandle(p r0)'
+  ${ElseIf} $1 = 5  ; ERROR_ACCESS_DENIED
+    StrCpy $R8 1
   ${EndIf}
+  Pop $1
   Pop $0
 FunctionEnd
 
