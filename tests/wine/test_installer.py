@@ -481,8 +481,8 @@ class Installer(unittest.TestCase):
             self.assertTrue(env.wait_window(TITLE, timeout=60, main=True),
                             "the finish page did not start the dialer")
             texts = read_texts(folder / "KELSupplicant.ini", "ascii")
-            self.check_labels(env, texts, "installer-started-dialer")
-            self.connect(env, texts, "Disconnect", "installer-started-dialer-connected")
+            self.check_labels(env, texts, "dialer-started-by-setup")
+            self.connect(env, texts, "Disconnect", "dialer-started-by-setup-connected")
             self.exit_dialer(env, None, texts)
             self.remove_access_server(folder)
             self.uninstall(env, location, folder, everyone=False)
@@ -571,7 +571,7 @@ class Installer(unittest.TestCase):
         texts = read_texts(folder / "KELSupplicant.ini", "ascii")
         proc = env.start(folder, "Pondo.exe")
         self.assertTrue(env.wait_window(TITLE, timeout=60, main=True), "the dialer did not open")
-        self.connect(env, texts, "Disconnect", "uninstall-dialer-running")
+        self.connect(env, texts, "Disconnect", "installed-dialer-before-uninstall")
         own = env.profile() / "AppData" / "Roaming" / "Pondo"
         # Where an earlier install for everyone kept this user's credentials.
         (own / "kelsupplicant.conf").write_text("username=bob\r\nsavepw=off\r\npassword=\r\n")
@@ -589,6 +589,8 @@ class Installer(unittest.TestCase):
             # Closed through its own Exit, which hangs up first.
             self.assertIsNotNone(env.wait_exit(proc, timeout=30), "the dialer still runs")
             self.assertIn("RasHangUpA", (folder / "rasapi32-standin.log").read_text())
+            # The uninstaller's copy in the temporary folder removes its entry last.
+            wait_until(lambda: self.reg_value(env, "InstallLocation", False) is None, timeout=60)
             self.assert_only_access_server_left(folder)
             self.assertFalse(own.exists(), f"left: {sorted(p.name for p in own.iterdir())}"
                              if own.exists() else "")
