@@ -3,6 +3,9 @@
 // Every call is made on the window's own thread.
 #pragma once
 
+#include "MessageKind.h"
+#include "ThreadPause.h"
+
 #include <string>
 
 // Control ids of dialog template 102.
@@ -32,7 +35,7 @@ constexpr unsigned kMouseLeftButtonUp = 0x202;
 
 enum class TrayIcon { Idle, Connected };
 
-class DialogWindow {
+class DialogWindow : public ThreadPause {
 public:
     virtual ~DialogWindow() = default;
 
@@ -69,9 +72,9 @@ public:
 
     // MessageBoxA owned by the dialog.
     virtual void ShowMessageBox(const std::string& text, const std::string& caption,
-                            unsigned style) = 0;
+                                MessageKind kind) = 0;
     virtual void RunAboutBox() = 0;
     virtual void EndDialog(int result) = 0;
-    // Blocks the window's thread, as the hang-up and start-up pauses require.
-    virtual void Pause(unsigned ms) = 0;
+    // Pause (ThreadPause) blocks the window's thread, as the hang-up and start-up
+    // waits require.
 };

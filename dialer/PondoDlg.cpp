@@ -7,13 +7,13 @@
 #include <cstring>
 
 namespace {
-constexpr unsigned kMbOkOnly = 0x0;
 constexpr unsigned kSysCommandMask = 0xFFF0;
 }
 
 PondoDlg::PondoDlg(const DialerPorts& ports, const std::string& title,
                    std::unique_ptr<CompanionBinding> companion, const std::string& userFile)
-    : m_wnd(ports.window), m_ras(ports.ras), m_ports(ports), m_log(ports.log), m_strTitle(title),
+    : m_wnd(ports.window), m_ports(ports), m_log(ports.log),
+      m_dial(ports.ras, ports.log, ports.window), m_strTitle(title),
       m_strUserFile(userFile), m_strUserNameLabel(DefaultText("Username")),
       m_strPasswordLabel(DefaultText("Password")), m_strAdapterLabel(DefaultText("Adapters")),
       m_strConnectCaption(DefaultText("Connect")), m_strExitCaption(DefaultText("Exit")),
@@ -107,11 +107,11 @@ void PondoDlg::SetControlsIdle(bool idle) {
 }
 
 void PondoDlg::OnConnect() {
-    if (m_bConnected || m_bDisconnecting || m_bDialing) {
+    if (m_bConnected || m_bDisconnecting || IsDialing()) {
         SetCaptionFromKey("Connect");
         if (m_bDisconnecting) {
             SetControlsIdle(true);
-        } else if (m_bDialing) {
+        } else if (IsDialing()) {
             m_log.Write("hang-up by the user: the dial is cancelled (Disconnect)");
             SetControlsIdle(true);
             HangUpDial();
@@ -146,7 +146,6 @@ void PondoDlg::OnLinkUp() {
     SetStatus(GetStatusText(4));  // "304"
     m_wnd.SetTrayIcon(TrayIcon::Connected, m_strTitle);
     m_wnd.Hide();
-    m_bDialing = false;
 }
 
 void PondoDlg::TearDownConnection() {
@@ -184,7 +183,7 @@ void PondoDlg::OnTimer(unsigned id) {
         SetCaptionFromKey("Connect");
         TearDownConnection();
         SetControlsIdle(true);
-        m_wnd.ShowMessageBox(findings + GetStatusText(2), m_strTitle, kMbOkOnly);
+        m_wnd.ShowMessageBox(findings + GetStatusText(2), m_strTitle, MessageKind::Plain);
     }
 }
 
@@ -222,7 +221,7 @@ void PondoDlg::OnExit() {
         EndWith(kDialogCancel);
         return;
     }
-    if (m_bDialing) {
+    if (IsDialing()) {
         m_log.Write("hang-up by the user: the dial is cancelled (Exit)");
         HangUpDial();  // then on as from Idle: nothing of the entry may stay up
     }
@@ -238,7 +237,7 @@ void PondoDlg::OnExit() {
 void PondoDlg::OnClose() { Close("the window is closed"); }
 
 void PondoDlg::Close(const char* how) {
-    if (m_bDisconnecting || m_bDialing) return;
+    if (m_bDisconnecting || IsDialing()) return;
     if (m_bConnected) {
         m_log.Write(std::string("hang-up by the user (") + how + ")");
         TearDownConnection();
@@ -250,7 +249,7 @@ void PondoDlg::Close(const char* how) {
 void PondoDlg::OnEnding() {
     if (m_bFinished) return;
     m_log.Write("the window ends without its own exit");
-    if (m_bDialing) HangUpDial();
+    if (IsDialing()) HangUpDial();
     if (m_bConnected && !m_bDisconnecting) TearDownConnection();
     Finish();
 }
@@ -263,4 +262,46 @@ void PondoDlg::Finish() {
     m_pAdapters.reset();
     m_pCompanion.reset();
     RemoveEntry();
+}
+
+bool PondoDlg::StartDial() {
+    std::string reason;
+    if (!m_pAdapters || !m_pAdapters->CreatePppoeEntry(m_dial.EntryName().c_str(), reason)) {
+        m_log.Write("connect refused: the phonebook entry was not written" +
+                    (reason.empty() ? std::string(" (refused by the remote-access service)")
+                                    : ": " + reason));
+        m_wnd.ShowMessageBox(GetErrorText(5) + "\n" + reason, m_strTitle,
+                             MessageKind::Plain); // "205"
+        SetControlsIdle(true);
+        return false;
+    }
+    SetStatus(GetStatusText(3)); // "303"
+    std::string refusal;
+    if (m_dial.Dial(m_strUserName, m_strPassword, refusal)) {
+        SetControlsIdle(false);
+        return true;
+    }
+    SetStatus(refusal);
+    m_dial.EndRefusedDial();
+    SetControlsIdle(true);
+    return false;
+}
+
+void PondoDlg::OnDialNotification(RasHandle connection, uint32_t state, uint32_t error) {
+    const DialReportOutcome outcome = m_dial.OnReport(connection, state, error);
+    switch (outcome.step) {
+    case DialStep::Dropped:
+        return;
+    case DialStep::Failed:
+    case DialStep::ControlsBack:
+        SetControlsIdle(true);
+        break;
+    case DialStep::Connected:
+        OnLinkUp();
+        SetControlsIdle(false);
+        break;
+    case DialStep::Progress:
+        break;
+    }
+    SetStatus(outcome.status);
 }

@@ -1,11 +1,12 @@
 #include "MainDialog_win.h"
 
 #include "AboutDlg_win.h"
+#include "AppShell.h"
 #include "AdapterSources_win.h"
 #include "CodePage_win.h"
 #include "DialReports_win.h"
 #include "DialogBase_win.h"
-#include "Pondo.h"
+#include "MessageKind_win.h"
 #include "PondoDlg.h"
 #include "RasService_win.h"
 #include "TrayIcon_win.h"
@@ -21,11 +22,11 @@ constexpr UINT kDpiChangedMessage = 0x02E0; // WM_DPICHANGED
 
 class MainDialog : public DialogBase, public DialogWindow {
 public:
-    MainDialog(PondoApp& app, RasService& ras, CaptureAdapterNames& capture,
+    MainDialog(MainDialogStart& start, RasService& ras, CaptureAdapterNames& capture,
                AdapterRegistry& registry, IpAdapterTable& ipTable)
         : DialogBase(IDD_PONDO_DIALOG),
-          m_logic(DialerPorts{*this, ras, capture, registry, ipTable, app.Log()}, app.Title(),
-                  app.TakeCompanion(), app.UserFile()) {
+          m_logic(DialerPorts{*this, ras, capture, registry, ipTable, start.log}, start.title,
+                  std::move(start.companion), start.userFile) {
         HINSTANCE instance = GetModuleHandleA(nullptr);
         m_hIdleIcon = LoadIconA(instance, MAKEINTRESOURCEA(IDI_IDLE));
         m_hConnectedIcon = LoadIconA(instance, MAKEINTRESOURCEA(IDI_CONNECTED));
@@ -99,8 +100,9 @@ public:
         PassTray(NIM_DELETE, nullptr, "");
         m_hTrayOwner = nullptr;
     }
-    void ShowMessageBox(const std::string& text, const std::string& caption, unsigned style) override {
-        MessageBoxA(Handle(), text.c_str(), caption.c_str(), style);
+    void ShowMessageBox(const std::string& text, const std::string& caption,
+                        MessageKind kind) override {
+        MessageBoxA(Handle(), text.c_str(), caption.c_str(), MessageBoxStyle(kind));
     }
     void RunAboutBox() override {
         AboutDlg about;
@@ -279,12 +281,12 @@ private:
 
 } // namespace
 
-void RunPondoDialog(PondoApp& app) {
+void RunPondoDialog(MainDialogStart& start) {
     Win32RasService ras;
     Win32CaptureAdapterNames capture;
     Win32AdapterRegistry registry;
     Win32IpAdapterTable ipTable;
-    MainDialog dialog(app, ras, capture, registry, ipTable);
+    MainDialog dialog(start, ras, capture, registry, ipTable);
     dialog.DoModal(nullptr);
     // Should the window not even have opened, the library and the entry go all the same.
     dialog.Logic().Finish();

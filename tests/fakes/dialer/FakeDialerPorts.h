@@ -34,7 +34,7 @@ public:
     std::string trayTip;
     struct Box {
         std::string text, caption;
-        unsigned style;
+        MessageKind kind;
     };
     std::vector<Box> boxes;
     int aboutRuns = 0;
@@ -89,8 +89,9 @@ public:
         trayRemoved = true;
         events.push_back("RemoveTrayIcon");
     }
-    void ShowMessageBox(const std::string& text, const std::string& caption, unsigned style) override {
-        boxes.push_back({text, caption, style});
+    void ShowMessageBox(const std::string& text, const std::string& caption,
+                        MessageKind kind) override {
+        boxes.push_back({text, caption, kind});
         events.push_back("MessageBox");
     }
     void RunAboutBox() override { ++aboutRuns; }

@@ -252,7 +252,7 @@ TEST_F(TransitionTable, EveryRowOfTheWorkflow) {
          State::Idle,
          [](T& t) {
              ASSERT_EQ(t.window.boxes.size(), 1u);
-             EXPECT_EQ(t.window.boxes[0].style, 0u);
+             EXPECT_EQ(t.window.boxes[0].kind, MessageKind::Plain);
              EXPECT_TRUE(t.ras.connections.empty());
          }},
         {"Connected, no findings", State::Connected, [](T& t) { t.dlg->OnTimer(kFindingsTimer); },
