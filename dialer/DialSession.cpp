@@ -73,11 +73,11 @@ DialReportOutcome DialSession::OnReport(RasHandle connection, uint32_t state, ui
         HangUp(m_hDial);
         std::string text;
         if (error == kRasErrorNoAnswer) {
-            text = GetStatusText(5); // "305"
+            text = StatusText(StatusKey::ServerNotResponding);
         } else {
             bool found = false;
             text = ErrorString(m_ras, error, &found);
-            if (!found) text = GetErrorText(0); // "200"
+            if (!found) text = ErrorText(ErrorKey::Unknown);
         }
         m_log.Write("dial error " + std::to_string(error) + " at state " + std::to_string(state) +
                     ": " + text);

@@ -5,22 +5,9 @@
 
 #include "MessageKind.h"
 #include "ThreadPause.h"
+#include "resource.h" // the controls' ids, IDC_*, of dialog template 102
 
 #include <string>
-
-// Control ids of dialog template 102.
-enum DialogControl : int {
-    kIdExit = 1002,
-    kIdConnect = 1003,
-    kIdStatus = 1010,
-    kIdUserName = 1016,
-    kIdPassword = 1017,
-    kIdAdapterList = 1027,
-    kIdSavePassword = 1028,
-    kIdUserNameLabel = 1029,
-    kIdPasswordLabel = 1030,
-    kIdAdapterFrame = 1031,
-};
 
 constexpr int kDialogOk = 1;
 constexpr int kDialogCancel = 2;

@@ -13,7 +13,7 @@ bool PondoApp::InitInstance(AppShell& shell, CompanionModule& module, Connection
     log.Write("start-up: Pondo " PONDO_VERSION_TEXT ", title \"" + m_strTitle + "\"");
     if (shell.CreateInstanceMutex(m_strTitle)) {
         log.Write("exit: another copy with this title is running");
-        const std::string text = GetErrorText(1);  // "201"
+        const std::string text = ErrorText(ErrorKey::AlreadyRunning);
         if (WindowRef first = shell.FindTopWindow(m_strTitle)) {
             shell.ShowAndRaise(first);
             shell.ShowMessage(first, text, m_strTitle, MessageKind::Information);
@@ -26,7 +26,8 @@ bool PondoApp::InitInstance(AppShell& shell, CompanionModule& module, Connection
     m_pCompanion = std::make_unique<CompanionBinding>(module);
     if (!m_pCompanion->IsReady()) {
         log.Write("exit: the companion library cannot be used: " + m_pCompanion->Problem());
-        shell.ShowMessage(0, GetErrorText(2), m_strTitle, MessageKind::Information);  // "202"
+        shell.ShowMessage(0, ErrorText(ErrorKey::LibraryBroken), m_strTitle,
+                          MessageKind::Information);
         m_pCompanion.reset();
         return false;
     }

@@ -244,11 +244,11 @@ const uint8_t* CRasCheck::GetSelectedMac() const {
 bool CRasCheck::CreatePppoeEntry(const char* entryName, std::string& errorText) {
     const AdapterItem* item = Adapter(m_iSelected);
     if (item == nullptr) {
-        errorText = GetErrorText(3);  // "203"
+        errorText = ErrorText(ErrorKey::NoAdapter);
         return false;
     }
     if (!item->bEthernet) {
-        errorText = GetErrorText(4);  // "204"
+        errorText = ErrorText(ErrorKey::NotEthernet);
         return false;
     }
     auto entry = std::make_unique<RasEntryRecord>();
