@@ -81,7 +81,8 @@ void PondoDlg::OnInitDialog() {
     m_wnd.ComboReset(IDC_ADAPTERS);
     m_pAdapters->RefreshAdapters(
         [this](const char* description) { m_wnd.ComboAdd(IDC_ADAPTERS, description); });
-    if (m_wnd.ComboCount(IDC_ADAPTERS) == 0) m_wnd.ComboAdd(IDC_ADAPTERS, ErrorText(ErrorKey::NoAdapter));
+    if (m_wnd.ComboCount(IDC_ADAPTERS) == 0)
+        m_wnd.ComboAdd(IDC_ADAPTERS, ErrorText(ErrorKey::NoAdapter));
     m_wnd.ComboSelect(IDC_ADAPTERS, 0);
     m_log.Write("adapters: " + std::to_string(m_pAdapters->AdapterCount()) + " listed, " +
                 (m_pAdapters->HasPppoeDevice()
@@ -183,7 +184,8 @@ void PondoDlg::OnTimer(unsigned id) {
         SetCaptionFromKey("Connect");
         TearDownConnection();
         SetControlsIdle(true);
-        m_wnd.ShowMessageBox(findings + StatusText(StatusKey::Disconnected), m_strTitle, MessageKind::Plain);
+        m_wnd.ShowMessageBox(findings + StatusText(StatusKey::Disconnected), m_strTitle,
+                             MessageKind::Plain);
     }
 }
 

@@ -67,7 +67,8 @@ public:
     void SetTitle(const std::string& title) override { SetWindowTextA(Handle(), title.c_str()); }
     void SetIdleWindowIcon() override {
         SendMessageA(Handle(), WM_SETICON, ICON_BIG, LPARAM(m_hIdleIcon));
-        SendMessageA(Handle(), WM_SETICON, ICON_SMALL, LPARAM(m_hSmallIcon ? m_hSmallIcon.Get() : m_hIdleIcon));
+        SendMessageA(Handle(), WM_SETICON, ICON_SMALL,
+                     LPARAM(m_hSmallIcon ? m_hSmallIcon.Get() : m_hIdleIcon));
     }
     bool HasSystemMenu() override { return GetSystemMenu(Handle(), FALSE) != nullptr; }
     void AppendAboutItem(const std::string& text) override {
