@@ -1,15 +1,24 @@
 // Port: what start-up needs of the window system and the kernel.
 #pragma once
 
+#include "CompanionBinding.h"
+#include "ConnectionLog.h"
+#include "MessageKind.h"
+
 #include <cstdint>
+#include <memory>
 #include <string>
 
 using WindowRef = uintptr_t;  // a top-level window; 0 = none
 
-constexpr unsigned kMbOk = 0x0;
-constexpr unsigned kMbIconInformation = 0x40;
-
-class PondoApp;
+// What start-up hands the main dialog.
+struct MainDialogStart {
+    std::string title;
+    std::string userFile; // the user settings file that holds the credentials
+    // The library's binding; the dialog's close handling releases it.
+    std::unique_ptr<CompanionBinding> companion;
+    ConnectionLog& log;
+};
 
 class AppShell {
 public:
@@ -22,7 +31,7 @@ public:
     // Shows the window and brings it to the foreground.
     virtual void ShowAndRaise(WindowRef window) = 0;
     virtual void ShowMessage(WindowRef owner, const std::string& text, const std::string& caption,
-                             unsigned style) = 0;
+                             MessageKind kind) = 0;
     // The executable's file name without extension.
     virtual std::string ProgramName() = 0;
     // The dialer's folder in the user's roaming application data
@@ -33,5 +42,5 @@ public:
     // dialer; empty when there is none.
     virtual std::string VirtualStoreCopy(const std::string& fileName) = 0;
     // Runs the main dialog modally; returns when it has closed.
-    virtual void RunMainDialog(PondoApp& app) = 0;
+    virtual void RunMainDialog(MainDialogStart& start) = 0;
 };

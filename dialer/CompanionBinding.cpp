@@ -3,6 +3,7 @@
 #include "catalogue.h"
 
 #include <atomic>
+#include <cstddef>
 #include <cstring>
 
 namespace {
@@ -52,22 +53,25 @@ int CompanionBinding::NotifyLink(bool up) {
 bool CompanionBinding::CollectFindings(std::string& text) {
     std::memset(m_findings, 0, sizeof m_findings);
     if (m_bReady && m_host.ReadFindings != nullptr) m_host.ReadFindings(m_findings, &m_dwFindingsLength);
+    DetectionFindings found;
+    std::memcpy(&found, m_findings, sizeof found);
     text.clear();
-    if (m_findings[13] != 0) text += GetFindingText(7) + "\n";
-    if (m_findings[14] != 0 || m_findings[15] != 0) text += GetFindingText(8) + "\n";
-    if (m_findings[21] != 0) text += GetFindingText(10) + "\n";
+    if (found.serviceRunning != 0) text += FindingText(FindingKey::SharingService) + "\n";
+    if (found.programFeatures != 0 || found.localProxy != 0)
+        text += FindingText(FindingKey::ProxyService) + "\n";
+    if (found.bitTorrent != 0) text += FindingText(FindingKey::BitTorrent) + "\n";
     return !text.empty();
 }
 
 std::string CompanionBinding::DescribeFindings() const {
     static const struct {
-        int byte;
+        size_t byte;
         const char* what;
     } kReported[] = {
-        {13, "sharing service running"},
-        {14, "sharing or proxy program"},
-        {15, "local port answering as a proxy"},
-        {21, "BitTorrent traffic"},
+        {offsetof(DetectionFindings, serviceRunning), "sharing service running"},
+        {offsetof(DetectionFindings, programFeatures), "sharing or proxy program"},
+        {offsetof(DetectionFindings, localProxy), "local port answering as a proxy"},
+        {offsetof(DetectionFindings, bitTorrent), "BitTorrent traffic"},
     };
     std::string text;
     for (const auto& finding : kReported) {

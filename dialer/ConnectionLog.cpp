@@ -4,15 +4,15 @@
 
 ConnectionLog::ConnectionLog(DialerFiles& files, LocalClock& clock, const CodePage& codePage,
                              const std::string& folder)
-    : m_files(files), m_clock(clock), m_codePage(codePage), m_folder(folder),
+    : m_files(files), m_clock(clock), m_codePage(codePage), m_strFolder(folder),
       m_bStopped(folder.empty()) {}
 
 std::string ConnectionLog::FilePath() const {
-    return m_folder.empty() ? std::string() : m_folder + kFileName;
+    return m_strFolder.empty() ? std::string() : m_strFolder + kFileName;
 }
 
 std::string ConnectionLog::PreviousFilePath() const {
-    return m_folder.empty() ? std::string() : m_folder + kPreviousFileName;
+    return m_strFolder.empty() ? std::string() : m_strFolder + kPreviousFileName;
 }
 
 void ConnectionLog::Write(const std::string& event) noexcept {

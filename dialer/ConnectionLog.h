@@ -55,7 +55,7 @@ class ConnectionLog {
     DialerFiles& m_files;
     LocalClock& m_clock;
     const CodePage& m_codePage;
-    std::string m_folder;
+    std::string m_strFolder;
     bool m_bStopped;
 };
 

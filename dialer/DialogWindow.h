@@ -3,21 +3,11 @@
 // Every call is made on the window's own thread.
 #pragma once
 
-#include <string>
+#include "MessageKind.h"
+#include "ThreadPause.h"
+#include "resource.h" // the controls' ids, IDC_*, of dialog template 102
 
-// Control ids of dialog template 102.
-enum DialogControl : int {
-    kIdExit = 1002,
-    kIdConnect = 1003,
-    kIdStatus = 1010,
-    kIdUserName = 1016,
-    kIdPassword = 1017,
-    kIdAdapterList = 1027,
-    kIdSavePassword = 1028,
-    kIdUserNameLabel = 1029,
-    kIdPasswordLabel = 1030,
-    kIdAdapterFrame = 1031,
-};
+#include <string>
 
 constexpr int kDialogOk = 1;
 constexpr int kDialogCancel = 2;
@@ -32,7 +22,7 @@ constexpr unsigned kMouseLeftButtonUp = 0x202;
 
 enum class TrayIcon { Idle, Connected };
 
-class DialogWindow {
+class DialogWindow : public ThreadPause {
 public:
     virtual ~DialogWindow() = default;
 
@@ -69,9 +59,9 @@ public:
 
     // MessageBoxA owned by the dialog.
     virtual void ShowMessageBox(const std::string& text, const std::string& caption,
-                            unsigned style) = 0;
+                                MessageKind kind) = 0;
     virtual void RunAboutBox() = 0;
     virtual void EndDialog(int result) = 0;
-    // Blocks the window's thread, as the hang-up and start-up pauses require.
-    virtual void Pause(unsigned ms) = 0;
+    // Pause (ThreadPause) blocks the window's thread, as the hang-up and start-up
+    // waits require.
 };

@@ -10,16 +10,15 @@ PondoApp::PondoApp() : m_strTitle(DefaultText("MainDlgTitle")) {
 }
 
 bool PondoApp::InitInstance(AppShell& shell, CompanionModule& module, ConnectionLog& log) {
-    m_pLog = &log;
     log.Write("start-up: Pondo " PONDO_VERSION_TEXT ", title \"" + m_strTitle + "\"");
     if (shell.CreateInstanceMutex(m_strTitle)) {
         log.Write("exit: another copy with this title is running");
-        const std::string text = GetErrorText(1);  // "201"
+        const std::string text = ErrorText(ErrorKey::AlreadyRunning);
         if (WindowRef first = shell.FindTopWindow(m_strTitle)) {
             shell.ShowAndRaise(first);
-            shell.ShowMessage(first, text, m_strTitle, kMbOk | kMbIconInformation);
+            shell.ShowMessage(first, text, m_strTitle, MessageKind::Information);
         } else {
-            shell.ShowMessage(0, text, shell.ProgramName(), kMbOk);
+            shell.ShowMessage(0, text, shell.ProgramName(), MessageKind::Plain);
         }
         return false;
     }
@@ -27,16 +26,18 @@ bool PondoApp::InitInstance(AppShell& shell, CompanionModule& module, Connection
     m_pCompanion = std::make_unique<CompanionBinding>(module);
     if (!m_pCompanion->IsReady()) {
         log.Write("exit: the companion library cannot be used: " + m_pCompanion->Problem());
-        shell.ShowMessage(0, GetErrorText(2), m_strTitle, kMbOk | kMbIconInformation);  // "202"
+        shell.ShowMessage(0, ErrorText(ErrorKey::LibraryBroken), m_strTitle,
+                          MessageKind::Information);
         m_pCompanion.reset();
         return false;
     }
 
     m_strUserFile = LocateCredentialsFile(shell);
-    shell.RunMainDialog(*this);
+    MainDialogStart start{m_strTitle, m_strUserFile, std::move(m_pCompanion), log};
+    shell.RunMainDialog(start);
     // The dialog's close handling has released the binding; should it not have
     // (a dialog that failed to open), release it here.
-    m_pCompanion.reset();
+    start.companion.reset();
     log.Write("exit");
     return false;
 }

@@ -25,15 +25,11 @@ public:
     const std::string& Title() const { return m_strTitle; }
     // The user settings file the main dialog reads and writes (found at start-up).
     const std::string& UserFile() const { return m_strUserFile; }
-    // The binding while the main dialog runs; the dialog's close handling takes it.
-    std::unique_ptr<CompanionBinding> TakeCompanion() { return std::move(m_pCompanion); }
+    // The binding until the main dialog is started with it; null after start-up.
     CompanionBinding* Companion() const { return m_pCompanion.get(); }
-    // The connection log; valid during InitInstance.
-    ConnectionLog& Log() const { return *m_pLog; }
 
 private:
     std::string m_strTitle;
     std::string m_strUserFile = kUserFile;
     std::unique_ptr<CompanionBinding> m_pCompanion;
-    ConnectionLog* m_pLog = nullptr;
 };

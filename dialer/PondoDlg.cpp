@@ -7,13 +7,13 @@
 #include <cstring>
 
 namespace {
-constexpr unsigned kMbOkOnly = 0x0;
 constexpr unsigned kSysCommandMask = 0xFFF0;
 }
 
 PondoDlg::PondoDlg(const DialerPorts& ports, const std::string& title,
                    std::unique_ptr<CompanionBinding> companion, const std::string& userFile)
-    : m_wnd(ports.window), m_ras(ports.ras), m_ports(ports), m_log(ports.log), m_strTitle(title),
+    : m_wnd(ports.window), m_ports(ports), m_log(ports.log),
+      m_dial(ports.ras, ports.log, ports.window), m_strTitle(title),
       m_strUserFile(userFile), m_strUserNameLabel(DefaultText("Username")),
       m_strPasswordLabel(DefaultText("Password")), m_strAdapterLabel(DefaultText("Adapters")),
       m_strConnectCaption(DefaultText("Connect")), m_strExitCaption(DefaultText("Exit")),
@@ -30,24 +30,24 @@ PondoDlg::~PondoDlg() { CompanionBinding::SetMacSource(nullptr); }
 
 void PondoDlg::UpdateData(bool saveAndValidate) {
     if (saveAndValidate) {
-        m_strUserName = m_wnd.GetItemText(kIdUserName);
-        m_strPassword = m_wnd.GetItemText(kIdPassword);
-        m_iSavePassword = m_wnd.GetCheck(kIdSavePassword) ? 1 : 0;
+        m_strUserName = m_wnd.GetItemText(IDC_USERNAME);
+        m_strPassword = m_wnd.GetItemText(IDC_PASSWORD);
+        m_iSavePassword = m_wnd.GetCheck(IDC_SAVEPW) ? 1 : 0;
         return;
     }
-    m_wnd.SetItemText(kIdUserName, m_strUserName);
-    m_wnd.SetItemText(kIdPassword, m_strPassword);
-    m_wnd.SetCheck(kIdSavePassword, m_iSavePassword != 0);
-    m_wnd.SetItemText(kIdUserNameLabel, m_strUserNameLabel);
-    m_wnd.SetItemText(kIdPasswordLabel, m_strPasswordLabel);
-    m_wnd.SetItemText(kIdAdapterFrame, m_strAdapterLabel);
+    m_wnd.SetItemText(IDC_USERNAME, m_strUserName);
+    m_wnd.SetItemText(IDC_PASSWORD, m_strPassword);
+    m_wnd.SetCheck(IDC_SAVEPW, m_iSavePassword != 0);
+    m_wnd.SetItemText(IDC_USERNAME_LABEL, m_strUserNameLabel);
+    m_wnd.SetItemText(IDC_PASSWORD_LABEL, m_strPasswordLabel);
+    m_wnd.SetItemText(IDC_ADAPTER_FRAME, m_strAdapterLabel);
 }
 
-void PondoDlg::SetStatus(const std::string& text) { m_wnd.SetItemText(kIdStatus, text); }
+void PondoDlg::SetStatus(const std::string& text) { m_wnd.SetItemText(IDC_STATUS, text); }
 
 void PondoDlg::SetCaptionFromKey(const char* key) {
     GetSettingText(key, kTextsFile, m_strConnectCaption);
-    m_wnd.SetItemText(kIdConnect, m_strConnectCaption);
+    m_wnd.SetItemText(IDC_CONNECT, m_strConnectCaption);
 }
 
 void PondoDlg::OnInitDialog() {
@@ -59,11 +59,11 @@ void PondoDlg::OnInitDialog() {
     }
     m_wnd.SetIdleWindowIcon();
     m_wnd.SetTitle(m_strTitle);
-    m_wnd.SetItemText(kIdConnect, m_strConnectCaption);
-    m_wnd.SetItemText(kIdExit, m_strExitCaption);
-    m_wnd.SetItemText(kIdSavePassword, m_strSavePwCaption);
+    m_wnd.SetItemText(IDC_CONNECT, m_strConnectCaption);
+    m_wnd.SetItemText(IDC_EXIT, m_strExitCaption);
+    m_wnd.SetItemText(IDC_SAVEPW, m_strSavePwCaption);
 
-    SetStatus(GetStatusText(0));  // "300"
+    SetStatus(StatusText(StatusKey::Welcome));
     m_wnd.Pause(kWelcomePauseMs);
 
     Credentials stored;
@@ -78,11 +78,12 @@ void PondoDlg::OnInitDialog() {
     m_pAdapters = std::make_unique<CRasCheck>(m_ports.ras, m_ports.capture, m_ports.registry,
                                               m_ports.ipTable);
     CompanionBinding::SetMacSource(this);
-    m_wnd.ComboReset(kIdAdapterList);
+    m_wnd.ComboReset(IDC_ADAPTERS);
     m_pAdapters->RefreshAdapters(
-        [this](const char* description) { m_wnd.ComboAdd(kIdAdapterList, description); });
-    if (m_wnd.ComboCount(kIdAdapterList) == 0) m_wnd.ComboAdd(kIdAdapterList, GetErrorText(3));
-    m_wnd.ComboSelect(kIdAdapterList, 0);
+        [this](const char* description) { m_wnd.ComboAdd(IDC_ADAPTERS, description); });
+    if (m_wnd.ComboCount(IDC_ADAPTERS) == 0)
+        m_wnd.ComboAdd(IDC_ADAPTERS, ErrorText(ErrorKey::NoAdapter));
+    m_wnd.ComboSelect(IDC_ADAPTERS, 0);
     m_log.Write("adapters: " + std::to_string(m_pAdapters->AdapterCount()) + " listed, " +
                 (m_pAdapters->HasPppoeDevice()
                      ? "PPPoE device \"" + m_pAdapters->PppoeDeviceName() + "\""
@@ -102,16 +103,16 @@ void PondoDlg::LogConnect() {
 
 void PondoDlg::SetControlsIdle(bool idle) {
     SetCaptionFromKey(idle ? "Connect" : "Disconnect");
-    for (int id : {kIdUserName, kIdPassword, kIdSavePassword, kIdAdapterList})
+    for (int id : {IDC_USERNAME, IDC_PASSWORD, IDC_SAVEPW, IDC_ADAPTERS})
         m_wnd.EnableItem(id, idle);
 }
 
 void PondoDlg::OnConnect() {
-    if (m_bConnected || m_bDisconnecting || m_bDialing) {
+    if (m_bConnected || m_bDisconnecting || IsDialing()) {
         SetCaptionFromKey("Connect");
         if (m_bDisconnecting) {
             SetControlsIdle(true);
-        } else if (m_bDialing) {
+        } else if (IsDialing()) {
             m_log.Write("hang-up by the user: the dial is cancelled (Disconnect)");
             SetControlsIdle(true);
             HangUpDial();
@@ -143,10 +144,9 @@ void PondoDlg::OnLinkUp() {
     m_nLinkWatchTimer = m_wnd.SetTimer(kLinkWatchTimer, kLinkWatchPeriod);
     if (m_pCompanion) m_pCompanion->NotifyLink(true);
     m_nFindingsTimer = m_wnd.SetTimer(kFindingsTimer, kFindingsPeriod);
-    SetStatus(GetStatusText(4));  // "304"
+    SetStatus(StatusText(StatusKey::Connected));
     m_wnd.SetTrayIcon(TrayIcon::Connected, m_strTitle);
     m_wnd.Hide();
-    m_bDialing = false;
 }
 
 void PondoDlg::TearDownConnection() {
@@ -154,9 +154,9 @@ void PondoDlg::TearDownConnection() {
     if (m_nLinkWatchTimer > 0) m_wnd.KillTimer(m_nLinkWatchTimer);
     if (m_pCompanion) m_pCompanion->NotifyLink(false);
     if (m_nFindingsTimer > 0) m_wnd.KillTimer(m_nFindingsTimer);
-    SetStatus(GetStatusText(1));  // "301"
+    SetStatus(StatusText(StatusKey::Disconnecting));
     HangUpEntry();
-    SetStatus(GetStatusText(2));  // "302"
+    SetStatus(StatusText(StatusKey::Disconnected));
     m_wnd.SetTrayIcon(TrayIcon::Idle, m_strTitle);
     m_wnd.ShowAndRaise();
     SetControlsIdle(true);
@@ -171,7 +171,7 @@ void PondoDlg::OnTimer(unsigned id) {
         m_log.Write("link lost: the connection is no longer among the active connections");
         TearDownConnection();
         SetCaptionFromKey("Connect");
-        for (int control : {kIdUserName, kIdPassword, kIdSavePassword, kIdAdapterList})
+        for (int control : {IDC_USERNAME, IDC_PASSWORD, IDC_SAVEPW, IDC_ADAPTERS})
             m_wnd.EnableItem(control, true);
         return;
     }
@@ -184,7 +184,8 @@ void PondoDlg::OnTimer(unsigned id) {
         SetCaptionFromKey("Connect");
         TearDownConnection();
         SetControlsIdle(true);
-        m_wnd.ShowMessageBox(findings + GetStatusText(2), m_strTitle, kMbOkOnly);
+        m_wnd.ShowMessageBox(findings + StatusText(StatusKey::Disconnected), m_strTitle,
+                             MessageKind::Plain);
     }
 }
 
@@ -222,7 +223,7 @@ void PondoDlg::OnExit() {
         EndWith(kDialogCancel);
         return;
     }
-    if (m_bDialing) {
+    if (IsDialing()) {
         m_log.Write("hang-up by the user: the dial is cancelled (Exit)");
         HangUpDial();  // then on as from Idle: nothing of the entry may stay up
     }
@@ -238,7 +239,7 @@ void PondoDlg::OnExit() {
 void PondoDlg::OnClose() { Close("the window is closed"); }
 
 void PondoDlg::Close(const char* how) {
-    if (m_bDisconnecting || m_bDialing) return;
+    if (m_bDisconnecting || IsDialing()) return;
     if (m_bConnected) {
         m_log.Write(std::string("hang-up by the user (") + how + ")");
         TearDownConnection();
@@ -250,7 +251,7 @@ void PondoDlg::Close(const char* how) {
 void PondoDlg::OnEnding() {
     if (m_bFinished) return;
     m_log.Write("the window ends without its own exit");
-    if (m_bDialing) HangUpDial();
+    if (IsDialing()) HangUpDial();
     if (m_bConnected && !m_bDisconnecting) TearDownConnection();
     Finish();
 }
@@ -263,4 +264,46 @@ void PondoDlg::Finish() {
     m_pAdapters.reset();
     m_pCompanion.reset();
     RemoveEntry();
+}
+
+bool PondoDlg::StartDial() {
+    std::string reason;
+    if (!m_pAdapters || !m_pAdapters->CreatePppoeEntry(m_dial.EntryName().c_str(), reason)) {
+        m_log.Write("connect refused: the phonebook entry was not written" +
+                    (reason.empty() ? std::string(" (refused by the remote-access service)")
+                                    : ": " + reason));
+        m_wnd.ShowMessageBox(ErrorText(ErrorKey::EntryRefused) + "\n" + reason, m_strTitle,
+                             MessageKind::Plain);
+        SetControlsIdle(true);
+        return false;
+    }
+    SetStatus(StatusText(StatusKey::Connecting));
+    std::string refusal;
+    if (m_dial.Dial(m_strUserName, m_strPassword, refusal)) {
+        SetControlsIdle(false);
+        return true;
+    }
+    SetStatus(refusal);
+    m_dial.EndRefusedDial();
+    SetControlsIdle(true);
+    return false;
+}
+
+void PondoDlg::OnDialNotification(RasHandle connection, uint32_t state, uint32_t error) {
+    const DialReportOutcome outcome = m_dial.OnReport(connection, state, error);
+    switch (outcome.step) {
+    case DialStep::Dropped:
+        return;
+    case DialStep::Failed:
+    case DialStep::ControlsBack:
+        SetControlsIdle(true);
+        break;
+    case DialStep::Connected:
+        OnLinkUp();
+        SetControlsIdle(false);
+        break;
+    case DialStep::Progress:
+        break;
+    }
+    SetStatus(outcome.status);
 }

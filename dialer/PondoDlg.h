@@ -5,6 +5,7 @@
 
 #include "CompanionBinding.h"
 #include "ConnectionLog.h"
+#include "DialSession.h"
 #include "DialogWindow.h"
 #include "RasCheck.h"
 #include "settings.h"
@@ -13,9 +14,6 @@
 #include <memory>
 #include <string>
 
-constexpr const char* kEntryName = "PPPOE Connection";
-constexpr const char* kPasswordSuffix = "wop736905";
-constexpr unsigned kHangUpWaitMs = 1000;
 constexpr unsigned kWelcomePauseMs = 300;
 
 // The platform services behind the dialog's logic.
@@ -27,8 +25,6 @@ struct DialerPorts {
     IpAdapterTable& ipTable;
     ConnectionLog& log;
 };
-
-enum class EntryState { Connected, NotConnected, EnumerationFailed };
 
 class PondoDlg : public AdapterMacSource {
 public:
@@ -65,19 +61,20 @@ public:
     // while the window still exists.
     void OnEnding();
 
-    // Operations shared with the dialing module.
+    // Steps of the connection workflow; the dial itself is the session's.
     void SetControlsIdle(bool idle);
     void OnLinkUp();
     void TearDownConnection();
+    // Writes the phonebook entry for the chosen adapter, then dials it.
     bool StartDial();
-    void HangUpEntry();
-    EntryState IsEntryConnected();
-    void HangUpDial();
-    void RemoveEntry();
+    void HangUpEntry() { m_dial.HangUpEntry(); }
+    EntryState IsEntryConnected() { return m_dial.IsEntryConnected(); }
+    void HangUpDial() { m_dial.HangUpDial(); }
+    void RemoveEntry() { m_dial.RemoveEntry(); }
 
     void GetSelectedMac(uint8_t mac[6]) override;
 
-    bool IsDialing() const { return m_bDialing; }
+    bool IsDialing() const { return m_dial.IsDialing(); }
     bool IsConnected() const { return m_bConnected; }
     bool IsDisconnecting() const { return m_bDisconnecting; }
     CRasCheck* Adapters() const { return m_pAdapters.get(); }
@@ -88,20 +85,15 @@ private:
     void SetStatus(const std::string& text);
     void SetCaptionFromKey(const char* key);
     void EndWith(int result);
-    // The first active connection of the entry name, by the service's list.
-    EntryState FindEntry(RasHandle* handle);
     void LogConnect();
     // The close handling; `how` the user ended the dialog, for the log.
     void Close(const char* how);
 
     DialogWindow& m_wnd;
-    RasService& m_ras;
     DialerPorts m_ports;
     ConnectionLog& m_log;
 
-    RasHandle m_hDial = 0;
-    std::string m_strEntryName = kEntryName;
-    bool m_bDialing = false;
+    DialSession m_dial;
     bool m_bConnected = false;
     bool m_bDisconnecting = false;
     unsigned m_nLinkWatchTimer = 0;

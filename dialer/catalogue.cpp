@@ -95,6 +95,10 @@ std::string GetErrorText(int index) { return Lookup(kErrorTable, index); }
 std::string GetStatusText(int index) { return Lookup(kStatusTable, index); }
 std::string GetRasStateText(int index) { return Lookup(kRasStateTable, index); }
 
+std::string FindingText(FindingKey key) { return GetFindingText(int(key)); }
+std::string ErrorText(ErrorKey key) { return GetErrorText(int(key)); }
+std::string StatusText(StatusKey key) { return GetStatusText(int(key)); }
+
 int RasStateIndex(uint32_t state) {
     if (state <= 17) return int(state) + 1;
     if (state >= 4096 && state <= 4099) return int(state - 4096) + 19;

@@ -23,6 +23,43 @@ std::string GetErrorText(int index);
 std::string GetStatusText(int index);
 std::string GetRasStateText(int index);
 
+// The rows of the finding, error and status tables by what they say; the file's
+// key of a row is its table's base plus the row ("303" is StatusKey::Connecting).
+enum class FindingKey {
+    UnknownMessage,     // 100
+    MultipleAdapters,   // 101
+    MultipleAddresses,  // 102
+    AddressChanged,     // 103
+    SameHostExists,     // 104
+    TooManyTcpSessions, // 105
+    TooManyUdpPorts,    // 106
+    SharingService,     // 107
+    ProxyService,       // 108
+    DhcpService,        // 109
+    BitTorrent,         // 110
+};
+enum class ErrorKey {
+    Unknown,        // 200
+    AlreadyRunning, // 201
+    LibraryBroken,  // 202
+    NoAdapter,      // 203
+    NotEthernet,    // 204
+    EntryRefused,   // 205
+    UserNameLength, // 206
+    PasswordLength, // 207
+};
+enum class StatusKey {
+    Welcome,             // 300
+    Disconnecting,       // 301
+    Disconnected,        // 302
+    Connecting,          // 303
+    Connected,           // 304
+    ServerNotResponding, // 305
+};
+std::string FindingText(FindingKey key);
+std::string ErrorText(ErrorKey key);
+std::string StatusText(StatusKey key);
+
 // Row of the dial-state table for a RASCONNSTATE value.
 int RasStateIndex(uint32_t state);
 

@@ -1,6 +1,7 @@
 #include "settings.h"
 
 #include "DialerFiles.h"
+#include "ScopedHandle.h"
 
 #include <cstdio>
 #include <cstring>
@@ -36,30 +37,21 @@ bool StartsWith(const char* line, const char* key) {
     return std::strncmp(line, key, std::strlen(key)) == 0;
 }
 
-class File {
-public:
-    File(const char* name, const char* mode) : f_(std::fopen(name, mode)) {}
-    ~File() {
-        if (f_) std::fclose(f_);
-    }
-    File(const File&) = delete;
-    File& operator=(const File&) = delete;
-    std::FILE* get() const { return f_; }
-    explicit operator bool() const { return f_ != nullptr; }
-
-private:
-    std::FILE* f_;
+struct StdioFileTraits {
+    using Handle = std::FILE*;
+    static Handle Invalid() { return nullptr; }
+    static bool Close(Handle file) { return std::fclose(file) == 0; }
 };
 
 } // namespace
 
 bool ReadSettingValue(const char* key, const char* fileName, char* buffer, size_t capacity) {
     if (key == nullptr || fileName == nullptr || buffer == nullptr || capacity == 0) return false;
-    File file(fileName, "r");  // closed on every path
+    ScopedHandle<StdioFileTraits> file(std::fopen(fileName, "r")); // closed on every path
     if (!file) return false;
     char line[kMaxSettingLine + 1];
     size_t length;
-    while (ReadLine(file.get(), line, length) == LineResult::Line) {
+    while (ReadLine(file.Get(), line, length) == LineResult::Line) {
         if (length == 0 || line[0] == '#') continue;
         if (!StartsWith(line, key)) continue;
         const char* equals = std::strchr(line + std::strlen(key), '=');
@@ -91,12 +83,12 @@ bool WriteSettingValue(const char* key, const char* fileName, const char* value)
     std::string content;
     bool matched = false;
     {
-        File in(fileName, "r");
+        ScopedHandle<StdioFileTraits> in(std::fopen(fileName, "r"));
         if (!in) return false;
         char line[kMaxSettingLine + 1];
         size_t length;
         LineResult r;
-        while ((r = ReadLine(in.get(), line, length)) == LineResult::Line) {
+        while ((r = ReadLine(in.Get(), line, length)) == LineResult::Line) {
             std::string out;
             if (StartsWith(line, key)) {
                 matched = true;
@@ -120,7 +112,7 @@ bool WriteSettingValue(const char* key, const char* fileName, const char* value)
         if (r == LineResult::TooLong) return false;
         // A read that stopped on an error has not seen the whole file: writing what
         // it has would drop the rest.
-        if (std::ferror(in.get())) return false;
+        if (std::ferror(in.Get())) return false;
     }
     if (!matched) return false;
     // The new content is written whole beside the old file and put in its place in

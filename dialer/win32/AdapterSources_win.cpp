@@ -5,8 +5,8 @@
 #include <iphlpapi.h>
 
 #include <cstring>
-#include <memory>
 #include <string>
+#include <vector>
 
 namespace {
 // As packet.dll declares it (default calling convention).
@@ -17,7 +17,7 @@ typedef BOOLEAN (*PacketGetAdapterNamesFn)(char* buffer, ULONG* size);
 // compatibility mode is chosen; a 32-bit program on 64-bit Windows reads that as
 // SysWOW64\Npcap), else by the usual search, which start-up has rid of the
 // current folder. The companion library finds it the same way.
-HMODULE LoadCaptureLibrary() {
+ScopedModule LoadCaptureLibrary() {
     char system[MAX_PATH] = {};
     const UINT length = GetSystemDirectoryA(system, MAX_PATH);
     if (length > 0 && length < MAX_PATH) {
@@ -25,27 +25,21 @@ HMODULE LoadCaptureLibrary() {
         if (GetFileAttributesA(own.c_str()) != INVALID_FILE_ATTRIBUTES) {
             // Its own dependencies from its own folder first; a plain load of the
             // full path where the system refuses that flag.
-            HMODULE module = LoadLibraryExA(own.c_str(), nullptr, LOAD_WITH_ALTERED_SEARCH_PATH);
-            if (module == nullptr)
-                module = LoadLibraryA(own.c_str());
-            if (module != nullptr)
-                return module;
+            ScopedModule module(
+                LoadLibraryExA(own.c_str(), nullptr, LOAD_WITH_ALTERED_SEARCH_PATH));
+            if (!module) module.Reset(LoadLibraryA(own.c_str()));
+            if (module) return module;
         }
     }
-    return LoadLibraryA("packet.dll");
+    return ScopedModule(LoadLibraryA("packet.dll"));
 }
 } // namespace
 
-Win32CaptureAdapterNames::~Win32CaptureAdapterNames() {
-    if (m_hPacket) FreeLibrary(m_hPacket);
-}
-
 bool Win32CaptureAdapterNames::GetAdapterNames(char* buffer, uint32_t* size) {
-    if (m_hPacket == nullptr)
-        m_hPacket = LoadCaptureLibrary();
-    if (m_hPacket == nullptr) return false;
+    if (!m_hPacket) m_hPacket = LoadCaptureLibrary();
+    if (!m_hPacket) return false;
     auto fn = reinterpret_cast<PacketGetAdapterNamesFn>(
-        reinterpret_cast<void*>(GetProcAddress(m_hPacket, "PacketGetAdapterNames")));
+        reinterpret_cast<void*>(GetProcAddress(m_hPacket.Get(), "PacketGetAdapterNames")));
     if (fn == nullptr) return false;
     ULONG given = *size;
     const bool ok = fn(buffer, &given) != 0;
@@ -59,21 +53,20 @@ bool Win32CaptureAdapterNames::IsLegacyWindows() {
 }
 
 bool Win32AdapterRegistry::OpenClassKey() {
-    CloseClassKey();
-    return RegOpenKeyExA(HKEY_LOCAL_MACHINE, kAdapterClassKey, 0, KEY_READ, &m_hClass) ==
-           ERROR_SUCCESS;
+    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, kAdapterClassKey, 0, KEY_READ, m_hClass.Receive()) ==
+        ERROR_SUCCESS)
+        return true;
+    m_hClass.Release(); // a refused open leaves nothing to close
+    return false;
 }
 
-void Win32AdapterRegistry::CloseClassKey() {
-    if (m_hClass) RegCloseKey(m_hClass);
-    m_hClass = nullptr;
-}
+void Win32AdapterRegistry::CloseClassKey() { m_hClass.Reset(); }
 
 bool Win32AdapterRegistry::EnumSubkey(uint32_t index, std::string& name) {
-    if (m_hClass == nullptr) return false;
+    if (!m_hClass) return false;
     wchar_t wide[257] = {};
     DWORD length = 257;
-    if (RegEnumKeyExW(m_hClass, index, wide, &length, nullptr, nullptr, nullptr, nullptr) !=
+    if (RegEnumKeyExW(m_hClass.Get(), index, wide, &length, nullptr, nullptr, nullptr, nullptr) !=
         ERROR_SUCCESS)
         return false;
     // Subkey names are short ASCII ("0001"); keep them as they are for the paths.
@@ -84,15 +77,19 @@ bool Win32AdapterRegistry::EnumSubkey(uint32_t index, std::string& name) {
 
 bool Win32AdapterRegistry::ReadValue(const std::string& subkey, const char* value,
                                      std::vector<uint8_t>& bytes, size_t maxBytes) {
-    if (m_hClass == nullptr) return false;
-    HKEY key = nullptr;
-    if (RegOpenKeyExA(m_hClass, subkey.c_str(), 0, KEY_READ, &key) != ERROR_SUCCESS) return false;
+    if (!m_hClass) return false;
+    ScopedKey key;
+    if (RegOpenKeyExA(m_hClass.Get(), subkey.c_str(), 0, KEY_READ, key.Receive()) !=
+        ERROR_SUCCESS) {
+        key.Release(); // a refused open leaves nothing to close
+        return false;
+    }
     std::wstring wideName(value, value + std::strlen(value));
     bytes.assign(maxBytes, 0);
     DWORD type = 0, length = DWORD(maxBytes);
     const LONG result =
-        RegQueryValueExW(key, wideName.c_str(), nullptr, &type, bytes.data(), &length);
-    RegCloseKey(key);
+        RegQueryValueExW(key.Get(), wideName.c_str(), nullptr, &type, bytes.data(), &length);
+    key.Reset();
     if (result != ERROR_SUCCESS) return false;
     // Only the bytes that were really read count; the value may lack its terminator.
     bytes.resize(length < maxBytes ? length : maxBytes);
@@ -112,15 +109,22 @@ std::string Win32AdapterRegistry::ToCodePage(const std::u16string& text) {
 
 bool Win32IpAdapterTable::GetAdapters(std::vector<IpAdapterRow>& rows) {
     ULONG size = 640;
-    std::unique_ptr<BYTE[]> buffer(new BYTE[size]());
-    DWORD result = GetAdaptersInfo(reinterpret_cast<PIP_ADAPTER_INFO>(buffer.get()), &size);
+    // IP_ADAPTER_INFO records hold pointers: the block is allocated in their units,
+    // so it is aligned for them.
+    const auto records = [](ULONG bytes) {
+        return (bytes + sizeof(IP_ADAPTER_INFO) - 1) / sizeof(IP_ADAPTER_INFO);
+    };
+    std::vector<IP_ADAPTER_INFO> buffer(records(size));
+    size = ULONG(buffer.size() * sizeof(IP_ADAPTER_INFO));
+    DWORD result = GetAdaptersInfo(buffer.data(), &size);
     if (result == ERROR_BUFFER_OVERFLOW) {
-        buffer.reset(new BYTE[size]());
-        result = GetAdaptersInfo(reinterpret_cast<PIP_ADAPTER_INFO>(buffer.get()), &size);
+        buffer.assign(records(size), IP_ADAPTER_INFO{});
+        size = ULONG(buffer.size() * sizeof(IP_ADAPTER_INFO));
+        result = GetAdaptersInfo(buffer.data(), &size);
     }
     if (result != NO_ERROR) return false;
     rows.clear();
-    for (auto* info = reinterpret_cast<PIP_ADAPTER_INFO>(buffer.get()); info; info = info->Next) {
+    for (const IP_ADAPTER_INFO* info = buffer.data(); info; info = info->Next) {
         IpAdapterRow row;
         row.adapterName.assign(info->AdapterName,
                                strnlen(info->AdapterName, sizeof info->AdapterName));

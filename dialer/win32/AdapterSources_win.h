@@ -3,6 +3,7 @@
 #include "AdapterRegistry.h"
 #include "CaptureAdapterNames.h"
 #include "IpAdapterTable.h"
+#include "ScopedHandles_win.h"
 
 #include <windows.h>
 
@@ -10,17 +11,15 @@
 // still starts, it only lists no adapter.
 class Win32CaptureAdapterNames : public CaptureAdapterNames {
 public:
-    ~Win32CaptureAdapterNames() override;
     bool GetAdapterNames(char* buffer, uint32_t* size) override;
     bool IsLegacyWindows() override;
 
 private:
-    HMODULE m_hPacket = nullptr;
+    ScopedModule m_hPacket;
 };
 
 class Win32AdapterRegistry : public AdapterRegistry {
 public:
-    ~Win32AdapterRegistry() override { CloseClassKey(); }
     bool OpenClassKey() override;
     void CloseClassKey() override;
     bool EnumSubkey(uint32_t index, std::string& name) override;
@@ -29,7 +28,7 @@ public:
     std::string ToCodePage(const std::u16string& text) override;
 
 private:
-    HKEY m_hClass = nullptr;
+    ScopedKey m_hClass;
 };
 
 class Win32IpAdapterTable : public IpAdapterTable {

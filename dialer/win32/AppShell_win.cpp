@@ -1,6 +1,7 @@
 #include "AppShell_win.h"
 
 #include "MainDialog_win.h"
+#include "MessageKind_win.h"
 
 #include <windows.h>
 #include <shlobj.h>
@@ -22,8 +23,9 @@ void Win32AppShell::ShowAndRaise(WindowRef window) {
 }
 
 void Win32AppShell::ShowMessage(WindowRef owner, const std::string& text,
-                                const std::string& caption, unsigned style) {
-    MessageBoxA(reinterpret_cast<HWND>(owner), text.c_str(), caption.c_str(), style);
+                                const std::string& caption, MessageKind kind) {
+    MessageBoxA(reinterpret_cast<HWND>(owner), text.c_str(), caption.c_str(),
+                MessageBoxStyle(kind));
 }
 
 std::string Win32AppShell::ProgramName() {
@@ -37,7 +39,7 @@ std::string Win32AppShell::ProgramName() {
     return name;
 }
 
-void Win32AppShell::RunMainDialog(PondoApp& app) { RunPondoDialog(app); }
+void Win32AppShell::RunMainDialog(MainDialogStart& start) { RunPondoDialog(start); }
 
 namespace {
 

@@ -8,9 +8,9 @@ public:
     WindowRef FindTopWindow(const std::string& title) override;
     void ShowAndRaise(WindowRef window) override;
     void ShowMessage(WindowRef owner, const std::string& text, const std::string& caption,
-                     unsigned style) override;
+                     MessageKind kind) override;
     std::string ProgramName() override;
     std::string UserDataFolder() override;
     std::string VirtualStoreCopy(const std::string& fileName) override;
-    void RunMainDialog(PondoApp& app) override;
+    void RunMainDialog(MainDialogStart& start) override;
 };

@@ -1,17 +1,16 @@
 #include "CompanionModule_win.h"
 
 bool Win32CompanionModule::Load(const char* fileName) {
-    module_ = LoadLibraryA(fileName);
-    return module_ != nullptr;
+    m_hModule.Reset(LoadLibraryA(fileName));
+    return m_hModule.IsValid();
 }
 
 InitThreadFn Win32CompanionModule::FindInitThread() {
-    if (module_ == nullptr) return nullptr;
+    if (!m_hModule) return nullptr;
     return reinterpret_cast<InitThreadFn>(
-        reinterpret_cast<void*>(GetProcAddress(module_, "initThread")));
+        reinterpret_cast<void*>(GetProcAddress(m_hModule.Get(), "initThread")));
 }
 
 void Win32CompanionModule::Unload() {
-    if (module_ != nullptr) FreeLibrary(module_);
-    module_ = nullptr;
+    m_hModule.Reset();
 }

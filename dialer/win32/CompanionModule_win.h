@@ -1,6 +1,7 @@
 #pragma once
 
 #include "CompanionModule.h"
+#include "ScopedHandles_win.h"
 
 #include <windows.h>
 
@@ -11,5 +12,5 @@ public:
     void Unload() override;
 
 private:
-    HMODULE module_ = nullptr;
+    ScopedModule m_hModule;
 };

@@ -10,26 +10,31 @@ constexpr size_t kMaxQueued = 256;
 
 struct Queue {
     Queue() { InitializeCriticalSection(&lock); }
-    // Never destroyed: the service's thread may report while the process ends.
     CRITICAL_SECTION lock;
     HWND window = nullptr;
     std::deque<DialReport> reports;
 };
 
 Queue& TheQueue() {
-    static Queue* queue = new Queue();
-    return *queue;
+    // Never destroyed: the service's thread may report while the process ends. A
+    // union member is destroyed only by its union, whose destructor does nothing.
+    static union Kept {
+        Kept() : queue() {}
+        ~Kept() {}
+        Queue queue;
+    } kept;
+    return kept.queue;
 }
 
 class Locked {
   public:
-    explicit Locked(Queue& q) : q_(q) { EnterCriticalSection(&q_.lock); }
-    ~Locked() { LeaveCriticalSection(&q_.lock); }
+    explicit Locked(Queue& q) : m_queue(q) { EnterCriticalSection(&m_queue.lock); }
+    ~Locked() { LeaveCriticalSection(&m_queue.lock); }
     Locked(const Locked&) = delete;
     Locked& operator=(const Locked&) = delete;
 
   private:
-    Queue& q_;
+    Queue& m_queue;
 };
 
 } // namespace

@@ -2,31 +2,11 @@
 // flushed to the disk before it replaces the old file in one rename.
 #include "DialerFiles.h"
 
+#include "ScopedHandles_win.h"
+
 #include <windows.h>
 
 namespace {
-
-class Handle {
-  public:
-    explicit Handle(HANDLE h) : h_(h) {}
-    ~Handle() {
-        if (h_ != INVALID_HANDLE_VALUE)
-            CloseHandle(h_);
-    }
-    Handle(const Handle&) = delete;
-    Handle& operator=(const Handle&) = delete;
-    HANDLE get() const { return h_; }
-    bool ok() const { return h_ != INVALID_HANDLE_VALUE; }
-    // Closes now, answering whether the system took the close.
-    bool Close() {
-        const bool closed = CloseHandle(h_) != FALSE;
-        h_ = INVALID_HANDLE_VALUE;
-        return closed;
-    }
-
-  private:
-    HANDLE h_;
-};
 
 bool WriteAll(HANDLE file, const std::string& bytes) {
     size_t done = 0;
@@ -50,13 +30,13 @@ class Win32Files : public DialerFiles {
                 bytes += '\r';
             bytes += c;
         }
-        Handle file(CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
-                                FILE_ATTRIBUTE_NORMAL, nullptr));
-        if (!file.ok())
+        ScopedFile file(CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                                    FILE_ATTRIBUTE_NORMAL, nullptr));
+        if (!file)
             return false;
         // A full disk shows in WriteFile or, with the system's write cache, only in
         // the flush: both are checked before the old file is given up.
-        const bool ok = WriteAll(file.get(), bytes) && FlushFileBuffers(file.get());
+        const bool ok = WriteAll(file.Get(), bytes) && FlushFileBuffers(file.Get());
         return file.Close() && ok;
     }
     bool Replace(const std::string& from, const std::string& to) override {
@@ -68,12 +48,12 @@ class Win32Files : public DialerFiles {
         // Open only for the one append, and shared: a reader, or a second copy of the
         // dialer (another title) appending or putting a generation aside, must not make
         // the open fail. Appends go to the end whoever else writes.
-        Handle file(CreateFileA(path.c_str(), FILE_APPEND_DATA,
-                                FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                                OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
-        if (!file.ok())
+        ScopedFile file(CreateFileA(path.c_str(), FILE_APPEND_DATA,
+                                    FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                    nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+        if (!file)
             return false;
-        const bool ok = WriteAll(file.get(), bytes);
+        const bool ok = WriteAll(file.Get(), bytes);
         return file.Close() && ok;
     }
     int64_t Size(const std::string& path) override {

@@ -34,7 +34,7 @@ void DialogBase::DdxCheck(int id, int& field, bool save) {
 
 int DialogBase::DoModal(HWND parent) {
     m_bEnded = false;
-    HWND hwnd = CreateDialogParamA(GetModuleHandleA(nullptr), MAKEINTRESOURCEA(m_templateId),
+    HWND hwnd = CreateDialogParamA(GetModuleHandleA(nullptr), MAKEINTRESOURCEA(m_nTemplateId),
                                    parent, &DialogBase::DialogProc, reinterpret_cast<LPARAM>(this));
     if (hwnd == nullptr) return -1;
     if (parent) EnableWindow(parent, FALSE);

@@ -15,7 +15,7 @@ public:
     // Answers the message's result; `handled` false hands it to the default handling.
     using MessageHandler = std::function<LRESULT(WPARAM, LPARAM, bool& handled)>;
 
-    explicit DialogBase(int templateId) : m_templateId(templateId) {}
+    explicit DialogBase(int templateId) : m_nTemplateId(templateId) {}
     virtual ~DialogBase() = default;
     DialogBase(const DialogBase&) = delete;
     DialogBase& operator=(const DialogBase&) = delete;
@@ -45,7 +45,7 @@ private:
     static INT_PTR CALLBACK DialogProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam);
     INT_PTR Dispatch(UINT message, WPARAM wParam, LPARAM lParam);
 
-    int m_templateId;
+    int m_nTemplateId;
     HWND m_hWnd = nullptr;
     bool m_bEnded = false;
     int m_nResult = 0;

@@ -1,13 +1,15 @@
 #include "MainDialog_win.h"
 
 #include "AboutDlg_win.h"
+#include "AppShell.h"
 #include "AdapterSources_win.h"
 #include "CodePage_win.h"
 #include "DialReports_win.h"
 #include "DialogBase_win.h"
-#include "Pondo.h"
+#include "MessageKind_win.h"
 #include "PondoDlg.h"
 #include "RasService_win.h"
+#include "ScopedHandles_win.h"
 #include "TrayIcon_win.h"
 #include "resource.h"
 
@@ -21,24 +23,22 @@ constexpr UINT kDpiChangedMessage = 0x02E0; // WM_DPICHANGED
 
 class MainDialog : public DialogBase, public DialogWindow {
 public:
-    MainDialog(PondoApp& app, RasService& ras, CaptureAdapterNames& capture,
+    MainDialog(MainDialogStart& start, RasService& ras, CaptureAdapterNames& capture,
                AdapterRegistry& registry, IpAdapterTable& ipTable)
         : DialogBase(IDD_PONDO_DIALOG),
-          m_logic(DialerPorts{*this, ras, capture, registry, ipTable, app.Log()}, app.Title(),
-                  app.TakeCompanion(), app.UserFile()) {
+          m_logic(DialerPorts{*this, ras, capture, registry, ipTable, start.log}, start.title,
+                  std::move(start.companion), start.userFile) {
         HINSTANCE instance = GetModuleHandleA(nullptr);
         m_hIdleIcon = LoadIconA(instance, MAKEINTRESOURCEA(IDI_IDLE));
         m_hConnectedIcon = LoadIconA(instance, MAKEINTRESOURCEA(IDI_CONNECTED));
-        m_hSmallIcon = static_cast<HICON>(LoadImageA(instance, MAKEINTRESOURCEA(IDI_IDLE),
-                                                     IMAGE_ICON, GetSystemMetrics(SM_CXSMICON),
-                                                     GetSystemMetrics(SM_CYSMICON), 0));
+        // Loaded unshared at the small size, so it is ours to destroy (LoadIcon's
+        // shared icons are the system's).
+        m_hSmallIcon.Reset(static_cast<HICON>(
+            LoadImageA(instance, MAKEINTRESOURCEA(IDI_IDLE), IMAGE_ICON,
+                       GetSystemMetrics(SM_CXSMICON), GetSystemMetrics(SM_CYSMICON), 0)));
         Bind();
     }
-    ~MainDialog() override {
-        SetDialReportWindow(nullptr);
-        if (m_hScaledBanner)
-            DeleteObject(m_hScaledBanner);
-    }
+    ~MainDialog() override { SetDialReportWindow(nullptr); }
 
     PondoDlg& Logic() { return m_logic; }
 
@@ -67,7 +67,8 @@ public:
     void SetTitle(const std::string& title) override { SetWindowTextA(Handle(), title.c_str()); }
     void SetIdleWindowIcon() override {
         SendMessageA(Handle(), WM_SETICON, ICON_BIG, LPARAM(m_hIdleIcon));
-        SendMessageA(Handle(), WM_SETICON, ICON_SMALL, LPARAM(m_hSmallIcon ? m_hSmallIcon : m_hIdleIcon));
+        SendMessageA(Handle(), WM_SETICON, ICON_SMALL,
+                     LPARAM(m_hSmallIcon ? m_hSmallIcon.Get() : m_hIdleIcon));
     }
     bool HasSystemMenu() override { return GetSystemMenu(Handle(), FALSE) != nullptr; }
     void AppendAboutItem(const std::string& text) override {
@@ -99,8 +100,9 @@ public:
         PassTray(NIM_DELETE, nullptr, "");
         m_hTrayOwner = nullptr;
     }
-    void ShowMessageBox(const std::string& text, const std::string& caption, unsigned style) override {
-        MessageBoxA(Handle(), text.c_str(), caption.c_str(), style);
+    void ShowMessageBox(const std::string& text, const std::string& caption,
+                        MessageKind kind) override {
+        MessageBoxA(Handle(), text.c_str(), caption.c_str(), MessageBoxStyle(kind));
     }
     void RunAboutBox() override {
         AboutDlg about;
@@ -140,45 +142,38 @@ private:
         for (HWND c = GetWindow(Handle(), GW_CHILD); c && !banner; c = GetWindow(c, GW_HWNDNEXT))
             if ((GetWindowLongA(c, GWL_STYLE) & SS_TYPEMASK) == SS_BITMAP)
                 banner = c;
-        if (banner == nullptr || (dpi <= 96 && m_hScaledBanner == nullptr))
+        if (banner == nullptr || (dpi <= 96 && !m_hScaledBanner))
             return;
         HINSTANCE instance = GetModuleHandleA(nullptr);
-        HBITMAP source = static_cast<HBITMAP>(
-            LoadImageA(instance, MAKEINTRESOURCEA(IDB_BANNER_2X), IMAGE_BITMAP, 0, 0, 0));
-        if (source == nullptr)
+        ScopedBitmap source(static_cast<HBITMAP>(
+            LoadImageA(instance, MAKEINTRESOURCEA(IDB_BANNER_2X), IMAGE_BITMAP, 0, 0, 0)));
+        if (!source)
             return;
         BITMAP size{};
-        GetObjectA(source, sizeof size, &size);
+        GetObjectA(source.Get(), sizeof size, &size);
         const int width = MulDiv(size.bmWidth / 2, int(dpi), 96);
         const int height = MulDiv(size.bmHeight / 2, int(dpi), 96);
         HDC screen = GetDC(Handle());
-        HDC from = CreateCompatibleDC(screen);
-        HDC to = CreateCompatibleDC(screen);
-        HBITMAP scaled = CreateCompatibleBitmap(screen, width, height);
-        if (from && to && scaled) {
-            HGDIOBJ oldFrom = SelectObject(from, source);
-            HGDIOBJ oldTo = SelectObject(to, scaled);
-            SetStretchBltMode(to, HALFTONE);
-            SetBrushOrgEx(to, 0, 0, nullptr);
-            StretchBlt(to, 0, 0, width, height, from, 0, 0, size.bmWidth, size.bmHeight, SRCCOPY);
-            SelectObject(from, oldFrom);
-            SelectObject(to, oldTo);
-            SendMessageA(banner, STM_SETIMAGE, IMAGE_BITMAP, LPARAM(scaled));
-            // The control keeps its template picture's handle for itself; ours go
-            // when they are replaced.
-            if (m_hScaledBanner)
-                DeleteObject(m_hScaledBanner);
-            m_hScaledBanner = scaled;
-            scaled = nullptr;
+        {
+            ScopedMemoryDc from(CreateCompatibleDC(screen));
+            ScopedMemoryDc to(CreateCompatibleDC(screen));
+            ScopedBitmap scaled(CreateCompatibleBitmap(screen, width, height));
+            if (from && to && scaled) {
+                HGDIOBJ oldFrom = SelectObject(from.Get(), source.Get());
+                HGDIOBJ oldTo = SelectObject(to.Get(), scaled.Get());
+                SetStretchBltMode(to.Get(), HALFTONE);
+                SetBrushOrgEx(to.Get(), 0, 0, nullptr);
+                StretchBlt(to.Get(), 0, 0, width, height, from.Get(), 0, 0, size.bmWidth,
+                           size.bmHeight, SRCCOPY);
+                SelectObject(from.Get(), oldFrom);
+                SelectObject(to.Get(), oldTo);
+                SendMessageA(banner, STM_SETIMAGE, IMAGE_BITMAP, LPARAM(scaled.Get()));
+                // The control keeps its template picture's handle for itself; ours go
+                // when they are replaced.
+                m_hScaledBanner = std::move(scaled);
+            }
         }
-        if (scaled)
-            DeleteObject(scaled);
-        if (to)
-            DeleteDC(to);
-        if (from)
-            DeleteDC(from);
         ReleaseDC(Handle(), screen);
-        DeleteObject(source);
     }
 
     // GetDpiForWindow (Windows 10 1607 on) follows the window's screen; before,
@@ -273,18 +268,18 @@ private:
     HWND m_hTrayOwner = nullptr;  // the window the icon was added with
     HICON m_hIdleIcon = nullptr;
     HICON m_hConnectedIcon = nullptr;
-    HICON m_hSmallIcon = nullptr;
-    HBITMAP m_hScaledBanner = nullptr;
+    ScopedIcon m_hSmallIcon;
+    ScopedBitmap m_hScaledBanner;
 };
 
 } // namespace
 
-void RunPondoDialog(PondoApp& app) {
+void RunPondoDialog(MainDialogStart& start) {
     Win32RasService ras;
     Win32CaptureAdapterNames capture;
     Win32AdapterRegistry registry;
     Win32IpAdapterTable ipTable;
-    MainDialog dialog(app, ras, capture, registry, ipTable);
+    MainDialog dialog(start, ras, capture, registry, ipTable);
     dialog.DoModal(nullptr);
     // Should the window not even have opened, the library and the entry go all the same.
     dialog.Logic().Finish();

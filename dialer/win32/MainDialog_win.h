@@ -2,6 +2,6 @@
 // DialogWindow of PondoDlg and routes every message to it.
 #pragma once
 
-class PondoApp;
+struct MainDialogStart;
 
-void RunPondoDialog(PondoApp& app);
+void RunPondoDialog(MainDialogStart& start);

@@ -51,7 +51,7 @@ Win32RasService::Win32RasService() {
     const int made = SHCreateDirectoryExA(nullptr, folder.c_str(), nullptr);
     if (made != ERROR_SUCCESS && made != ERROR_ALREADY_EXISTS && made != ERROR_FILE_EXISTS)
         return;
-    m_phonebook = folder + "\\rasphone.pbk";
+    m_strPhonebook = folder + "\\rasphone.pbk";
 }
 
 uint32_t Win32RasService::EnumDevices(RasDevInfoRecord* block, uint32_t* bytes, uint32_t* count) {

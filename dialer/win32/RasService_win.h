@@ -29,7 +29,9 @@ public:
 
 private:
     // Empty (the default phonebook) only when the user has no application data.
-    const char* PhonebookArg() const { return m_phonebook.empty() ? nullptr : m_phonebook.c_str(); }
+    const char* PhonebookArg() const {
+        return m_strPhonebook.empty() ? nullptr : m_strPhonebook.c_str();
+    }
 
-    std::string m_phonebook;
+    std::string m_strPhonebook;
 };

@@ -3,7 +3,7 @@ adapter named after one of the machine's real Ethernet interfaces (so the IP hel
 table marks it as Ethernet with its address), in the registry's network adapter
 class key and in the packet.dll stand-in's list, and the access server's script."""
 
-from harness import TITLE
+from harness import ID, TITLE
 
 CLASS_KEY = r"HKLM\SYSTEM\CurrentControlSet\Control\Class\{4D36E972-E325-11CE-BFC1-08002BE10318}"
 ADAPTER_DESC = "Realtek PCIe GbE Family Controller"
@@ -76,8 +76,8 @@ def start_and_connect(test, env, app):
     the process once the window has hidden to the tray (the link is up)."""
     proc = env.start(app, "Pondo.exe")
     test.assertTrue(env.wait_window(TITLE, timeout=60, main=True), "the dialer did not open")
-    env.winctl("settext", TITLE, 1016, USER, main=True)
-    env.winctl("settext", TITLE, 1017, PASSWORD, main=True)
-    env.click(TITLE, 1003, main=True)
+    env.winctl("settext", TITLE, ID.IDC_USERNAME, USER, main=True)
+    env.winctl("settext", TITLE, ID.IDC_PASSWORD, PASSWORD, main=True)
+    env.click(TITLE, ID.IDC_CONNECT, main=True)
     test.assertTrue(env.wait_hidden(TITLE, timeout=30), "the connection did not come up")
     return proc

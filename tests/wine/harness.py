@@ -65,6 +65,22 @@ WORK = WIN_BUILD / "wine-work"
 SCREENSHOTS = WORK / "screenshots"
 WINCTL = BIN / "drivers" / "winctl.exe"
 TITLE = "TALVEN PPPOE Client"
+
+
+def resource_ids(path):
+    """The numbers a resource.h #defines, by name."""
+    return {name: int(value) for name, value in
+            re.findall(r"^#define\s+(\w+)\s+(\d+)\b", Path(path).read_text(), re.M)}
+
+
+class _Ids:
+    def __init__(self, ids):
+        self.__dict__.update(ids)
+
+
+# The dialer's resource and control ids, from the header the program is built with
+# (ID.IDC_CONNECT, ...).
+ID = _Ids(resource_ids(SOURCE / "dialer" / "resource.h"))
 FONT_REPLACEMENTS = r"HKCU\Software\Wine\Fonts\Replacements"
 
 

@@ -15,7 +15,7 @@ from pathlib import Path
 sys.path.insert(0, str(Path(__file__).resolve().parent))
 import dialer_setup as ds  # noqa: E402
 import make_captures  # noqa: E402
-from harness import BIN, TITLE, WineEnv  # noqa: E402
+from harness import BIN, ID, TITLE, WineEnv  # noqa: E402
 
 STANDIN = BIN / "standins" / "packet" / "packet.dll"
 CAPTURE_DRIVER = BIN / "drivers" / "capture_driver.exe"
@@ -65,7 +65,7 @@ class CaptureDriverLocation(unittest.TestCase):
         """The dialer's adapter list, started in cwd (default: its own folder)."""
         proc = env.start(cwd or app, app / "Pondo.exe")
         self.assertTrue(env.wait_window(TITLE, timeout=60, main=True), "the dialer did not open")
-        items, _ = env.items(TITLE, 1027)
+        items, _ = env.items(TITLE, ID.IDC_ADAPTERS)
         env.winctl("close", TITLE, main=True)
         self.assertIsNotNone(env.wait_exit(proc, timeout=30))
         return items

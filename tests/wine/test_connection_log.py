@@ -12,7 +12,7 @@ import unittest
 from pathlib import Path
 
 sys.path.insert(0, str(Path(__file__).resolve().parent))
-from harness import PREFIX, TITLE, WineEnv, wait_until  # noqa: E402
+from harness import ID, PREFIX, TITLE, WineEnv, wait_until  # noqa: E402
 import dialer_setup as ds  # noqa: E402
 
 # %APPDATA%\Pondo of the prefix's user (Wine names the user after the Unix one).
@@ -46,10 +46,10 @@ class ConnectionLog(unittest.TestCase):
             (app / "rasapi32-standin.drop").write_text("")
             self.assertTrue(env.wait_window(TITLE, timeout=15, main=True))
             self.assertTrue(wait_until(
-                lambda: env.control(TITLE, 1003)["enabled"] and
-                env.control(TITLE, 1016)["enabled"], timeout=10))
+                lambda: env.control(TITLE, ID.IDC_CONNECT)["enabled"] and
+                env.control(TITLE, ID.IDC_USERNAME)["enabled"], timeout=10))
             # Connect again; this time the library finds BitTorrent traffic.
-            env.click(TITLE, 1003, main=True)
+            env.click(TITLE, ID.IDC_CONNECT, main=True)
             self.assertTrue(env.wait_hidden(TITLE, timeout=30), "the second dial did not come up")
             findings = bytearray(22)
             findings[21] = 1
@@ -57,7 +57,7 @@ class ConnectionLog(unittest.TestCase):
             self.assertTrue(env.wait_window(TITLE, timeout=45, msgbox=True), "no findings message")
             env.click(TITLE, "OK", msgbox=True)
             self.assertTrue(env.wait_gone(TITLE, timeout=10, msgbox=True))
-            env.click(TITLE, 1002, main=True)
+            env.click(TITLE, ID.IDC_EXIT, main=True)
             self.assertEqual(env.wait_exit(proc, timeout=30), 0)
 
             log = LOG_FOLDER / "connection.log"

@@ -12,7 +12,7 @@ import unittest
 from pathlib import Path
 
 sys.path.insert(0, str(Path(__file__).resolve().parent))
-from harness import BIN, TITLE, WINE_BITS, WineEnv, wait_until  # noqa: E402
+from harness import BIN, ID, TITLE, WINE_BITS, WineEnv, wait_until  # noqa: E402
 import dialer_setup as ds  # noqa: E402
 import test_installer  # noqa: E402
 
@@ -22,7 +22,8 @@ DISCONNECTED = "Connection is disconnected."
 CONNECTING = "Connecting, please wait ..."
 STATE_TEXTS = ["OpenPort", "PortOpened", "ConnectDevice", "DeviceConnected",
                "AllDevicesConnected", "Authenticate", "Authenticated", "Connected"]
-INPUTS = (1016, 1017, 1028, 1027)
+INPUTS = (ID.IDC_USERNAME, ID.IDC_PASSWORD, ID.IDC_SAVEPW, ID.IDC_ADAPTERS)
+IDOK = 1  # the system's id of a dialog's OK button
 RASCONNA_SIZE = 692 if WINE_BITS == 32 else 696  # the 64-bit test build's handle is wider
 
 
@@ -95,16 +96,16 @@ class Dialer(unittest.TestCase):
         return app, proc
 
     def status(self, env):
-        return env.control(TITLE, 1010)["text"]
+        return env.control(TITLE, ID.IDC_STATUS)["text"]
 
     def wait_status(self, env, text, timeout=15):
         return wait_until(lambda: self.status(env) == text, timeout=timeout, interval=0.2)
 
     def type_and_connect(self, env, user=ds.USER, password=ds.PASSWORD, save=True):
-        env.winctl("settext", TITLE, 1016, user, main=True)
-        env.winctl("settext", TITLE, 1017, password, main=True)
-        env.winctl("check", TITLE, 1028, 1 if save else 0, main=True)
-        env.click(TITLE, 1003, main=True)
+        env.winctl("settext", TITLE, ID.IDC_USERNAME, user, main=True)
+        env.winctl("settext", TITLE, ID.IDC_PASSWORD, password, main=True)
+        env.winctl("check", TITLE, ID.IDC_SAVEPW, 1 if save else 0, main=True)
+        env.click(TITLE, ID.IDC_CONNECT, main=True)
 
     def connect_until_hidden(self, env, app):
         self.type_and_connect(env)
@@ -119,7 +120,7 @@ class Dialer(unittest.TestCase):
 
     def assert_idle(self, env):
         texts = {c["id"]: c for c in env.texts(TITLE, main=True)["controls"]}
-        self.assertEqual(texts[1003]["text"], IDLE_CAPTION)
+        self.assertEqual(texts[ID.IDC_CONNECT]["text"], IDLE_CAPTION)
         for cid in INPUTS:
             self.assertTrue(texts[cid]["enabled"], cid)
 
@@ -128,7 +129,7 @@ class Dialer(unittest.TestCase):
         with WineEnv(self) as env:
             app, proc = self.open(env, script=ds.access_server(delay=1500))
             self.assertEqual(self.status(env), WELCOME)
-            items, selected = env.items(TITLE, 1027)
+            items, selected = env.items(TITLE, ID.IDC_ADAPTERS)
             self.assertEqual(items, [ds.ADAPTER_DESC])  # the NdisWan miniport is not listed
             self.assertEqual(selected, 0)
             self.assert_idle(env)
@@ -184,7 +185,7 @@ class Dialer(unittest.TestCase):
             texts = {c["id"]: c for c in env.texts(TITLE, main=True)["controls"]}
             for cid in INPUTS:
                 self.assertFalse(texts[cid]["enabled"], cid)
-            self.assertEqual(texts[1010]["text"], "Connected")
+            self.assertEqual(texts[ID.IDC_STATUS]["text"], "Connected")
             env.screenshot("dialer-connected-restored")
             self.tray_click(env, app)
             self.assertTrue(env.wait_hidden(TITLE, timeout=10))
@@ -204,7 +205,7 @@ class Dialer(unittest.TestCase):
             self.assertIn("NotifyLinkState 0", companion_log(app))
 
             # Exit while idle ends the program and removes the entry.
-            env.click(TITLE, 1002, main=True)
+            env.click(TITLE, ID.IDC_EXIT, main=True)
             self.assertEqual(env.wait_exit(proc, timeout=20), 0)
             self.assertTrue(calls(app, "RasDeleteEntryA"))
             self.assertIn(own, calls(app, "RasDeleteEntryA")[-1])
@@ -246,10 +247,10 @@ class Dialer(unittest.TestCase):
             app, proc = self.open(env, script=script)
             self.type_and_connect(env)
             self.assertTrue(wait_until(lambda: calls(app, "notify"), timeout=15))
-            env.click(TITLE, 1003, main=True)  # Disconnect while dialing: hung up
+            env.click(TITLE, ID.IDC_CONNECT, main=True)  # Disconnect while dialing: hung up
             first = re.search(r"handle=(\d+)", calls(app, "RasDialA")[0]).group(1)
             self.assertTrue(wait_until(lambda: calls(app, f"RasHangUpA handle={first}"), timeout=10))
-            env.click(TITLE, 1003, main=True)  # and Connect again
+            env.click(TITLE, ID.IDC_CONNECT, main=True)  # and Connect again
             self.assertTrue(env.wait_hidden(TITLE, timeout=30), "the second dial did not come up")
 
             log = ras_log(app)
@@ -282,7 +283,7 @@ class Dialer(unittest.TestCase):
             self.addCleanup(subprocess.run, ["umount", "-l", str(volume)], capture_output=True)
             app, proc = self.open(env, label="volume/app",
                                   files={"kelsupplicant.conf": stored.encode()})
-            self.assertEqual(env.control(TITLE, 1016)["text"], "carol")
+            self.assertEqual(env.control(TITLE, ID.IDC_USERNAME)["text"], "carol")
             with open(volume / "filler", "wb", buffering=0) as filler:
                 for size in (1 << 16, 1 << 10, 1):
                     try:
@@ -337,7 +338,7 @@ class Dialer(unittest.TestCase):
             time.sleep(1.0)  # a close that were not ignored would end the program at once
             self.assertIsNone(proc.poll())
             self.assertEqual(env.winctl("state", TITLE, main=True)[0].strip(), "visible")
-            env.click(TITLE, 1002, main=True)
+            env.click(TITLE, ID.IDC_EXIT, main=True)
             self.assertEqual(env.wait_exit(proc, timeout=20), 0)
             handle = re.search(r"handle=(\d+)", calls(app, "RasDialA")[-1]).group(1)
             self.assertIn(f"RasHangUpA handle={handle} -> 0", ras_log(app))
@@ -369,7 +370,7 @@ class Dialer(unittest.TestCase):
             enum = calls(app, "RasEnumDevicesA")
             self.assertIn("buffer=0 cb=0 dwSize=- -> 0 count=0", enum[0])
             self.assertIn("buffer=1 cb=152 dwSize=152 -> 0 count=0", enum[1])
-            items, selected = env.items(TITLE, 1027)
+            items, selected = env.items(TITLE, ID.IDC_ADAPTERS)
             self.assertEqual((items, selected), (["No available adapter !"], 0))
             self.type_and_connect(env)
             self.assertTrue(env.wait_window(TITLE, timeout=15, msgbox=True))
@@ -397,7 +398,7 @@ class Dialer(unittest.TestCase):
                 entries[ds.CLASS_KEY + "\\" + subkey + "\\Linkage"] = {"Export": "\\Device\\" + guid}
             ds.reg_import(env, app, entries)
             app, proc = self.open(env, more_adapters=extra)
-            items, selected = env.items(TITLE, 1027)
+            items, selected = env.items(TITLE, ID.IDC_ADAPTERS)
             self.assertEqual(items[:2], [ds.ADAPTER_DESC, accented])
             # 128 bytes of the 8-bit code page: one byte per accented capital here.
             self.assertEqual(items[2], long_desc[:128])
@@ -408,7 +409,7 @@ class Dialer(unittest.TestCase):
         about = "About TALVEN PPPOE Client"
         with WineEnv(self) as env:
             app, proc = self.open(env)
-            env.winctl("settext", TITLE, 1016, ds.USER, main=True)
+            env.winctl("settext", TITLE, ID.IDC_USERNAME, ds.USER, main=True)
             for vk in (13, 27):  # Return and Escape press nothing and end nothing
                 env.winctl("key", TITLE, vk, main=True)
             time.sleep(1.0)
@@ -423,12 +424,13 @@ class Dialer(unittest.TestCase):
             # version information and the texts file it is shipped with.
             version, _ = test_installer.version_strings(BIN / "Pondo.exe")
             shipped = test_installer.read_texts(test_installer.TEXTS_EN, "cp1252")
-            self.assertEqual(texts[1032], "TALVEN PPPOE Client")
-            self.assertEqual(texts[1032], version["ProductName"])
-            self.assertEqual(texts[1033], version["LegalCopyright"])
-            self.assertEqual(texts[1033], shipped["CopyRight"])
-            self.assertEqual((shipped["Version"], shipped["AboutTitle"]), (texts[1032], about))
-            self.assertEqual(texts[1], "OK")
+            self.assertEqual(texts[ID.IDC_VERSION_LINE], "TALVEN PPPOE Client")
+            self.assertEqual(texts[ID.IDC_VERSION_LINE], version["ProductName"])
+            self.assertEqual(texts[ID.IDC_COPYRIGHT_LINE], version["LegalCopyright"])
+            self.assertEqual(texts[ID.IDC_COPYRIGHT_LINE], shipped["CopyRight"])
+            self.assertEqual((shipped["Version"], shipped["AboutTitle"]),
+                             (texts[ID.IDC_VERSION_LINE], about))
+            self.assertEqual(texts[IDOK], "OK")
             env.screenshot("dialer-about")
             env.click(about, 1)
             self.assertTrue(env.wait_gone(about, timeout=10))

@@ -17,7 +17,8 @@ from pathlib import Path
 sys.path.insert(0, str(Path(__file__).resolve().parent))
 import dialer_setup as ds  # noqa: E402
 import pe_image  # noqa: E402
-from harness import BIN, SHIP_BUILD, SOURCE, TITLE, WIN_BUILD, WineEnv  # noqa: E402
+from harness import (BIN, SHIP_BUILD, SOURCE, TITLE, WIN_BUILD, WineEnv,  # noqa: E402
+                     resource_ids)
 
 ASM_V1 = "urn:schemas-microsoft-com:asm.v1"
 TRUST = ("urn:schemas-microsoft-com:asm.v2", "urn:schemas-microsoft-com:asm.v3")
@@ -105,7 +106,7 @@ class Manifests(unittest.TestCase):
 def dialog_template():
     """The main dialog's font and its controls' rectangles in dialog units, from
     the resource script: ({id: (x, y, w, h)}, (face, points, charset))."""
-    ids = dict(re.findall(r"#define (\w+) (\d+)", (SOURCE / "dialer/win32/resource.h").read_text()))
+    ids = resource_ids(SOURCE / "dialer/resource.h")
     rc = (SOURCE / "dialer/win32/Pondo.rc").read_text()
     block = rc[rc.index("IDD_PONDO_DIALOG DIALOGEX"):]
     block = block[:block.index("\nEND")]

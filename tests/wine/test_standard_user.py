@@ -23,7 +23,7 @@ from pathlib import Path
 
 sys.path.insert(0, str(Path(__file__).resolve().parent))
 import dialer_setup as ds  # noqa: E402
-from harness import BIN, TITLE, StandardUser, WineEnv, wait_until  # noqa: E402
+from harness import BIN, ID, TITLE, StandardUser, WineEnv, wait_until  # noqa: E402
 from test_dialer import rc4_hex, settings  # noqa: E402
 from test_installer import shortcut  # noqa: E402
 from update_fixtures import CAPTION, publish, serve  # noqa: E402
@@ -108,13 +108,13 @@ class StandardUserMachine(unittest.TestCase):
 
     def fields(self, env):
         controls = {c["id"]: c for c in env.texts(TITLE, main=True)["controls"]}
-        return controls[1016]["text"], controls[1017]["text"], controls[1028]["checked"]
+        return controls[ID.IDC_USERNAME]["text"], controls[ID.IDC_PASSWORD]["text"], controls[ID.IDC_SAVEPW]["checked"]
 
     def connect(self, env, user, password):
-        env.winctl("settext", TITLE, 1016, user, main=True)
-        env.winctl("settext", TITLE, 1017, password, main=True)
-        env.winctl("check", TITLE, 1028, 1, main=True)
-        env.click(TITLE, 1003, main=True)
+        env.winctl("settext", TITLE, ID.IDC_USERNAME, user, main=True)
+        env.winctl("settext", TITLE, ID.IDC_PASSWORD, password, main=True)
+        env.winctl("check", TITLE, ID.IDC_SAVEPW, 1, main=True)
+        env.click(TITLE, ID.IDC_CONNECT, main=True)
         self.assertTrue(env.wait_hidden(TITLE, timeout=30), "the connection did not come up")
 
     def close(self, env, proc):
@@ -124,7 +124,7 @@ class StandardUserMachine(unittest.TestCase):
     def dial_and_check_the_phonebook(self, env, folder):
         """Connects as ds.USER and closes; the entry lives in the user's phonebook."""
         proc = self.start_dialer(env, folder)
-        items, _ = env.items(TITLE, 1027)
+        items, _ = env.items(TITLE, ID.IDC_ADAPTERS)
         self.assertEqual(items, [ds.ADAPTER_DESC], "the capture driver's adapters were not listed")
         self.connect(env, ds.USER, ds.PASSWORD)
         own = env.windows_path(self.own_phonebook())
@@ -198,7 +198,7 @@ class StandardUserMachine(unittest.TestCase):
             try:
                 dials = len(self.ras_calls(env, "RasDialA"))
                 proc = self.start_dialer(env, folder)
-                env.click(TITLE, 1003, main=True)
+                env.click(TITLE, ID.IDC_CONNECT, main=True)
                 self.assertTrue(env.wait_window(TITLE, timeout=30, msgbox=True))
                 self.assertEqual(env.message_text(TITLE), "Cannot create PPPOE connection.\nError 5")
                 self.assertTrue(self.ras_calls(env, "RasSetEntryPropertiesA")[-1].endswith("-> 5"))

@@ -10,7 +10,7 @@ import unittest
 from pathlib import Path
 
 sys.path.insert(0, str(Path(__file__).resolve().parent))
-from harness import BIN, TITLE, WineEnv, wait_until  # noqa: E402
+from harness import BIN, ID, TITLE, WineEnv, wait_until  # noqa: E402
 import dialer_setup as ds  # noqa: E402
 
 TRAYWATCH = BIN / "drivers" / "traywatch.exe"
@@ -72,9 +72,9 @@ class Tray(unittest.TestCase):
             self.click_icon(env, app)
             self.assertTrue(env.wait_window(TITLE, timeout=10, main=True))
 
-            env.winctl("settext", TITLE, 1016, ds.USER, main=True)
-            env.winctl("settext", TITLE, 1017, ds.PASSWORD, main=True)
-            env.click(TITLE, 1003, main=True)
+            env.winctl("settext", TITLE, ID.IDC_USERNAME, ds.USER, main=True)
+            env.winctl("settext", TITLE, ID.IDC_PASSWORD, ds.PASSWORD, main=True)
+            env.click(TITLE, ID.IDC_CONNECT, main=True)
             self.assertTrue(env.wait_hidden(TITLE, timeout=30), "the connection did not come up")
             connected = self.wait_records(2)[1]
             self.assertEqual(connected, dict(added, action="modify", icon="connected"))
@@ -84,7 +84,7 @@ class Tray(unittest.TestCase):
                             "a click on the icon did not bring the window back")
 
             # Exit while connected: idle icon again, then the icon goes.
-            env.click(TITLE, 1002, main=True)
+            env.click(TITLE, ID.IDC_EXIT, main=True)
             self.assertEqual(env.wait_exit(proc, timeout=30), 0)
             last = self.wait_records(4)[2:]
             self.assertEqual(last[0], dict(added, action="modify"))
@@ -106,9 +106,9 @@ class Tray(unittest.TestCase):
     def test_ending_without_the_dialogs_own_exit_hangs_up_and_removes_the_icon(self):
         with WineEnv(self) as env:
             app, proc, window = self.open(env)
-            env.winctl("settext", TITLE, 1016, ds.USER, main=True)
-            env.winctl("settext", TITLE, 1017, ds.PASSWORD, main=True)
-            env.click(TITLE, 1003, main=True)
+            env.winctl("settext", TITLE, ID.IDC_USERNAME, ds.USER, main=True)
+            env.winctl("settext", TITLE, ID.IDC_PASSWORD, ds.PASSWORD, main=True)
+            env.click(TITLE, ID.IDC_CONNECT, main=True)
             self.assertTrue(env.wait_hidden(TITLE, timeout=30), "the connection did not come up")
             # The message loop ends without the dialog's own exit.
             env.winctl("quit", TITLE, main=True)

@@ -16,9 +16,9 @@ void FakeAppShell::ShowAndRaise(WindowRef window) {
 }
 
 void FakeAppShell::ShowMessage(WindowRef owner, const std::string& text,
-                               const std::string& caption, unsigned style) {
+                               const std::string& caption, MessageKind kind) {
     calls.push_back("message");
-    messages.push_back({owner, text, caption, style});
+    messages.push_back({owner, text, caption, kind});
 }
 
 std::string FakeAppShell::ProgramName() { return programName; }
@@ -33,8 +33,8 @@ std::string FakeAppShell::VirtualStoreCopy(const std::string& fileName) {
     return virtualStoreCopy;
 }
 
-void FakeAppShell::RunMainDialog(PondoApp& app) {
+void FakeAppShell::RunMainDialog(MainDialogStart& start) {
     calls.push_back("dialog");
     ++dialogRuns;
-    if (onRunDialog) onRunDialog(app);
+    if (onRunDialog) onRunDialog(start);
 }

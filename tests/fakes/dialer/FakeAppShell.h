@@ -14,14 +14,14 @@ public:
         WindowRef owner;
         std::string text;
         std::string caption;
-        unsigned style;
+        MessageKind kind;
     };
 
     // Script
     bool mutexExists = false;                     // another instance holds the mutex
     std::map<std::string, WindowRef> windows;     // top-level windows by title
     std::string programName = "Pondo";
-    std::function<void(PondoApp&)> onRunDialog;   // runs "inside" the modal dialog
+    std::function<void(MainDialogStart&)> onRunDialog; // runs "inside" the modal dialog
     std::string userDataFolder;                   // "" = the user has none
     std::string virtualStoreCopy;                 // "" = nothing virtualised
 
@@ -35,9 +35,9 @@ public:
     WindowRef FindTopWindow(const std::string& title) override;
     void ShowAndRaise(WindowRef window) override;
     void ShowMessage(WindowRef owner, const std::string& text, const std::string& caption,
-                     unsigned style) override;
+                     MessageKind kind) override;
     std::string ProgramName() override;
     std::string UserDataFolder() override;
     std::string VirtualStoreCopy(const std::string& fileName) override;
-    void RunMainDialog(PondoApp& app) override;
+    void RunMainDialog(MainDialogStart& start) override;
 };

@@ -34,7 +34,7 @@ public:
     std::string trayTip;
     struct Box {
         std::string text, caption;
-        unsigned style;
+        MessageKind kind;
     };
     std::vector<Box> boxes;
     int aboutRuns = 0;
@@ -45,7 +45,7 @@ public:
 
     void SetItemText(int id, const std::string& text) override {
         texts[id] = text;
-        if (id == kIdStatus) statusHistory.push_back(text);
+        if (id == IDC_STATUS) statusHistory.push_back(text);
     }
     std::string GetItemText(int id) override { return texts[id]; }
     void SetCheck(int id, bool checked) override { checks[id] = checked; }
@@ -53,12 +53,12 @@ public:
     void EnableItem(int id, bool enable) override { enabled[id] = enable; }
     bool IsEnabled(int id) { return enabled.count(id) == 0 || enabled[id]; }
     bool InputsEnabled() {
-        return IsEnabled(kIdUserName) && IsEnabled(kIdPassword) && IsEnabled(kIdSavePassword) &&
-               IsEnabled(kIdAdapterList);
+        return IsEnabled(IDC_USERNAME) && IsEnabled(IDC_PASSWORD) && IsEnabled(IDC_SAVEPW) &&
+               IsEnabled(IDC_ADAPTERS);
     }
     bool InputsDisabled() {
-        return !IsEnabled(kIdUserName) && !IsEnabled(kIdPassword) &&
-               !IsEnabled(kIdSavePassword) && !IsEnabled(kIdAdapterList);
+        return !IsEnabled(IDC_USERNAME) && !IsEnabled(IDC_PASSWORD) &&
+               !IsEnabled(IDC_SAVEPW) && !IsEnabled(IDC_ADAPTERS);
     }
     void ComboReset(int) override { combo.clear(), comboSelected = -1; }
     void ComboAdd(int, const std::string& text) override { combo.push_back(text); }
@@ -89,8 +89,9 @@ public:
         trayRemoved = true;
         events.push_back("RemoveTrayIcon");
     }
-    void ShowMessageBox(const std::string& text, const std::string& caption, unsigned style) override {
-        boxes.push_back({text, caption, style});
+    void ShowMessageBox(const std::string& text, const std::string& caption,
+                        MessageKind kind) override {
+        boxes.push_back({text, caption, kind});
         events.push_back("MessageBox");
     }
     void RunAboutBox() override { ++aboutRuns; }

@@ -197,3 +197,42 @@ TEST(NamedTexts, NoKeyIsThePrefixOfAnother) {
 }
 
 } // namespace
+
+TEST_F(Catalogue, NamedRowsReadTheirNumberedKeys) {
+    // Each named row against the key the texts file knows it by: the file gives
+    // every key a text of its own, so a row read under another number shows.
+    const struct {
+        const char* key;
+        std::function<std::string()> read;
+    } rows[] = {
+        {"100", [] { return FindingText(FindingKey::UnknownMessage); }},
+        {"101", [] { return FindingText(FindingKey::MultipleAdapters); }},
+        {"102", [] { return FindingText(FindingKey::MultipleAddresses); }},
+        {"103", [] { return FindingText(FindingKey::AddressChanged); }},
+        {"104", [] { return FindingText(FindingKey::SameHostExists); }},
+        {"105", [] { return FindingText(FindingKey::TooManyTcpSessions); }},
+        {"106", [] { return FindingText(FindingKey::TooManyUdpPorts); }},
+        {"107", [] { return FindingText(FindingKey::SharingService); }},
+        {"108", [] { return FindingText(FindingKey::ProxyService); }},
+        {"109", [] { return FindingText(FindingKey::DhcpService); }},
+        {"110", [] { return FindingText(FindingKey::BitTorrent); }},
+        {"200", [] { return ErrorText(ErrorKey::Unknown); }},
+        {"201", [] { return ErrorText(ErrorKey::AlreadyRunning); }},
+        {"202", [] { return ErrorText(ErrorKey::LibraryBroken); }},
+        {"203", [] { return ErrorText(ErrorKey::NoAdapter); }},
+        {"204", [] { return ErrorText(ErrorKey::NotEthernet); }},
+        {"205", [] { return ErrorText(ErrorKey::EntryRefused); }},
+        {"206", [] { return ErrorText(ErrorKey::UserNameLength); }},
+        {"207", [] { return ErrorText(ErrorKey::PasswordLength); }},
+        {"300", [] { return StatusText(StatusKey::Welcome); }},
+        {"301", [] { return StatusText(StatusKey::Disconnecting); }},
+        {"302", [] { return StatusText(StatusKey::Disconnected); }},
+        {"303", [] { return StatusText(StatusKey::Connecting); }},
+        {"304", [] { return StatusText(StatusKey::Connected); }},
+        {"305", [] { return StatusText(StatusKey::ServerNotResponding); }},
+    };
+    std::string file;
+    for (const auto& row : rows) file += std::string(row.key) + " = text of " + row.key + "\n";
+    WriteFile(kTextsFile, file);
+    for (const auto& row : rows) EXPECT_EQ(row.read(), std::string("text of ") + row.key);
+}

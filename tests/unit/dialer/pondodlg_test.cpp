@@ -67,9 +67,9 @@ protected:
         dlg->OnInitDialog();
     }
     void Type(const std::string& user, const std::string& password, bool save = false) {
-        window.texts[kIdUserName] = user;
-        window.texts[kIdPassword] = password;
-        window.checks[kIdSavePassword] = save;
+        window.texts[IDC_USERNAME] = user;
+        window.texts[IDC_PASSWORD] = password;
+        window.checks[IDC_SAVEPW] = save;
     }
     // The service reports a state of the last dial it accepted, on the window's thread.
     void Notify(uint32_t state, uint32_t error = 0) {
@@ -92,7 +92,7 @@ protected:
         if (dlg->IsDialing()) return State::Dialing;
         return State::Idle;
     }
-    std::string Status() { return window.texts[kIdStatus]; }
+    std::string Status() { return window.texts[IDC_STATUS]; }
 };
 
 TEST_F(PondoDlgTest, OpensWithWelcomeAndTheAdapterList) {
@@ -105,11 +105,11 @@ TEST_F(PondoDlgTest, OpensWithWelcomeAndTheAdapterList) {
     EXPECT_EQ(window.aboutItems, std::vector<std::string>{"About TALVEN PPPOE Client"});
     EXPECT_TRUE(window.trayAdded);
     EXPECT_EQ(window.tray, TrayIcon::Idle);
-    EXPECT_EQ(window.texts[kIdConnect], "Connect");
-    EXPECT_EQ(window.texts[kIdExit], "Exit");
-    EXPECT_EQ(window.texts[kIdSavePassword], "Save Password");
-    EXPECT_EQ(window.texts[kIdUserNameLabel], "Username");
-    EXPECT_EQ(window.texts[kIdAdapterFrame], "Please select adapter");
+    EXPECT_EQ(window.texts[IDC_CONNECT], "Connect");
+    EXPECT_EQ(window.texts[IDC_EXIT], "Exit");
+    EXPECT_EQ(window.texts[IDC_SAVEPW], "Save Password");
+    EXPECT_EQ(window.texts[IDC_USERNAME_LABEL], "Username");
+    EXPECT_EQ(window.texts[IDC_ADAPTER_FRAME], "Please select adapter");
 }
 
 TEST_F(PondoDlgTest, NoAdapterShowsTheCatalogueTextAsOnlyEntry) {
@@ -202,7 +202,7 @@ TEST_F(TransitionTable, EveryRowOfTheWorkflow) {
          [](T& t) {
              EXPECT_EQ(t.ras.hangUps, std::vector<RasHandle>{0x1234});
              EXPECT_EQ(t.window.pauses.back(), 1000u);
-             EXPECT_EQ(t.window.texts[kIdConnect], "Connect");
+             EXPECT_EQ(t.window.texts[IDC_CONNECT], "Connect");
          }},
         {"Dialing, Exit", State::Dialing, [](T& t) { t.dlg->OnExit(); }, State::Ended,
          [](T& t) {
@@ -252,7 +252,7 @@ TEST_F(TransitionTable, EveryRowOfTheWorkflow) {
          State::Idle,
          [](T& t) {
              ASSERT_EQ(t.window.boxes.size(), 1u);
-             EXPECT_EQ(t.window.boxes[0].style, 0u);
+             EXPECT_EQ(t.window.boxes[0].kind, MessageKind::Plain);
              EXPECT_TRUE(t.ras.connections.empty());
          }},
         {"Connected, no findings", State::Connected, [](T& t) { t.dlg->OnTimer(kFindingsTimer); },
@@ -356,7 +356,7 @@ TEST_F(PondoDlgTest, ReportsOfAnEndedDialNeverReachTheNextOne) {
                 const State before = Current();
                 const auto statuses = window.statusHistory;
                 const auto hangUps = ras.hangUps;
-                const auto caption = window.texts[kIdConnect];
+                const auto caption = window.texts[IDC_CONNECT];
                 const bool inputs = window.InputsEnabled();
                 const size_t linkStates = ScriptedCompanion::State().linkStates.size();
 
@@ -365,7 +365,7 @@ TEST_F(PondoDlgTest, ReportsOfAnEndedDialNeverReachTheNextOne) {
                 EXPECT_EQ(Name(Current()), std::string(Name(before)));
                 EXPECT_EQ(window.statusHistory, statuses);
                 EXPECT_EQ(ras.hangUps, hangUps);
-                EXPECT_EQ(window.texts[kIdConnect], caption);
+                EXPECT_EQ(window.texts[IDC_CONNECT], caption);
                 EXPECT_EQ(window.InputsEnabled(), inputs);
                 EXPECT_EQ(ScriptedCompanion::State().linkStates.size(), linkStates);
                 if (!nextUp) {  // and the next dial still comes up on its own reports
@@ -399,7 +399,7 @@ TEST_F(PondoDlgTest, EveryFailedDialIsHungUpWithItsWait) {
         EXPECT_EQ(ras.hangUps, std::vector<RasHandle>{0x1234});
         EXPECT_EQ(window.pauses.back(), 1000u);
         EXPECT_EQ(Status(), c.status);
-        EXPECT_EQ(window.texts[kIdConnect], "Connect");
+        EXPECT_EQ(window.texts[IDC_CONNECT], "Connect");
         EXPECT_EQ(Current(), State::Idle);
         dlg.reset();
     }
@@ -456,7 +456,7 @@ TEST_F(PondoDlgTest, StatesOutsideTheTableGiveTheControlsBackUntilConnected) {
     Reach(State::Dialing);
     Notify(18);
     EXPECT_EQ(Status(), "Unknown RSA Message");
-    EXPECT_EQ(window.texts[kIdConnect], "Connect");
+    EXPECT_EQ(window.texts[IDC_CONNECT], "Connect");
     EXPECT_TRUE(window.InputsEnabled());
     EXPECT_EQ(Current(), State::Dialing);
     ras.Connect();
@@ -583,8 +583,8 @@ TEST_F(PondoDlgTest, CredentialsLiveInTheFileStartUpFound) {
     WriteFile("mine.conf", "username=carol\nsavepw=on\npassword=" + hex + "\n");
     WriteFile("kelsupplicant.conf", "username=mallory\nsavepw=off\npassword=\n");
     Open("TALVEN PPPOE Client", "mine.conf");
-    EXPECT_EQ(window.texts[kIdUserName], "carol");
-    EXPECT_EQ(window.texts[kIdPassword], "hunter2");
+    EXPECT_EQ(window.texts[IDC_USERNAME], "carol");
+    EXPECT_EQ(window.texts[IDC_PASSWORD], "hunter2");
     Type("dave", "pa55", true);
     dlg->OnConnect();
     Credentials saved;
@@ -614,23 +614,23 @@ TEST_F(PondoDlgTest, StoredCredentialsFillTheFieldsAtOpening) {
     ASSERT_TRUE(ScramblePassword("hunter2", hex));
     WriteFile("kelsupplicant.conf", "username=carol\nsavepw=on\npassword=" + hex + "\n");
     Open();
-    EXPECT_EQ(window.texts[kIdUserName], "carol");
-    EXPECT_EQ(window.texts[kIdPassword], "hunter2");
-    EXPECT_TRUE(window.checks[kIdSavePassword]);
+    EXPECT_EQ(window.texts[IDC_USERNAME], "carol");
+    EXPECT_EQ(window.texts[IDC_PASSWORD], "hunter2");
+    EXPECT_TRUE(window.checks[IDC_SAVEPW]);
 }
 
 TEST_F(PondoDlgTest, ButtonCaptionFollowsTheTextFileOnly) {
     // No text file: "Disconnect" has no default, so the caption stays "Connect".
     Reach(State::Connected);
-    EXPECT_EQ(window.texts[kIdConnect], "Connect");
+    EXPECT_EQ(window.texts[IDC_CONNECT], "Connect");
     dlg->OnConnect();
 
     WriteFile("KELSupplicant.ini", "Disconnect=Hang up\n");
     Type("alice", "secret");
     dlg->OnConnect();
-    EXPECT_EQ(window.texts[kIdConnect], "Hang up");
+    EXPECT_EQ(window.texts[IDC_CONNECT], "Hang up");
     dlg->OnConnect();  // no "Connect" key: the last caption stays
-    EXPECT_EQ(window.texts[kIdConnect], "Hang up");
+    EXPECT_EQ(window.texts[IDC_CONNECT], "Hang up");
 }
 
 TEST_F(PondoDlgTest, TrayIconLeftClickTogglesTheWindowOthersDoNothing) {

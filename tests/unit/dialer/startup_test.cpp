@@ -49,9 +49,11 @@ TEST_F(Startup, TitleComesFromTheTextsFile) {
 TEST_F(Startup, ReadyLibraryRunsTheDialogOnce) {
     PondoApp app;
     bool sawBinding = false;
-    shell.onRunDialog = [&](PondoApp& running) {
-        EXPECT_EQ(&running, &app);
-        sawBinding = running.Companion() != nullptr && running.Companion()->IsReady();
+    shell.onRunDialog = [&](MainDialogStart& start) {
+        EXPECT_EQ(start.title, app.Title());
+        EXPECT_EQ(start.userFile, app.UserFile());
+        EXPECT_EQ(&start.log, &log);
+        sawBinding = start.companion != nullptr && start.companion->IsReady();
         EXPECT_EQ(module.unloads, 0) << "the library stays loaded while the dialog runs";
     };
     EXPECT_FALSE(app.InitInstance(shell, module, log));  // never continues after start-up
@@ -72,8 +74,8 @@ TEST_F(Startup, ReadyLibraryRunsTheDialogOnce) {
 
 TEST_F(Startup, DialogThatTakesTheBindingReleasesIt) {
     PondoApp app;
-    shell.onRunDialog = [&](PondoApp& running) {
-        auto binding = running.TakeCompanion();  // the dialog's close handling
+    shell.onRunDialog = [&](MainDialogStart& start) {
+        auto binding = std::move(start.companion); // the dialog's close handling
         ASSERT_NE(binding, nullptr);
         binding.reset();
         EXPECT_EQ(module.unloads, 1);
@@ -108,7 +110,7 @@ TEST_P(NotReady, Shows202AndNoDialog) {
     EXPECT_EQ(m.owner, WindowRef(0));
     EXPECT_EQ(m.text, "Client program is broken, please exit.");
     EXPECT_EQ(m.caption, "TALVEN PPPOE Client");
-    EXPECT_EQ(m.style, kMbOk | kMbIconInformation);
+    EXPECT_EQ(m.kind, MessageKind::Information);
     EXPECT_EQ(library.initCalls, c.initCalls);
     EXPECT_EQ(module.unloads, c.unloads);  // a loaded library is unloaded again
     EXPECT_EQ(app.Companion(), nullptr);
@@ -151,7 +153,7 @@ TEST_F(Startup, SecondInstanceWithFirstWindow) {
     EXPECT_EQ(shell.messages[0].owner, WindowRef(0x1234));
     EXPECT_EQ(shell.messages[0].text, "Client is running !");
     EXPECT_EQ(shell.messages[0].caption, "TALVEN PPPOE Client");
-    EXPECT_EQ(shell.messages[0].style, kMbOk | kMbIconInformation);
+    EXPECT_EQ(shell.messages[0].kind, MessageKind::Information);
     EXPECT_TRUE(module.loadedNames.empty()) << "a second instance does not load the library";
     EXPECT_EQ(library.initCalls, 0);
     EXPECT_EQ(shell.dialogRuns, 0);
@@ -171,7 +173,7 @@ TEST_F(Startup, SecondInstanceWithoutWindowUsesProgramName) {
     EXPECT_EQ(shell.messages[0].owner, WindowRef(0));
     EXPECT_EQ(shell.messages[0].text, "Already here");
     EXPECT_EQ(shell.messages[0].caption, "Pondo");
-    EXPECT_EQ(shell.messages[0].style, kMbOk);
+    EXPECT_EQ(shell.messages[0].kind, MessageKind::Plain);
     EXPECT_TRUE(module.loadedNames.empty());
     EXPECT_EQ(shell.dialogRuns, 0);
 }

@@ -41,6 +41,7 @@
 #include <string>
 
 #include "HostInterface.h"
+#include "resource.h" // the dialer's control ids
 
 namespace {
 
@@ -478,9 +479,9 @@ int RunLibrary(int argc, char** argv) {
 }
 
 // --- the dialer --------------------------------------------------------------
-constexpr int kConnectButton = 1003;
-constexpr int kUserName = 1016;
-constexpr int kStatusLine = 1010;
+constexpr int kConnectButton = IDC_CONNECT;
+constexpr int kUserName = IDC_USERNAME;
+constexpr int kStatusLine = IDC_STATUS;
 // The dial notifier writes the state's own text after the link-up handling.
 const char kConnected[] = "Connected";
 const char kDisconnected[] = "Connection is disconnected.";

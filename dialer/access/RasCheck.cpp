@@ -2,7 +2,6 @@
 
 #include "catalogue.h"
 
-#include <cstdlib>
 #include <cstring>
 
 namespace {
@@ -60,46 +59,27 @@ CRasCheck::CRasCheck(RasService& ras, CaptureAdapterNames& capture, AdapterRegis
                      IpAdapterTable& ipTable)
     : m_ras(ras), m_capture(capture), m_registry(registry), m_ipTable(ipTable) {}
 
-CRasCheck::~CRasCheck() {
-    FreeDevices();
-    ClearAdapters();
-}
-
 const AdapterItem* CRasCheck::Adapter(int index) const {
-    if (index < 0 || index >= m_iAdapterCount) return nullptr;
-    return m_pAdapters[index];
-}
-
-void CRasCheck::ClearAdapters() {
-    for (AdapterItem*& item : m_pAdapters) {
-        delete item;
-        item = nullptr;
-    }
-    m_iAdapterCount = 0;
-}
-
-void CRasCheck::FreeDevices() {
-    std::free(m_pDevices);
-    m_pDevices = nullptr;
-    m_dwDeviceCount = 0;
+    if (index < 0 || index >= AdapterCount()) return nullptr;
+    return &m_adapters[size_t(index)];
 }
 
 bool CRasCheck::EnumRasDevices() {
-    FreeDevices();
+    m_devices.clear();
+    m_dwDeviceCount = 0;
     for (int attempt = 0; attempt < kEnumAttempts; ++attempt) {
-        std::free(m_pDevices);
-        m_pDevices = nullptr;
         uint32_t bytes = 0, count = 0;
         m_ras.EnumDevices(nullptr, &bytes, &count);
         // A service without devices may answer 0 bytes; the first record's dwSize
         // must still have somewhere to go.
         if (bytes < sizeof(RasDevInfoRecord)) bytes = sizeof(RasDevInfoRecord);
-        m_pDevices = static_cast<RasDevInfoRecord*>(std::calloc(1, bytes));
-        if (m_pDevices == nullptr) return false;
-        m_pDevices[0].dwSize = sizeof(RasDevInfoRecord);
+        // Zeroed whole records, at least the bytes the service asked for.
+        m_devices.assign((bytes + sizeof(RasDevInfoRecord) - 1) / sizeof(RasDevInfoRecord),
+                         RasDevInfoRecord{});
+        m_devices[0].dwSize = sizeof(RasDevInfoRecord);
         const uint32_t block = bytes;
         count = 0;
-        const uint32_t result = m_ras.EnumDevices(m_pDevices, &bytes, &count);
+        const uint32_t result = m_ras.EnumDevices(m_devices.data(), &bytes, &count);
         if (result == kRasErrorBufferTooSmall) continue;
         if (result != 0) return false;
         // Never trust a count beyond the records the block can hold.
@@ -113,7 +93,7 @@ bool CRasCheck::EnumRasDevices() {
 void CRasCheck::FindPppoeDevice() {
     EnumRasDevices();
     for (uint32_t i = 0; i < m_dwDeviceCount; ++i) {
-        const RasDevInfoRecord& device = m_pDevices[i];
+        const RasDevInfoRecord& device = m_devices[i];
         if (std::memcmp(device.szDeviceType, "pppoe", 6) == 0) {
             m_bPppoeDevice = 1;
             m_strPppoeDevice = FieldText(device.szDeviceName);
@@ -168,42 +148,42 @@ bool CRasCheck::LookUpAdapterDesc(const char* adapterName, uint32_t& index,
 }
 
 bool CRasCheck::AppendAdapter(const char* name, const char* description) {
-    if (m_iAdapterCount >= kMaxAdapters) return false;  // the table is full: ignore the rest
-    auto item = std::make_unique<AdapterItem>();
-    if (!CopyField(item->szName, name)) return false;  // a name we could not keep whole
-    CopyField(item->szDesc, description);
-    m_pAdapters[m_iAdapterCount++] = item.release();
+    if (AdapterCount() >= kMaxAdapters) return false; // the table is full: ignore the rest
+    AdapterItem item;
+    if (!CopyField(item.szName, name)) return false; // a name we could not keep whole
+    CopyField(item.szDesc, description);
+    m_adapters.push_back(item);
     return true;
 }
 
 bool CRasCheck::RefreshAdapters(const AdapterCallback& callback) {
     FindPppoeDevice();
-    ClearAdapters();
+    m_adapters.clear();
     if (!m_capture.IsLegacyWindows()) {
-        std::unique_ptr<char[]> names(new char[kNamesBuffer]());
+        std::vector<char> names(kNamesBuffer, '\0');
         uint32_t size = kNamesSizeGiven;
-        if (!m_capture.GetAdapterNames(names.get(), &size)) return false;
-        names[kNamesBuffer - 1] = '\0';  // the walk below always meets an end
-        for (const char* name = names.get(); *name != '\0'; name += std::strlen(name) + 1) {
+        if (!m_capture.GetAdapterNames(names.data(), &size)) return false;
+        names[kNamesBuffer - 1] = '\0'; // the walk below always meets an end
+        for (const char* name = names.data(); *name != '\0'; name += std::strlen(name) + 1) {
             uint32_t index = 0;
             std::string desc;
             if (!LookUpAdapterDesc(name, index, desc)) continue;
             if (m_bPppoeDevice) {
                 if (AppendAdapter(name, desc.c_str()) && callback)
-                    callback(m_pAdapters[m_iAdapterCount - 1]->szDesc);
+                    callback(m_adapters.back().szDesc);
                 continue;
             }
             for (uint32_t i = 0; i < m_dwDeviceCount; ++i) {
-                const std::string device = FieldText(m_pDevices[i].szDeviceName);
+                const std::string device = FieldText(m_devices[i].szDeviceName);
                 if (device != desc) continue;
                 if (AppendAdapter(name, device.c_str()) && callback)
-                    callback(m_pAdapters[m_iAdapterCount - 1]->szDesc);
+                    callback(m_adapters.back().szDesc);
                 break;
             }
         }
     }
     MarkEthernetAdapters();
-    m_iSelected = m_iAdapterCount > 0 ? 0 : -1;
+    m_iSelected = m_adapters.empty() ? -1 : 0;
     return true;
 }
 
@@ -212,8 +192,7 @@ void CRasCheck::MarkEthernetAdapters() {
     if (!m_ipTable.GetAdapters(rows)) return;
     for (const IpAdapterRow& row : rows) {
         if (row.adapterName.empty()) continue;
-        for (int i = 0; i < m_iAdapterCount; ++i) {
-            AdapterItem& item = *m_pAdapters[i];
+        for (AdapterItem& item : m_adapters) {
             if (std::strstr(item.szName, row.adapterName.c_str()) == nullptr) continue;
             if (row.type == kIfTypeEthernet) {
                 item.bEthernet = 1;
@@ -227,11 +206,11 @@ void CRasCheck::MarkEthernetAdapters() {
 }
 
 void CRasCheck::SelectAdapter(int index) {
-    if (m_iAdapterCount <= 0) {
+    if (m_adapters.empty()) {
         m_iSelected = -1;
         return;
     }
-    if (index < 0 || index >= m_iAdapterCount) return;
+    if (index < 0 || index >= AdapterCount()) return;
     m_iSelected = index;
 }
 
@@ -244,11 +223,11 @@ const uint8_t* CRasCheck::GetSelectedMac() const {
 bool CRasCheck::CreatePppoeEntry(const char* entryName, std::string& errorText) {
     const AdapterItem* item = Adapter(m_iSelected);
     if (item == nullptr) {
-        errorText = GetErrorText(3);  // "203"
+        errorText = ErrorText(ErrorKey::NoAdapter);
         return false;
     }
     if (!item->bEthernet) {
-        errorText = GetErrorText(4);  // "204"
+        errorText = ErrorText(ErrorKey::NotEthernet);
         return false;
     }
     auto entry = std::make_unique<RasEntryRecord>();

@@ -12,6 +12,7 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <vector>
 
 constexpr int kMaxAdapters = 20;
 constexpr const char* kAdapterClassKey =
@@ -30,7 +31,6 @@ public:
 
     CRasCheck(RasService& ras, CaptureAdapterNames& capture, AdapterRegistry& registry,
               IpAdapterTable& ipTable);
-    ~CRasCheck();
     CRasCheck(const CRasCheck&) = delete;
     CRasCheck& operator=(const CRasCheck&) = delete;
 
@@ -54,7 +54,7 @@ public:
     bool LookUpAdapterDesc(const char* adapterName, uint32_t& index, std::string& description);
     void MarkEthernetAdapters();
 
-    int AdapterCount() const { return m_iAdapterCount; }
+    int AdapterCount() const { return int(m_adapters.size()); }
     const AdapterItem* Adapter(int index) const;
     int SelectedIndex() const { return m_iSelected; }
     bool HasPppoeDevice() const { return m_bPppoeDevice != 0; }
@@ -62,8 +62,6 @@ public:
     uint32_t DeviceCount() const { return m_dwDeviceCount; }
 
 private:
-    void ClearAdapters();
-    void FreeDevices();
     bool AppendAdapter(const char* name, const char* description);
     bool ReadWideValue(const std::string& subkey, const char* value, std::u16string& text);
 
@@ -72,11 +70,12 @@ private:
     AdapterRegistry& m_registry;
     IpAdapterTable& m_ipTable;
 
-    int32_t m_iAdapterCount = 0;
     int32_t m_iSelected = -1;
-    AdapterItem* m_pAdapters[kMaxAdapters] = {};
+    std::vector<AdapterItem> m_adapters; // at most kMaxAdapters
     int32_t m_bPppoeDevice = 0;
     std::string m_strPppoeDevice;
-    RasDevInfoRecord* m_pDevices = nullptr;
+    // The service's device block as it was filled; m_dwDeviceCount of its records
+    // count.
+    std::vector<RasDevInfoRecord> m_devices;
     uint32_t m_dwDeviceCount = 0;
 };
