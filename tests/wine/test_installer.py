@@ -14,7 +14,7 @@ from pathlib import Path
 
 sys.path.insert(0, str(Path(__file__).resolve().parent))
 import dialer_setup as ds  # noqa: E402
-from harness import BIN, PREFIX, SHIP_BUILD, TITLE, WIN_BUILD, WineEnv, wait_until  # noqa: E402
+from harness import BIN, ID, PREFIX, SHIP_BUILD, TITLE, WIN_BUILD, WineEnv, wait_until  # noqa: E402
 
 SETUP = BIN / "PondoSetup.exe"
 TEXTS_EN = WIN_BUILD / "installer" / "KELSupplicant.ini"
@@ -33,7 +33,7 @@ DETAILS = 1016  # the progress page's list of what was done
 FINISH_TEXT, FINISH_RUN = 1202, 1203
 # The dialer's main window: the Connect button (its caption follows the connection),
 # user name and password.
-CONNECT, USER_EDIT, PASSWORD_EDIT = 1003, 1016, 1017
+CONNECT, USER_EDIT, PASSWORD_EDIT = ID.IDC_CONNECT, ID.IDC_USERNAME, ID.IDC_PASSWORD
 APPDATA_FILES = ("kelsupplicant.conf", "connection.log")  # the dialer's, per user
 # The labels of the main dialog, by texts file key; "300" is the status line.
 LABEL_KEYS = ["Username", "Password", "Adapters", "Connect", "Exit", "SavePw", "300"]

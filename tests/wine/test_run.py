@@ -10,12 +10,12 @@ import unittest
 from pathlib import Path
 
 sys.path.insert(0, str(Path(__file__).resolve().parent))
-from harness import SCREENSHOTS, SOURCE, TITLE, WORK, Display, WineEnv, wait_until  # noqa: E402
+from harness import ID, SCREENSHOTS, SOURCE, TITLE, WORK, Display, WineEnv, wait_until  # noqa: E402
 
 RUN = SOURCE / "scripts" / "run.py"
 APP = WORK / "run" / "app"
 SHOT = SCREENSHOTS / "pondo.png"
-USER_EDIT, PASSWORD_EDIT, CONNECT, EXIT, STATUS = 1016, 1017, 1003, 1002, 1010
+USER_EDIT, PASSWORD_EDIT, CONNECT, EXIT = ID.IDC_USERNAME, ID.IDC_PASSWORD, ID.IDC_CONNECT, ID.IDC_EXIT
 
 
 class Run(unittest.TestCase):
