@@ -6,7 +6,6 @@
 #include "ThreadBase.h"
 
 #include <cstdio>
-#include <mutex>
 
 // The probe page: a well-known public page whose start is stable, and a word that
 // its title holds. Any working HTTP proxy returns it; a plain local web server
@@ -28,9 +27,6 @@ std::string DottedAddress(uint32_t address) {
                   address >> 16 & 0xFF, address >> 24 & 0xFF);
     return text;
 }
-
-std::mutex g_probeLock;
-PortScanThread* g_probe = nullptr;  // created at most once, kept for the library's life
 
 }  // namespace
 
@@ -69,14 +65,21 @@ void PortScanThread::Sweep() {
     }
 }
 
-void StartPortProbeOnce(std::function<void()> onProxyFound) {
-    std::lock_guard<std::mutex> hold(g_probeLock);
-    if (g_probe) return;
-    g_probe = new PortScanThread(std::move(onProxyFound));
-    g_probe->Start();
+PortProbe::~PortProbe() { Join(); }
+
+void PortProbe::Join() {
+    PortScanThread* probe = Current();  // never replaced once made
+    if (probe) probe->WaitFor();
 }
 
-PortScanThread* CurrentPortProbe() {
-    std::lock_guard<std::mutex> hold(g_probeLock);
-    return g_probe;
+void PortProbe::StartOnce(std::function<void()> onProxyFound) {
+    std::lock_guard<std::mutex> hold(lock_);
+    if (probe_) return;
+    probe_ = std::make_unique<PortScanThread>(std::move(onProxyFound));
+    probe_->Start();
+}
+
+PortScanThread* PortProbe::Current() {
+    std::lock_guard<std::mutex> hold(lock_);
+    return probe_.get();
 }

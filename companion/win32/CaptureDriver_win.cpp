@@ -1,4 +1,4 @@
-#include "CaptureDriver_win.h"
+#include "Win32Ports.h"
 
 #include <windows.h>
 
@@ -150,6 +150,6 @@ class Win32CaptureDriver : public CaptureDriver {
 
 } // namespace
 
-CaptureDriver* CreateWin32CaptureDriver() {
-    return new Win32CaptureDriver();
+std::unique_ptr<CaptureDriver> CreateWin32CaptureDriver() {
+    return std::make_unique<Win32CaptureDriver>();
 }

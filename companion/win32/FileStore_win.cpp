@@ -1,6 +1,6 @@
 // The files port on the Win32 file functions and the profile-file reader.
 #include "FileStore.h"
-#include "Ports.h"
+#include "Win32Ports.h"
 
 #include <windows.h>
 
@@ -141,7 +141,9 @@ public:
     }
 };
 
-WinFileStore g_files;
-const bool g_installed = (Ports().files = &g_files, true);
 
 }  // namespace
+
+std::unique_ptr<FileStore> CreateWin32FileStore() {
+    return std::make_unique<WinFileStore>();
+}

@@ -133,6 +133,6 @@ class ProgramSnapshotWin : public ProgramSnapshot {
 
 } // namespace
 
-ProgramSnapshot* CreateWin32ProgramSnapshot() {
-    return new ProgramSnapshotWin;
+std::unique_ptr<ProgramSnapshot> CreateWin32ProgramSnapshot() {
+    return std::make_unique<ProgramSnapshotWin>();
 }

@@ -32,6 +32,6 @@ class ServiceControlWin : public ServiceControl {
 
 } // namespace
 
-ServiceControl* CreateWin32ServiceControl() {
-    return new ServiceControlWin;
+std::unique_ptr<ServiceControl> CreateWin32ServiceControl() {
+    return std::make_unique<ServiceControlWin>();
 }

@@ -1,6 +1,6 @@
 // Signed updates on CryptoAPI: SHA-256 and RSA PKCS#1 v1.5 signature checks under
 // the AES provider (the only built-in provider type that knows SHA-256).
-#include "Ports.h"
+#include "Win32Ports.h"
 #include "UpdateCrypto.h"
 
 #include <windows.h>
@@ -112,7 +112,9 @@ public:
     }
 };
 
-WinUpdateCrypto g_crypto;
-const bool g_installed = (Ports().crypto = &g_crypto, true);
 
 }  // namespace
+
+std::unique_ptr<UpdateCrypto> CreateWin32UpdateCrypto() {
+    return std::make_unique<WinUpdateCrypto>();
+}
