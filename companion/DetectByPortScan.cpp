@@ -1,5 +1,6 @@
 #include "DetectByPortScan.h"
 
+#include "ByteCursor.h"
 #include "HostTables.h"
 #include "HttpSyncGet.h"
 #include "Ports.h"
@@ -14,11 +15,6 @@ const char kProbeUrl[] = "http://www.example.com/";
 const char kProbeWord[] = "Example Domain";
 
 namespace {
-
-uint16_t Swap16(uint32_t networkPort) {
-    const uint16_t port = static_cast<uint16_t>(networkPort & 0xFFFF);
-    return static_cast<uint16_t>(port >> 8 | port << 8);
-}
 
 // The dotted text of an address in network byte order, as inet_ntoa gives it.
 std::string DottedAddress(uint32_t address) {
@@ -56,7 +52,7 @@ void PortScanThread::Sweep() {
     for (const TcpRow& row : rows) {
         if (!IsProbeCandidate(row)) continue;
         const std::string host = row.localAddr == 0 ? "127.0.0.1" : DottedAddress(row.localAddr);
-        if (download.ProbeFetch(host, Swap16(row.localPort), kProbeUrl) &&
+        if (download.ProbeFetch(host, SwapBytes16(static_cast<uint16_t>(row.localPort & 0xFFFF)), kProbeUrl) &&
             download.PageHasWord(kProbeWord)) {
             found_ = 1;
             if (onProxyFound_) onProxyFound_();
