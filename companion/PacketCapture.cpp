@@ -42,7 +42,7 @@ bool IsZeroMac(const uint8_t* mac) {
 
 TPacketCapture::TPacketCapture(ResultFlag* proxyFlag, ResultFlag* bitTorrentFlag,
                                CaptureDriver* driver)
-    : WakeEvent(new TEvent(false)), ProxyFlag(proxyFlag), BitTorrentFlag(bitTorrentFlag),
+    : WakeEvent(std::make_unique<TEvent>(false)), ProxyFlag(proxyFlag), BitTorrentFlag(bitTorrentFlag),
       Capture(driver != nullptr ? driver : Ports().capture) {
     std::memset(Adapters, 0, sizeof Adapters);
     for (int i = 0; i < kCaptureRows; ++i) {
@@ -157,7 +157,7 @@ bool TPacketCapture::StartReceiver() {
     }
     if (Capture != nullptr)
         Capture->ClearInterrupt();
-    Receiver = new MyRxTxThread(*this);
+    Receiver = std::make_unique<MyRxTxThread>(*this);
     Receiver->Start();
     return true;
 }
@@ -186,8 +186,7 @@ void TPacketCapture::CloseAllAdapters() {
         if (WakeEvent)
             WakeEvent->Set();
         Receiver->WaitFor();
-        delete Receiver;
-        Receiver = nullptr;
+        Receiver.reset();
     }
     for (int i = 0; i < kCaptureRows; ++i)
         CloseAdapter(i);
@@ -195,7 +194,7 @@ void TPacketCapture::CloseAllAdapters() {
 }
 
 void TPacketCapture::RecreateWakeEvent() {
-    WakeEvent.reset(new TEvent(false));
+    WakeEvent = std::make_unique<TEvent>(false);
 }
 
 void TPacketCapture::InstallResultFlags(ResultFlag* proxyFlag, ResultFlag* bitTorrentFlag,

@@ -140,7 +140,7 @@ bool UpdateClntThread::UpdateFrom(TVerInfo& version, const std::string& folderUr
         const bool keyed = !publicKey_.empty();
         std::unique_ptr<TUpdateInfo> info;
         if (!keyed) {
-            info.reset(new TUpdateInfo(kLocalInfo, folderUrl));
+            info = std::make_unique<TUpdateInfo>(kLocalInfo, folderUrl);
         } else {
             // Signed updates: only the bytes that carry the operator's signature are
             // read, and every file must match its listed SHA-256.
@@ -149,7 +149,7 @@ bool UpdateClntThread::UpdateFrom(TVerInfo& version, const std::string& folderUr
                 RemoveIfThere(kLocalInfo);
                 return false;
             }
-            info.reset(new TUpdateInfo(kLocalInfo, bytes, folderUrl));
+            info = std::make_unique<TUpdateInfo>(kLocalInfo, bytes, folderUrl);
             loader.RequireFileHashes(true);
         }
         Ports().files->RemoveFile(kLocalInfo);

@@ -3,6 +3,7 @@
 #pragma once
 
 #include "DownloadFiles.h"
+#include "ResourceIds.h"
 #include "ThreadBase.h"
 #include "UpdateInfo.h"
 
@@ -14,11 +15,11 @@
 
 // RCDATA resource of Ostrel.dll holding the operator's public key (PEM). A library
 // built without it installs unsigned updates.
-constexpr int kUpdateKeyResource = 133;
+constexpr int kUpdateKeyResource = IDR_UPDATE_KEY;
 // RCDATA resource of a library built with a key: the operator's release sequence
 // it was built at (32 bits, little-endian). It installs only signed folders of a
 // higher sequence than this and than any it has installed.
-constexpr int kReleaseSequenceResource = 134;
+constexpr int kReleaseSequenceResource = IDR_RELEASE_SEQUENCE;
 
 // The highest release sequence installed in the program folder (from
 // "updateRelease.dat"), 0 when none is recorded or the record is unreadable.

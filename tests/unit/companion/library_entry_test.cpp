@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <cstddef>
 #include <cstring>
 #include <future>
 #include <memory>
@@ -19,6 +20,10 @@
 namespace {
 
 using Bytes = std::vector<uint8_t>;
+
+// Bytes of the findings record as ReadFindings copies it out.
+constexpr size_t kAdapterCountByte = offsetof(DetectionFindings, adapterCount);
+constexpr size_t kServiceRunningByte = offsetof(DetectionFindings, serviceRunning);
 
 // The dialer's side: records every reply and answers GetAdapterMac as scripted.
 std::mutex g_hostMutex;
@@ -180,12 +185,12 @@ TEST_F(LibraryEntryTest, FindingsBeforeAndAfterLinkUpAndDown) {
     uint32_t length = 0;
     ASSERT_TRUE(AWholeTurnPasses());
     ASSERT_EQ(host.ReadFindings(f, &length), 0);
-    EXPECT_EQ(f[1], 0); // link down: no pass has run
+    EXPECT_EQ(f[kAdapterCountByte], 0); // link down: no pass has run
 
     host.NotifyLinkState(1);
     ASSERT_TRUE(WaitUntil([&] {
         host.ReadFindings(f, &length);
-        return f[1] == 3 && f[13] == 1;
+        return f[kAdapterCountByte] == 3 && f[kServiceRunningByte] == 1;
     }));
     // The FindingsReply now reports what the passes found.
     ASSERT_EQ(Deliver({1, 6, 21, 0, 27, 0, 28, 0}), 0);
@@ -203,7 +208,7 @@ TEST_F(LibraryEntryTest, FindingsBeforeAndAfterLinkUpAndDown) {
     ports.clock.Advance(3600001);
     ASSERT_TRUE(WaitUntil([&] {
         host.ReadFindings(f, &length);
-        return f[1] == 3;
+        return f[kAdapterCountByte] == 3;
     }));
     EXPECT_GT(scripted.passes.load(), passes);
 }

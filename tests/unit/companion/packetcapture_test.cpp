@@ -163,9 +163,9 @@ TEST_F(CaptureTest, StartReceiverMakesOneThread) {
     capture.EnumAdapters();
     capture.OpenAllAdapters();
     capture.StartReceiver();
-    MyRxTxThread* first = capture.Receiver;
+    MyRxTxThread* first = capture.Receiver.get();
     capture.StartReceiver();
-    EXPECT_EQ(capture.Receiver, first);
+    EXPECT_EQ(capture.Receiver.get(), first);
     ASSERT_TRUE(driver.WaitForCalls("init 256000", 1, 5000));
     EXPECT_EQ(driver.CountCalls("allocate"), 1);
 }
