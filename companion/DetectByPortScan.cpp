@@ -52,7 +52,8 @@ void PortScanThread::Sweep() {
     for (const TcpRow& row : rows) {
         if (!IsProbeCandidate(row)) continue;
         const std::string host = row.localAddr == 0 ? "127.0.0.1" : DottedAddress(row.localAddr);
-        if (download.ProbeFetch(host, SwapBytes16(static_cast<uint16_t>(row.localPort & 0xFFFF)), kProbeUrl) &&
+        if (download.ProbeFetch(host, SwapBytes16(static_cast<uint16_t>(row.localPort & 0xFFFF)),
+                                kProbeUrl) &&
             download.PageHasWord(kProbeWord)) {
             found_ = 1;
             if (onProxyFound_) onProxyFound_();
@@ -61,16 +62,20 @@ void PortScanThread::Sweep() {
     }
 }
 
-PortProbe::~PortProbe() { Join(); }
+PortProbe::~PortProbe() {
+    Join();
+}
 
 void PortProbe::Join() {
-    PortScanThread* probe = Current();  // never replaced once made
-    if (probe) probe->WaitFor();
+    PortScanThread* probe = Current(); // never replaced once made
+    if (probe)
+        probe->WaitFor();
 }
 
 void PortProbe::StartOnce(std::function<void()> onProxyFound) {
     std::lock_guard<std::mutex> hold(lock_);
-    if (probe_) return;
+    if (probe_)
+        return;
     probe_ = std::make_unique<PortScanThread>(std::move(onProxyFound));
     probe_->Start();
 }

@@ -37,7 +37,7 @@ bool IsProbeCandidate(const TcpRow& row);
 
 // The library's probe: one sweep per library lifetime. The Library owns it.
 class PortProbe {
-public:
+  public:
     PortProbe() = default;
     // Join.
     ~PortProbe();
@@ -55,7 +55,7 @@ public:
     // The one probe thread, null before the first start.
     PortScanThread* Current();
 
-private:
+  private:
     std::mutex lock_;
     std::unique_ptr<PortScanThread> probe_; // created at most once
 };

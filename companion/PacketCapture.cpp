@@ -42,8 +42,8 @@ bool IsZeroMac(const uint8_t* mac) {
 
 TPacketCapture::TPacketCapture(ResultFlag* proxyFlag, ResultFlag* bitTorrentFlag,
                                CaptureDriver* driver)
-    : WakeEvent(std::make_unique<TEvent>(false)), ProxyFlag(proxyFlag), BitTorrentFlag(bitTorrentFlag),
-      Capture(driver != nullptr ? driver : Ports().capture) {
+    : WakeEvent(std::make_unique<TEvent>(false)), ProxyFlag(proxyFlag),
+      BitTorrentFlag(bitTorrentFlag), Capture(driver != nullptr ? driver : Ports().capture) {
     std::memset(Adapters, 0, sizeof Adapters);
     for (int i = 0; i < kCaptureRows; ++i) {
         Handles[i] = nullptr;

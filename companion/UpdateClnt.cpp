@@ -205,7 +205,8 @@ UpdateClients::~UpdateClients() {
 
 bool UpdateClients::StartIfNone(const std::string& urlList, int urlLength) {
     std::lock_guard<std::mutex> hold(lock_);
-    if (current_) return false;
+    if (current_)
+        return false;
     // Free the clients that have ended since the last start.
     for (auto it = clients_.begin(); it != clients_.end();) {
         if ((*it)->Finished())
@@ -231,5 +232,6 @@ void UpdateClients::WaitForAll() {
         clients.swap(clients_);
         current_ = nullptr;
     }
-    for (auto& client : clients) client->WaitFor();
+    for (auto& client : clients)
+        client->WaitFor();
 }

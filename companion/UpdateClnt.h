@@ -55,7 +55,7 @@ private:
 // finds running, and the forgotten ones still running to their end. The Library
 // owns them.
 class UpdateClients {
-public:
+  public:
     UpdateClients() = default;
     // WaitForAll.
     ~UpdateClients();
@@ -75,7 +75,7 @@ public:
     // until the box is closed.
     void WaitForAll();
 
-private:
+  private:
     std::mutex lock_;
     UpdateClntThread* current_ = nullptr; // one of clients_, or null
     std::vector<std::unique_ptr<UpdateClntThread>> clients_;

@@ -109,7 +109,6 @@ public:
     void Close(InetHandle handle) override { InternetCloseHandle(AsHandle(handle)); }
 };
 
-
 }  // namespace
 
 std::unique_ptr<InternetSession> CreateWin32InternetSession() {

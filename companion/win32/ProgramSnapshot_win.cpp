@@ -11,7 +11,6 @@
 
 namespace {
 
-
 struct WindowCollector {
     std::vector<WindowHandle>* out;
     size_t max;

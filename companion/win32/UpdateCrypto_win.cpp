@@ -74,9 +74,9 @@ public:
         ScopedCryptKey key;
         const bool rsa = info->Algorithm.pszObjId &&
                          std::string(info->Algorithm.pszObjId) == szOID_RSA_RSA;
-        const bool imported = rsa && provider &&
-                              CryptImportPublicKeyInfo(provider.Get(), X509_ASN_ENCODING, info,
-                                                       key.Receive());
+        const bool imported =
+            rsa && provider &&
+            CryptImportPublicKeyInfo(provider.Get(), X509_ASN_ENCODING, info, key.Receive());
         LocalFree(info);
         if (!imported) return false;
 
@@ -91,11 +91,10 @@ public:
             return false;
         // CryptoAPI takes the signature least significant byte first.
         std::vector<uint8_t> reversed(signature.rbegin(), signature.rend());
-        return CryptVerifySignatureA(hash.Get(), reversed.data(), DWORD(reversed.size()),
-                                     key.Get(), nullptr, 0) != FALSE;
+        return CryptVerifySignatureA(hash.Get(), reversed.data(), DWORD(reversed.size()), key.Get(),
+                                     nullptr, 0) != FALSE;
     }
 };
-
 
 }  // namespace
 

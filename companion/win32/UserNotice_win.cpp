@@ -13,7 +13,6 @@ public:
     }
 };
 
-
 }  // namespace
 
 std::unique_ptr<UserNotice> CreateWin32UserNotice() {

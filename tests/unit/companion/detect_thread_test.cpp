@@ -281,7 +281,8 @@ TEST_F(DetectThreadTest, AFailingPassIsRetriedAtTheNextTurnNotBackToBack) {
     // it. Three turns that begin and end in the window take three pauses.
     const auto begin = std::chrono::steady_clock::now();
     ASSERT_TRUE(WholeTurnsPass(t, 3));
-    EXPECT_GE(std::chrono::steady_clock::now() - begin, std::chrono::milliseconds(3 * timing.turnMs));
+    EXPECT_GE(std::chrono::steady_clock::now() - begin,
+              std::chrono::milliseconds(3 * timing.turnMs));
     EXPECT_GE(scripted.passStarts.load(), 3);
     EXPECT_EQ(scripted.passes.load(), 0);
     scripted.raise = false;
