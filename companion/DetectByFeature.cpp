@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "ByteCursor.h"
 #include "ModuleResources.h"
 #include "Ports.h"
 #include "ProgramSnapshot.h"
@@ -191,18 +192,18 @@ bool VersionPass(ProgramSnapshot& programs, const SignatureList& list,
 
 size_t ParseSignatureList(const uint8_t* data, size_t size, SignatureList& list) {
     list.count = 0;
-    if (data == nullptr || size < kSignatureHeaderSize ||
-        std::memcmp(data, kSignatureHeader, kSignatureHeaderSize) != 0)
+    if (data == nullptr)
         return 0;
-    size_t at = kSignatureHeaderSize;
-    while (list.count < kMaxSignatures) {
-        const size_t left = size - at;
-        if (left == 0)
-            break;
-        if (left < kSignatureRecordSize)
+    ByteCursor cursor(data, size);
+    const uint8_t* header;
+    if (!cursor.ReadBytes(kSignatureHeaderSize, header) ||
+        std::memcmp(header, kSignatureHeader, kSignatureHeaderSize) != 0)
+        return 0;
+    while (list.count < kMaxSignatures && cursor.Remaining() > 0) {
+        const uint8_t* record;
+        if (!cursor.ReadBytes(kSignatureRecordSize, record))
             return 0; // a partial record: not usable
-        list.records[list.count++] = DecodeRecord(data + at);
-        at += kSignatureRecordSize;
+        list.records[list.count++] = DecodeRecord(record);
     }
     return list.count;
 }

@@ -1,12 +1,12 @@
 #include "DetectByPortScan.h"
 
+#include "ByteCursor.h"
 #include "HostTables.h"
 #include "HttpSyncGet.h"
 #include "Ports.h"
 #include "ThreadBase.h"
 
 #include <cstdio>
-#include <mutex>
 
 // The probe page: a well-known public page whose start is stable, and a word that
 // its title holds. Any working HTTP proxy returns it; a plain local web server
@@ -16,11 +16,6 @@ const char kProbeWord[] = "Example Domain";
 
 namespace {
 
-uint16_t Swap16(uint32_t networkPort) {
-    const uint16_t port = static_cast<uint16_t>(networkPort & 0xFFFF);
-    return static_cast<uint16_t>(port >> 8 | port << 8);
-}
-
 // The dotted text of an address in network byte order, as inet_ntoa gives it.
 std::string DottedAddress(uint32_t address) {
     char text[20];
@@ -28,9 +23,6 @@ std::string DottedAddress(uint32_t address) {
                   address >> 16 & 0xFF, address >> 24 & 0xFF);
     return text;
 }
-
-std::mutex g_probeLock;
-PortScanThread* g_probe = nullptr;  // created at most once, kept for the library's life
 
 }  // namespace
 
@@ -60,7 +52,8 @@ void PortScanThread::Sweep() {
     for (const TcpRow& row : rows) {
         if (!IsProbeCandidate(row)) continue;
         const std::string host = row.localAddr == 0 ? "127.0.0.1" : DottedAddress(row.localAddr);
-        if (download.ProbeFetch(host, Swap16(row.localPort), kProbeUrl) &&
+        if (download.ProbeFetch(host, SwapBytes16(static_cast<uint16_t>(row.localPort & 0xFFFF)),
+                                kProbeUrl) &&
             download.PageHasWord(kProbeWord)) {
             found_ = 1;
             if (onProxyFound_) onProxyFound_();
@@ -69,14 +62,25 @@ void PortScanThread::Sweep() {
     }
 }
 
-void StartPortProbeOnce(std::function<void()> onProxyFound) {
-    std::lock_guard<std::mutex> hold(g_probeLock);
-    if (g_probe) return;
-    g_probe = new PortScanThread(std::move(onProxyFound));
-    g_probe->Start();
+PortProbe::~PortProbe() {
+    Join();
 }
 
-PortScanThread* CurrentPortProbe() {
-    std::lock_guard<std::mutex> hold(g_probeLock);
-    return g_probe;
+void PortProbe::Join() {
+    PortScanThread* probe = Current(); // never replaced once made
+    if (probe)
+        probe->WaitFor();
+}
+
+void PortProbe::StartOnce(std::function<void()> onProxyFound) {
+    std::lock_guard<std::mutex> hold(lock_);
+    if (probe_)
+        return;
+    probe_ = std::make_unique<PortScanThread>(std::move(onProxyFound));
+    probe_->Start();
+}
+
+PortScanThread* PortProbe::Current() {
+    std::lock_guard<std::mutex> hold(lock_);
+    return probe_.get();
 }

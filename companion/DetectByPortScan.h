@@ -6,6 +6,8 @@
 #include <atomic>
 #include <cstdint>
 #include <functional>
+#include <memory>
+#include <mutex>
 
 struct TcpRow;
 
@@ -33,10 +35,27 @@ private:
 // must also have a remote port. Only the low 16 bits of each port count.
 bool IsProbeCandidate(const TcpRow& row);
 
-// Creates and starts the library's probe thread unless one was created before.
-// `onProxyFound` runs on the probe thread when a working proxy answers; it must
-// stay callable for the life of the library.
-void StartPortProbeOnce(std::function<void()> onProxyFound);
+// The library's probe: one sweep per library lifetime. The Library owns it.
+class PortProbe {
+  public:
+    PortProbe() = default;
+    // Join.
+    ~PortProbe();
+    PortProbe(const PortProbe&) = delete;
+    PortProbe& operator=(const PortProbe&) = delete;
 
-// The library's one probe thread, null before the first start.
-PortScanThread* CurrentPortProbe();
+    // Creates and starts the probe thread unless one was created before.
+    // `onProxyFound` runs on the probe thread when a working proxy answers; it
+    // must stay callable for as long as this object lives.
+    void StartOnce(std::function<void()> onProxyFound);
+
+    // Waits for the sweep to end, if one was started.
+    void Join();
+
+    // The one probe thread, null before the first start.
+    PortScanThread* Current();
+
+  private:
+    std::mutex lock_;
+    std::unique_ptr<PortScanThread> probe_; // created at most once
+};

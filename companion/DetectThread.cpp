@@ -5,66 +5,56 @@
 
 #include "BasicInfo.h"
 #include "DetectByFeature.h"
-#include "DetectByPortScan.h"
 #include "Ports.h"
 #include "SystemClock.h"
-#include "UpdateClnt.h"
 
 namespace {
 
-std::atomic<int> g_liveThreads{0};
-
 uint32_t Now() {
     return Ports().clock->TickCount();
-}
-
-// The probe thread outlives any one detection thread: it reports to whichever
-// is current when it finds a proxy.
-void ReportProxyToCurrentThread() {
-    std::lock_guard<std::recursive_mutex> guard(DetectThreadRegistryLock());
-    if (TDetectThread* current = CurrentDetectThread())
-        current->SetProbeFound();
 }
 
 } // namespace
 
 Detectors::Detectors()
     : serviceRunning([] { return IsWatchedServiceRunning(); }),
-      programFeatures([] { return DetectByProgramFeatures(); }),
-      startProbe([](std::function<void()> found) { StartPortProbeOnce(std::move(found)); }),
-      startUpdateClient([](const std::string& urls, int length) {
-          return StartUpdateClientIfNone(urls, length);
-      }),
-      forgetUpdateClient([] { ForgetUpdateClient(); }) {}
+      programFeatures([] { return DetectByProgramFeatures(); }) {}
 
-std::recursive_mutex& DetectThreadRegistryLock() {
-    // Never destroyed: a detached thread may still take it while statics go away.
-    static auto* lock = new std::recursive_mutex;
-    return *lock;
-}
+TDetectThread::TDetectThread(const DetectTiming& timing, const Detectors& detectors,
+                             std::function<void()> reportProxy)
+    : timing_(timing), detectors_(detectors), reportProxy_(std::move(reportProxy)) {}
 
-TDetectThread*& CurrentDetectThread() {
-    static TDetectThread* current = nullptr;
-    return current;
-}
-
-int LiveDetectThreads() {
-    return g_liveThreads.load();
-}
-
-TDetectThread::TDetectThread(const DetectTiming& timing, const Detectors& detectors)
-    : timing_(timing), detectors_(detectors) {
-    ++g_liveThreads;
+TDetectThread::~TDetectThread() {
+    StopAndJoin();
 }
 
 void TDetectThread::Begin() {
-    SetFreeOnTerminate(true);
     Start();
 }
 
+void TDetectThread::StopAndJoin() {
+    Stop();
+    WaitFor();
+}
+
+uint64_t TDetectThread::TurnsFinished() {
+    std::lock_guard<std::mutex> guard(signalMutex_);
+    return turnsFinished_;
+}
+
+bool TDetectThread::WaitForTurnsAfter(uint64_t after, uint32_t boundMs) {
+    std::unique_lock<std::mutex> lock(signalMutex_);
+    return signalChanged_.wait_for(lock, std::chrono::milliseconds(boundMs),
+                                   [&] { return turnsFinished_ > after; });
+}
+
+void TDetectThread::FinishTurn() {
+    std::lock_guard<std::mutex> guard(signalMutex_);
+    ++turnsFinished_;
+    signalChanged_.notify_all();
+}
+
 void TDetectThread::Stop() {
-    // Notified under the mutex: once the loop sees the signal it may end and free
-    // this object, so nothing of it may be touched after the mutex is released.
     std::lock_guard<std::mutex> guard(signalMutex_);
     stopSignal_ = true;
     signalChanged_.notify_all();
@@ -143,46 +133,45 @@ void TDetectThread::Execute() {
     for (;;) {
         if (SleepUnlessStopped(1))
             break;
-        if (!WaitLinkUp(timing_.turnMs))
-            continue; // timed out (or stopping)
-
-        const uint32_t t = Now();
-        uint8_t mac[6];
-        bool retryAddress;
-        bool runNow;
-        uint32_t linkDowns;
-        {
-            TLockGuard guard(lock_);
-            linkDowns = linkDowns_;
-            retryAddress = accessIp_ == 0 && uint32_t(t - linkUpTime_) > timing_.addressRetryMs;
-            std::memcpy(mac, mac_, 6);
-            runNow = runNow_;
-        }
-        if (retryAddress) {
-            const uint32_t ip = detectors_.lookUpAccessAddress(mac);
-            TLockGuard guard(lock_);
-            // A link down or link up meanwhile decided the address; keep theirs.
-            if (linkDowns_ == linkDowns && accessIp_ == 0)
-                accessIp_ = ip;
-        }
-        if (!runNow && uint32_t(t - lastPassTime_) < timing_.passIntervalMs) {
-            SleepUnlessStopped(timing_.turnMs);
-            continue;
-        }
-        lastPassTime_ = t;
-        if (!RunPass())
-            SleepUnlessStopped(timing_.turnMs); // no back-to-back retries
+        Turn();
+        FinishTurn();
     }
 
     // End: release only what is this thread's own.
-    {
-        std::lock_guard<std::recursive_mutex> guard(DetectThreadRegistryLock());
-        if (CurrentDetectThread() == this)
-            CurrentDetectThread() = nullptr;
-    }
-    if (captureStarted_)
+    if (captureStarted_ && detectors_.stopCapture)
         detectors_.stopCapture(&captureRelayed_, &captureBitTorrent_);
-    --g_liveThreads;
+}
+
+void TDetectThread::Turn() {
+    if (!WaitLinkUp(timing_.turnMs))
+        return; // timed out (or stopping)
+
+    const uint32_t t = Now();
+    uint8_t mac[6];
+    bool retryAddress;
+    bool runNow;
+    uint32_t linkDowns;
+    {
+        TLockGuard guard(lock_);
+        linkDowns = linkDowns_;
+        retryAddress = accessIp_ == 0 && uint32_t(t - linkUpTime_) > timing_.addressRetryMs;
+        std::memcpy(mac, mac_, 6);
+        runNow = runNow_;
+    }
+    if (retryAddress) {
+        const uint32_t ip = detectors_.lookUpAccessAddress(mac);
+        TLockGuard guard(lock_);
+        // A link down or link up meanwhile decided the address; keep theirs.
+        if (linkDowns_ == linkDowns && accessIp_ == 0)
+            accessIp_ = ip;
+    }
+    if (!runNow && uint32_t(t - lastPassTime_) < timing_.passIntervalMs) {
+        SleepUnlessStopped(timing_.turnMs);
+        return;
+    }
+    lastPassTime_ = t;
+    if (!RunPass())
+        SleepUnlessStopped(timing_.turnMs); // no back-to-back retries
 }
 
 bool TDetectThread::RunPass() {
@@ -239,7 +228,10 @@ void TDetectThread::DetectionPass() {
     if (q.localProxy) {
         if (!probeStarted_) {
             probeStarted_ = true;
-            detectors_.startProbe(ReportProxyToCurrentThread);
+            if (reportProxy_)
+                detectors_.startProbe(reportProxy_);
+            else
+                detectors_.startProbe([this] { SetProbeFound(); });
         } else if (probeResult_.load() == 1) {
             p.localProxy = 1;
         }

@@ -22,8 +22,10 @@ struct DetectTiming {
     uint32_t addressRetryMs = 12000; // retry the access address look-up after this
 };
 
-// What a pass and the entry points call. The defaults are the library's own
-// detectors; tests replace some of them.
+// What a pass and the entry points call. The defaults read the host through the
+// ports; the probe, the capture and the update client are the Library's, which
+// fills in those left empty (a detection thread alone has none). Tests replace
+// some of them.
 struct Detectors {
     std::function<AdapterCounts()> countAdapters = CountAdaptersAndAddresses;
     std::function<uint32_t(const uint8_t* mac)> lookUpAccessAddress = LookUpAccessAddress;
@@ -34,11 +36,9 @@ struct Detectors {
     std::function<bool()> programFeatures; // default: DetectByProgramFeatures
     std::function<void(std::function<void()> onProxyFound)> startProbe;
     // Capture: result bytes A and B, the traffic kinds switched on, the access MAC.
-    std::function<bool(ResultFlag*, ResultFlag*, uint8_t, const uint8_t*)> startCapture =
-        StartDataAnalysis;
-    std::function<void(ResultFlag*, ResultFlag*, uint8_t, const uint8_t*)> updateCapture =
-        UpdateDataAnalysis;
-    std::function<void(ResultFlag*, ResultFlag*)> stopCapture = StopDataAnalysis;
+    std::function<bool(ResultFlag*, ResultFlag*, uint8_t, const uint8_t*)> startCapture;
+    std::function<void(ResultFlag*, ResultFlag*, uint8_t, const uint8_t*)> updateCapture;
+    std::function<void(ResultFlag*, ResultFlag*)> stopCapture;
     std::function<bool(const std::string&, int)> startUpdateClient;
     std::function<void()> forgetUpdateClient;
     Detectors();
@@ -46,12 +46,27 @@ struct Detectors {
 
 class TDetectThread : public TThread {
   public:
-    // Created suspended; Begin starts it, and it frees itself when its loop ends.
-    TDetectThread(const DetectTiming& timing, const Detectors& detectors);
+    // Created suspended; Begin starts it. `reportProxy` is what the probe calls
+    // when it finds a proxy; the probe outlives any one detection thread, so its
+    // owner passes one that reaches whichever thread is current then. Empty: this
+    // thread's own flag (for a thread that outlives the probe it starts).
+    TDetectThread(const DetectTiming& timing, const Detectors& detectors,
+                  std::function<void()> reportProxy = nullptr);
+    // Stops the loop and joins it.
+    ~TDetectThread() override;
     void Begin();
 
     // Ends the loop at its next turn (sleeps and waits are cut short).
     void Stop();
+    // Stop, then wait until the loop has ended and released what it started.
+    void StopAndJoin();
+
+    // Turns of the loop finished so far: one per wait for link up, per pass or
+    // per sleep between passes. Waits up to boundMs until more than `after`
+    // turns have finished; true when they have. For "nothing happens" checks:
+    // a finished turn is a turn in which it did not happen.
+    uint64_t TurnsFinished();
+    bool WaitForTurnsAfter(uint64_t after, uint32_t boundMs = 10000);
 
     // --- the entry points' side, each under the lock ---
     struct DeliverCopy {
@@ -82,18 +97,23 @@ class TDetectThread : public TThread {
     bool SleepUnlessStopped(uint32_t ms);
     // Waits up to ms for link up or stop; true when the link is up.
     bool WaitLinkUp(uint32_t ms);
+    // One turn of the loop.
+    void Turn();
+    void FinishTurn();
     // One pass; false when it raised.
     bool RunPass();
     void DetectionPass();
 
     const DetectTiming timing_;
     const Detectors detectors_;
+    const std::function<void()> reportProxy_;
 
     // Link-up and stop signals share one condition so either ends a wait.
     std::mutex signalMutex_;
     std::condition_variable signalChanged_;
     bool linkUpSignal_ = false;
     bool stopSignal_ = false;
+    uint64_t turnsFinished_ = 0;
 
     TLock lock_; // guards everything down to linkDowns_
     DetectionRequest request_{};
@@ -114,11 +134,3 @@ class TDetectThread : public TThread {
     ResultFlag captureRelayed_{0};    // A
     ResultFlag captureBitTorrent_{0}; // B
 };
-
-// The library's current detection thread. Read and written only under
-// DetectThreadRegistryLock(); a thread clears it when it ends, and only if it
-// still designates that thread, so whoever holds the lock may use the pointer.
-std::recursive_mutex& DetectThreadRegistryLock();
-TDetectThread*& CurrentDetectThread();
-// Detection threads whose loops have not yet ended (for tests and diagnostics).
-int LiveDetectThreads();

@@ -83,9 +83,9 @@ bool RemoveTree(const std::string& folder) {
 }
 
 TFileDownLoad::TFileDownLoad(const std::string& baseDir)
-    : BaseDir(baseDir), Http(new THTTPSyncGet(nullptr)) {}
+    : BaseDir(baseDir), Http(std::make_unique<THTTPSyncGet>(nullptr)) {}
 
-TFileDownLoad::~TFileDownLoad() { delete Http; }
+TFileDownLoad::~TFileDownLoad() = default;
 
 std::string TFileDownLoad::GetTempDir() {
     const std::string dir = BaseDir + "temp\\";

@@ -7,6 +7,7 @@
 
 #include <chrono>
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -58,7 +59,7 @@ public:
     void RequireFileHashes(bool required) { requireHashes_ = required; }
 
     std::string BaseDir;
-    THTTPSyncGet* Http;
+    std::unique_ptr<THTTPSyncGet> Http;
     std::string TempDir;
 
 private:

@@ -386,9 +386,9 @@ bool THTTPSyncGet::SaveUrlToFile() {
     return true;
 }
 
-THttpDownLoad::THttpDownLoad() : http_(new THTTPSyncGet(nullptr)) {}
+THttpDownLoad::THttpDownLoad() : http_(std::make_unique<THTTPSyncGet>(nullptr)) {}
 
-THttpDownLoad::~THttpDownLoad() { delete http_; }
+THttpDownLoad::~THttpDownLoad() = default;
 
 bool THttpDownLoad::ProbeFetch(const std::string& proxyHost, uint16_t proxyPort,
                                const std::string& url) {

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <string>
 
 class THTTPSyncGet {
@@ -71,6 +72,6 @@ public:
     const std::string& LastPage() const { return page_; }
 
 private:
-    THTTPSyncGet* http_;
+    std::unique_ptr<THTTPSyncGet> http_;
     std::string page_;
 };

@@ -5,6 +5,7 @@
 #include <cstring>
 #include <vector>
 
+#include "ByteCursor.h"
 #include "HostTables.h"
 #include "Ports.h"
 #include "utils.h"

@@ -7,8 +7,10 @@
 #include <string>
 #include <vector>
 
-constexpr int kVersionStampResource = 129;
-constexpr int kSignatureListResource = 131;
+#include "ResourceIds.h"
+
+constexpr int kVersionStampResource = IDR_VERSION_STAMP;
+constexpr int kSignatureListResource = IDR_SIGNATURE_LIST;
 
 class ModuleResources {
 public:

@@ -4,6 +4,8 @@
 #include <cassert>
 #include <cstring>
 
+#include "ByteCursor.h"
+
 namespace {
 
 const uint8_t kHandshakeName[] = "BitTorrent protocol";
@@ -12,10 +14,6 @@ const uint8_t kResponseHead[] = "HTTP";
 const uint8_t kAbsoluteUrl[] = "http://";
 const uint8_t kVersionMark[] = "HTTP/";
 const uint8_t kSlash[] = "/";
-
-uint16_t ReadBigEndian16(const uint8_t* p) {
-    return uint16_t((p[0] << 8) | p[1]);
-}
 
 // NetBIOS name service, session service and SMB: file sharing between stations
 // repeats the same request heads as a matter of course.
@@ -154,20 +152,28 @@ bool TMsgQueue::ParseFrame(const uint8_t* frame, size_t length, FrameKey& key) {
     if (frame == nullptr)
         return false;
     // Only the stored bytes exist: a queued frame keeps at most 1600 of them.
-    const size_t stored = std::min(length, kSlotStoredBytes);
-    if (stored <= kPayloadOffset)
+    ByteCursor cursor(frame, std::min(length, kSlotStoredBytes));
+    const uint8_t *dstMac, *srcMac, *srcIp, *dstIp;
+    uint8_t protocol;
+    uint16_t srcPort, dstPort;
+    if (!cursor.ReadBytes(6, dstMac) || !cursor.ReadBytes(6, srcMac) ||
+        !cursor.Skip(kIpProtocolOffset - 12) || !cursor.ReadU8(protocol) ||
+        !cursor.Skip(kSrcIpOffset - kIpProtocolOffset - 1) || !cursor.ReadBytes(4, srcIp) ||
+        !cursor.ReadBytes(4, dstIp) || !cursor.ReadU16BigEndian(srcPort) ||
+        !cursor.ReadU16BigEndian(dstPort) || !cursor.Skip(kPayloadOffset - kDstPortOffset - 2) ||
+        cursor.Remaining() == 0)
         return false;
 
-    key.Protocol = frame[kIpProtocolOffset];
-    std::memcpy(key.SrcMac, frame + 6, 6);
-    std::memcpy(key.SrcIp, frame + kSrcIpOffset, 4);
-    key.SrcPort = ReadBigEndian16(frame + kSrcPortOffset);
-    std::memcpy(key.DstMac, frame, 6);
-    std::memcpy(key.DstIp, frame + kDstIpOffset, 4);
-    key.DstPort = ReadBigEndian16(frame + kDstPortOffset);
+    key.Protocol = protocol;
+    std::memcpy(key.SrcMac, srcMac, 6);
+    std::memcpy(key.SrcIp, srcIp, 4);
+    key.SrcPort = srcPort;
+    std::memcpy(key.DstMac, dstMac, 6);
+    std::memcpy(key.DstIp, dstIp, 4);
+    key.DstPort = dstPort;
 
-    const uint8_t* payload = frame + kPayloadOffset;
-    const size_t L = stored - kPayloadOffset;
+    const uint8_t* payload = cursor.Data();
+    const size_t L = cursor.Remaining();
     const size_t head = std::min(L, kKeySize);
     auto keyOfHead = [&] {
         std::memcpy(key.Key, payload, head);

@@ -42,8 +42,8 @@ bool IsZeroMac(const uint8_t* mac) {
 
 TPacketCapture::TPacketCapture(ResultFlag* proxyFlag, ResultFlag* bitTorrentFlag,
                                CaptureDriver* driver)
-    : WakeEvent(new TEvent(false)), ProxyFlag(proxyFlag), BitTorrentFlag(bitTorrentFlag),
-      Capture(driver != nullptr ? driver : Ports().capture) {
+    : WakeEvent(std::make_unique<TEvent>(false)), ProxyFlag(proxyFlag),
+      BitTorrentFlag(bitTorrentFlag), Capture(driver != nullptr ? driver : Ports().capture) {
     std::memset(Adapters, 0, sizeof Adapters);
     for (int i = 0; i < kCaptureRows; ++i) {
         Handles[i] = nullptr;
@@ -157,7 +157,7 @@ bool TPacketCapture::StartReceiver() {
     }
     if (Capture != nullptr)
         Capture->ClearInterrupt();
-    Receiver = new MyRxTxThread(*this);
+    Receiver = std::make_unique<MyRxTxThread>(*this);
     Receiver->Start();
     return true;
 }
@@ -186,8 +186,7 @@ void TPacketCapture::CloseAllAdapters() {
         if (WakeEvent)
             WakeEvent->Set();
         Receiver->WaitFor();
-        delete Receiver;
-        Receiver = nullptr;
+        Receiver.reset();
     }
     for (int i = 0; i < kCaptureRows; ++i)
         CloseAdapter(i);
@@ -195,7 +194,7 @@ void TPacketCapture::CloseAllAdapters() {
 }
 
 void TPacketCapture::RecreateWakeEvent() {
-    WakeEvent.reset(new TEvent(false));
+    WakeEvent = std::make_unique<TEvent>(false);
 }
 
 void TPacketCapture::InstallResultFlags(ResultFlag* proxyFlag, ResultFlag* bitTorrentFlag,
@@ -285,12 +284,12 @@ int EncapsulatedIPv4Tcp(ByteCursor cursor, uint16_t etherType, uint32_t wireLeng
     }
     if (etherType == kEtherTypePppoeSession) {
         // Version and type, code, session id, length, then the PPP protocol.
-        const uint8_t* pppoe;
-        if (!cursor.ReadBytes(8, pppoe))
+        uint8_t versionType, code;
+        uint16_t length, pppProtocol;
+        if (!cursor.ReadU8(versionType) || !cursor.ReadU8(code) || !cursor.Skip(2) ||
+            !cursor.ReadU16BigEndian(length) || !cursor.ReadU16BigEndian(pppProtocol))
             return -1;
-        const uint16_t length = uint16_t(pppoe[4] << 8 | pppoe[5]);
-        const uint16_t pppProtocol = uint16_t(pppoe[6] << 8 | pppoe[7]);
-        if (pppoe[0] != kPppoeVersionType || pppoe[1] != kPppoeSessionData ||
+        if (versionType != kPppoeVersionType || code != kPppoeSessionData ||
             pppProtocol != kPppIPv4)
             return -1;
         // The PPPoE length counts the PPP protocol field and the packet after it,
@@ -318,22 +317,28 @@ bool WalkBatch(TPacketCapture& capture, TMsgQueue& queue, uint8_t* batch, uint32
         return false;
     const bool testBitTorrent = (kinds & kBitTorrentTraffic) != 0;
     const bool queueFrames = (kinds & kRelayedTraffic) != 0;
-    size_t offset = 0;
-    while (offset < length) {
+    ByteCursor records(batch, length);
+    while (records.Remaining() > 0) {
         packet32::bpf_hdr header;
-        if (length - offset < sizeof header)
+        const uint8_t* headerBytes;
+        if (!records.ReadBytes(sizeof header, headerBytes))
             return false;
-        std::memcpy(&header, batch + offset, sizeof header);
+        std::memcpy(&header, headerBytes, sizeof header);
         // A header shorter than itself would never move the walk forward.
-        if (header.bh_hdrlen < sizeof header || header.bh_hdrlen > length - offset)
+        if (header.bh_hdrlen < sizeof header || !records.Skip(header.bh_hdrlen - sizeof header))
             return false;
-        const size_t frameStart = offset + header.bh_hdrlen;
-        if (header.bh_caplen > length - frameStart)
+        const uint8_t* frameBytes;
+        if (!records.ReadBytes(header.bh_caplen, frameBytes))
             return false;
-        uint8_t* frame = batch + frameStart;
+        // The batch is ours to write: the frame in place, as the cursor found it.
+        uint8_t* frame = batch + (frameBytes - batch);
         size_t captured = header.bh_caplen;
         uint32_t wireLength = header.bh_datalen;
-        offset = packet32::WordAlign(uint32_t(frameStart + captured));
+        // Records start on word boundaries; padding past the batch makes this
+        // record the last.
+        const size_t end = length - records.Remaining();
+        if (!records.Skip(packet32::WordAlign(uint32_t(end)) - end))
+            records.Skip(records.Remaining());
 
         const int encapsulation = IPv4TcpEncapsulation(frame, captured, wireLength);
         if (encapsulation < 0)

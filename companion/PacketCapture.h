@@ -81,7 +81,7 @@ class TPacketCapture {
 
     CaptureDriver* Driver() const { return Capture; }
 
-    MyRxTxThread* Receiver = nullptr;
+    std::unique_ptr<MyRxTxThread> Receiver;
     std::unique_ptr<TEvent> WakeEvent;
     ResultFlag* ProxyFlag;
     ResultFlag* BitTorrentFlag;

@@ -1,7 +1,7 @@
 // The library reaches the operating system only through these ports. The Win32
-// library entry installs the real implementations (companion/win32/*_win.cpp);
-// native tests install fakes from tests/fakes/. Each port has its own header,
-// named after the class.
+// entry (win32/Ostrel_win.cpp) creates every real implementation in one place
+// and hands the table to the Library, which installs it; native tests install
+// fakes from tests/fakes/. Each port has its own header, named after the class.
 #pragma once
 
 class HostTables;       // adapters, TCP and UDP tables (IP helper)
@@ -28,5 +28,5 @@ struct CompanionPorts {
     SystemClock* clock = nullptr;
 };
 
-// The library-wide set of ports. Filled once before anything else runs.
+// The library-wide set of ports, installed by the Library for its lifetime.
 CompanionPorts& Ports();

@@ -41,10 +41,6 @@ void RemoveIfThere(const std::string& path) {
 // description, "temp\" or the installed files.
 std::mutex g_updateLock;
 
-std::mutex g_clientsLock;
-UpdateClntThread* g_current = nullptr;
-std::vector<UpdateClntThread*> g_clients;
-
 }  // namespace
 
 UpdateClntThread::UpdateClntThread(int urlLength, const std::string& urlList)
@@ -144,7 +140,7 @@ bool UpdateClntThread::UpdateFrom(TVerInfo& version, const std::string& folderUr
         const bool keyed = !publicKey_.empty();
         std::unique_ptr<TUpdateInfo> info;
         if (!keyed) {
-            info.reset(new TUpdateInfo(kLocalInfo, folderUrl));
+            info = std::make_unique<TUpdateInfo>(kLocalInfo, folderUrl);
         } else {
             // Signed updates: only the bytes that carry the operator's signature are
             // read, and every file must match its listed SHA-256.
@@ -153,7 +149,7 @@ bool UpdateClntThread::UpdateFrom(TVerInfo& version, const std::string& folderUr
                 RemoveIfThere(kLocalInfo);
                 return false;
             }
-            info.reset(new TUpdateInfo(kLocalInfo, bytes, folderUrl));
+            info = std::make_unique<TUpdateInfo>(kLocalInfo, bytes, folderUrl);
             loader.RequireFileHashes(true);
         }
         Ports().files->RemoveFile(kLocalInfo);
@@ -203,39 +199,39 @@ void UpdateClntThread::ShowUpdatedMessage() {
     Ports().notice->ShowSystemModal(kUpdatedCaption, kUpdatedText);
 }
 
-bool StartUpdateClientIfNone(const std::string& urlList, int urlLength) {
-    std::lock_guard<std::mutex> hold(g_clientsLock);
-    if (g_current) return false;
+UpdateClients::~UpdateClients() {
+    WaitForAll();
+}
+
+bool UpdateClients::StartIfNone(const std::string& urlList, int urlLength) {
+    std::lock_guard<std::mutex> hold(lock_);
+    if (current_)
+        return false;
     // Free the clients that have ended since the last start.
-    for (auto it = g_clients.begin(); it != g_clients.end();) {
-        if ((*it)->Finished()) {
-            (*it)->WaitFor();
-            delete *it;
-            it = g_clients.erase(it);
-        } else {
+    for (auto it = clients_.begin(); it != clients_.end();) {
+        if ((*it)->Finished())
+            it = clients_.erase(it); // the destructor joins
+        else
             ++it;
-        }
     }
-    g_current = new UpdateClntThread(urlLength, urlList);
-    g_clients.push_back(g_current);
-    g_current->Start();
+    clients_.push_back(std::make_unique<UpdateClntThread>(urlLength, urlList));
+    current_ = clients_.back().get();
+    current_->Start();
     return true;
 }
 
-void ForgetUpdateClient() {
-    std::lock_guard<std::mutex> hold(g_clientsLock);
-    g_current = nullptr;
+void UpdateClients::Forget() {
+    std::lock_guard<std::mutex> hold(lock_);
+    current_ = nullptr;
 }
 
-void WaitForUpdateClients() {
-    std::vector<UpdateClntThread*> clients;
+void UpdateClients::WaitForAll() {
+    std::vector<std::unique_ptr<UpdateClntThread>> clients;
     {
-        std::lock_guard<std::mutex> hold(g_clientsLock);
-        clients.swap(g_clients);
-        g_current = nullptr;
+        std::lock_guard<std::mutex> hold(lock_);
+        clients.swap(clients_);
+        current_ = nullptr;
     }
-    for (UpdateClntThread* client : clients) {
+    for (auto& client : clients)
         client->WaitFor();
-        delete client;
-    }
 }

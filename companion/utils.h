@@ -1,15 +1,10 @@
-// Small byte-order and text routines that the detectors share, and the nibble
-// swap with which the library keeps its comparison texts scrambled in memory.
+// Small text routines that the detectors share, and the nibble swap with which the
+// library keeps its comparison texts scrambled in memory. (The byte swap is in
+// ByteCursor.h, beside the reads of big-endian values.)
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
-
-// Exchanges the two bytes of a 16-bit value: network order <-> host order for the
-// ports of the endpoint tables and the 16-bit values inside message items.
-inline uint16_t SwapBytes16(uint16_t v) {
-    return uint16_t((v << 8) | (v >> 8));
-}
 
 // Scrambles (or unscrambles: it is its own inverse) a zero-terminated text in
 // place by exchanging the 4-bit halves of each byte. Stops at the first zero byte

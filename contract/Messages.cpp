@@ -2,13 +2,17 @@
 
 #include <cstring>
 
+#include "ByteCursor.h"
+
 namespace {
 
-// Reads a 16-bit big-endian threshold from a value of n bytes. A value shorter than
+// Reads a 16-bit big-endian threshold from an item's value. A value shorter than
 // two bytes gives what it has: one byte is taken as the number itself, none as 0.
-int32_t ReadThreshold(const uint8_t* value, size_t n) {
-    if (n >= 2) return (int32_t(value[0]) << 8) | value[1];
-    if (n == 1) return value[0];
+int32_t ReadThreshold(ByteCursor value) {
+    uint16_t wide;
+    if (value.ReadU16BigEndian(wide)) return wide;
+    uint8_t narrow;
+    if (value.ReadU8(narrow)) return narrow;
     return 0;
 }
 
@@ -40,20 +44,23 @@ std::vector<uint8_t> Frame(const std::vector<uint8_t>& body) {
 
 bool ParseRequest(const uint8_t* message, size_t length, ParsedRequest& out,
                   UpdateUrlSink* updates) {
-    if (message == nullptr || length < 3 || message[0] != kRequestMessage ||
-        length != size_t(message[1]) + 2)
+    if (message == nullptr || length < 3) return false;
+    ByteCursor cursor(message, length);
+    uint8_t messageKind, bodyLength;
+    if (!cursor.ReadU8(messageKind) || !cursor.ReadU8(bodyLength) ||
+        messageKind != kRequestMessage || cursor.Remaining() != bodyLength)
         return false;
 
     out = ParsedRequest{};
     DetectionRequest& q = out.request;
-    size_t remaining = message[1];
-    const uint8_t* p = message + 2;
     // Each item needs its type and length bytes; a lone trailing byte ends the parse.
-    while (remaining >= 2) {
-        const uint8_t type = p[0];
-        const size_t n = p[1];
-        if (n > remaining - 2) break;
-        const uint8_t* value = p + 2;
+    while (cursor.Remaining() >= 2) {
+        uint8_t type, n;
+        cursor.ReadU8(type);
+        cursor.ReadU8(n);
+        ByteCursor item(nullptr, 0);
+        if (!cursor.ReadCursor(n, item)) break; // an overrunning item ends the parse
+        const uint8_t* value = item.Data();
         if (type >= AdapterCount) q.kind = kDetectionRequest;
         switch (type) {
         case UpdateUrl:
@@ -72,8 +79,8 @@ bool ParseRequest(const uint8_t* message, size_t length, ParsedRequest& out,
         case AddressCount: q.addressCount = 1; break;
         case AddressChanged: q.addressChanged = 1; break;
         case Reserved24: q.reserved24 = 1; break;
-        case TcpConnections: q.tcpConnections = ReadThreshold(value, n); break;
-        case UdpEndpoints: q.udpEndpoints = ReadThreshold(value, n); break;
+        case TcpConnections: q.tcpConnections = ReadThreshold(item); break;
+        case UdpEndpoints: q.udpEndpoints = ReadThreshold(item); break;
         case ServiceRunning: q.serviceRunning = 1; break;
         case ProgramFeatures: q.programFeatures = 1; break;
         case LocalProxy: q.localProxy = 1; break;
@@ -82,8 +89,6 @@ bool ParseRequest(const uint8_t* message, size_t length, ParsedRequest& out,
         case BitTorrentTraffic: q.bitTorrent = 1; break;
         default: break;
         }
-        remaining -= n + 2;
-        p += n + 2;
     }
     return true;
 }

@@ -1,4 +1,4 @@
-#include "CaptureDriver_win.h"
+#include "Win32Ports.h"
 
 #include <windows.h>
 
@@ -6,6 +6,7 @@
 #include <string>
 
 #include "CaptureDriver.h"
+#include "ScopedHandle.h"
 #include "packet32.h"
 
 namespace {
@@ -38,8 +39,8 @@ HMODULE LoadCaptureLibrary() {
 class Win32CaptureDriver : public CaptureDriver {
   public:
     Win32CaptureDriver() : interrupt_(CreateEventA(nullptr, TRUE, FALSE, nullptr)) {}
-    // The driver lives as long as the library (which is never unloaded while its
-    // threads may run), so neither packet.dll nor the event is released.
+    // The driver lives as long as the library, which ends its capture first; in
+    // the DLL neither is ever destroyed (the module is pinned).
 
     Adapter* OpenAdapter(const char* deviceName) override {
         if (!Load())
@@ -62,9 +63,9 @@ class Win32CaptureDriver : public CaptureDriver {
 
     WaitResult WaitReadEvent(Adapter* adapter, uint32_t timeoutMs) override {
         HANDLE readEvent = Record(adapter)->ReadEvent;
-        if (readEvent == nullptr || interrupt_ == nullptr)
+        if (readEvent == nullptr || !interrupt_)
             return WaitResult::Failed;
-        HANDLE handles[2] = {readEvent, interrupt_};
+        HANDLE handles[2] = {readEvent, interrupt_.Get()};
         switch (WaitForMultipleObjects(2, handles, FALSE, timeoutMs)) {
         case WAIT_OBJECT_0:
             return WaitResult::Signalled;
@@ -81,12 +82,12 @@ class Win32CaptureDriver : public CaptureDriver {
             ResetEvent(Record(adapter)->ReadEvent);
     }
     void InterruptWaits() override {
-        if (interrupt_ != nullptr)
-            SetEvent(interrupt_);
+        if (interrupt_)
+            SetEvent(interrupt_.Get());
     }
     void ClearInterrupt() override {
-        if (interrupt_ != nullptr)
-            ResetEvent(interrupt_);
+        if (interrupt_)
+            ResetEvent(interrupt_.Get());
     }
 
     Packet* AllocatePacket() override {
@@ -109,7 +110,7 @@ class Win32CaptureDriver : public CaptureDriver {
     static ADAPTER* Record(Adapter* adapter) { return reinterpret_cast<ADAPTER*>(adapter); }
 
     template <class Fn> bool Resolve(Fn& fn, const char* name) {
-        fn = reinterpret_cast<Fn>(reinterpret_cast<void*>(GetProcAddress(module_, name)));
+        fn = reinterpret_cast<Fn>(reinterpret_cast<void*>(GetProcAddress(module_.Get(), name)));
         return fn != nullptr;
     }
 
@@ -120,8 +121,8 @@ class Win32CaptureDriver : public CaptureDriver {
         if (tried_)
             return ready_;
         tried_ = true;
-        module_ = LoadCaptureLibrary();
-        if (module_ == nullptr)
+        module_.Reset(LoadCaptureLibrary());
+        if (!module_)
             return false;
         ready_ = Resolve(open_, "PacketOpenAdapter") &&
                  Resolve(setHwFilter_, "PacketSetHwFilter") && Resolve(setBuff_, "PacketSetBuff") &&
@@ -135,8 +136,8 @@ class Win32CaptureDriver : public CaptureDriver {
     std::mutex loadLock_;
     bool tried_ = false;
     bool ready_ = false;
-    HMODULE module_ = nullptr;
-    HANDLE interrupt_;
+    ScopedModule module_;
+    ScopedKernelHandle interrupt_;
     PacketOpenAdapterFn open_ = nullptr;
     PacketSetHwFilterFn setHwFilter_ = nullptr;
     PacketSetBuffFn setBuff_ = nullptr;
@@ -150,6 +151,6 @@ class Win32CaptureDriver : public CaptureDriver {
 
 } // namespace
 
-CaptureDriver* CreateWin32CaptureDriver() {
-    return new Win32CaptureDriver();
+std::unique_ptr<CaptureDriver> CreateWin32CaptureDriver() {
+    return std::make_unique<Win32CaptureDriver>();
 }

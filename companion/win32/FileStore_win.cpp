@@ -1,6 +1,7 @@
 // The files port on the Win32 file functions and the profile-file reader.
 #include "FileStore.h"
-#include "Ports.h"
+#include "ScopedHandle.h"
+#include "Win32Ports.h"
 
 #include <windows.h>
 
@@ -9,42 +10,35 @@ namespace {
 class WinFileReader : public FileReader {
 public:
     explicit WinFileReader(HANDLE file) : file_(file) {}
-    ~WinFileReader() override { CloseHandle(file_); }
     bool Size(uint32_t& size) override {
-        const DWORD low = GetFileSize(file_, nullptr);
+        const DWORD low = GetFileSize(file_.Get(), nullptr);
         if (low == INVALID_FILE_SIZE && GetLastError() != NO_ERROR) return false;
         size = low;
         return true;
     }
     bool Read(uint8_t* buffer, uint32_t size, uint32_t& read) override {
         DWORD got = 0;
-        const BOOL ok = ReadFile(file_, buffer, size, &got, nullptr);
+        const BOOL ok = ReadFile(file_.Get(), buffer, size, &got, nullptr);
         read = ok ? got : 0;
         return ok != FALSE;
     }
 
 private:
-    HANDLE file_;
+    ScopedFileHandle file_;
 };
 
 class WinFileWriter : public FileWriter {
 public:
     explicit WinFileWriter(HANDLE file) : file_(file) {}
-    ~WinFileWriter() override {
-        if (file_ != INVALID_HANDLE_VALUE) CloseHandle(file_);
-    }
     bool Write(const uint8_t* data, uint32_t size) override {
         DWORD written = 0;
-        return WriteFile(file_, data, size, &written, nullptr) && written == size;
+        return WriteFile(file_.Get(), data, size, &written, nullptr) && written == size;
     }
-    bool Close() override {
-        const BOOL ok = CloseHandle(file_);
-        file_ = INVALID_HANDLE_VALUE;
-        return ok != FALSE;
-    }
+    // Closed here so that the caller learns whether the last bytes reached the disk.
+    bool Close() override { return CloseHandle(file_.Release()) != FALSE; }
 
 private:
-    HANDLE file_;
+    ScopedFileHandle file_;
 };
 
 // The profile-file reader looks for a name without a folder in the Windows
@@ -86,25 +80,24 @@ public:
         if (pattern.empty() || pattern.back() != '\\') pattern += '\\';
         pattern += "*.*";
         WIN32_FIND_DATAA found;
-        HANDLE search = FindFirstFileA(pattern.c_str(), &found);
-        if (search == INVALID_HANDLE_VALUE) return false;
+        ScopedFindHandle search(FindFirstFileA(pattern.c_str(), &found));
+        if (!search) return false;
         do {
             entries.push_back({found.cFileName, (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0});
-        } while (FindNextFileA(search, &found));
-        FindClose(search);
+        } while (FindNextFileA(search.Get(), &found));
         return true;
     }
     std::unique_ptr<FileReader> OpenRead(const std::string& path) override {
         HANDLE file = CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
                                   OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
         if (file == INVALID_HANDLE_VALUE) return nullptr;
-        return std::unique_ptr<FileReader>(new WinFileReader(file));
+        return std::make_unique<WinFileReader>(file);
     }
     std::unique_ptr<FileWriter> Create(const std::string& path) override {
         HANDLE file = CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
                                   FILE_ATTRIBUTE_NORMAL, nullptr);
         if (file == INVALID_HANDLE_VALUE) return nullptr;
-        return std::unique_ptr<FileWriter>(new WinFileWriter(file));
+        return std::make_unique<WinFileWriter>(file);
     }
     std::string ProfileString(const std::string& path, const std::string& section,
                               const std::string& key) override {
@@ -141,7 +134,9 @@ public:
     }
 };
 
-WinFileStore g_files;
-const bool g_installed = (Ports().files = &g_files, true);
 
 }  // namespace
+
+std::unique_ptr<FileStore> CreateWin32FileStore() {
+    return std::make_unique<WinFileStore>();
+}

@@ -114,6 +114,6 @@ class HostTablesWin : public HostTables {
 
 } // namespace
 
-HostTables* CreateWin32HostTables() {
-    return new HostTablesWin;
+std::unique_ptr<HostTables> CreateWin32HostTables() {
+    return std::make_unique<HostTablesWin>();
 }

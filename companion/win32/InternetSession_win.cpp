@@ -1,6 +1,6 @@
 // The internet client port on WinINet.
 #include "InternetSession.h"
-#include "Ports.h"
+#include "Win32Ports.h"
 
 #include <windows.h>
 #include <wininet.h>
@@ -109,9 +109,8 @@ public:
     void Close(InetHandle handle) override { InternetCloseHandle(AsHandle(handle)); }
 };
 
-WinInternetSession g_internet;
-
-// Installed when the library is loaded; only a pointer is stored, nothing runs.
-const bool g_installed = (Ports().internet = &g_internet, true);
-
 }  // namespace
+
+std::unique_ptr<InternetSession> CreateWin32InternetSession() {
+    return std::make_unique<WinInternetSession>();
+}

@@ -32,6 +32,6 @@ class ModuleResourcesWin : public ModuleResources {
 
 } // namespace
 
-ModuleResources* CreateWin32ModuleResources() {
-    return new ModuleResourcesWin;
+std::unique_ptr<ModuleResources> CreateWin32ModuleResources() {
+    return std::make_unique<ModuleResourcesWin>();
 }

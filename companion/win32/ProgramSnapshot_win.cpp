@@ -6,17 +6,10 @@
 #include <cstring>
 
 #include "ProgramSnapshot.h"
+#include "ScopedHandle.h"
 #include "Win32Ports.h"
 
 namespace {
-
-struct Handle {
-    HANDLE h;
-    ~Handle() {
-        if (h != nullptr && h != INVALID_HANDLE_VALUE)
-            CloseHandle(h);
-    }
-};
 
 struct WindowCollector {
     std::vector<WindowHandle>* out;
@@ -34,37 +27,38 @@ BOOL CALLBACK CollectWindow(HWND window, LPARAM context) {
 class ProgramSnapshotWin : public ProgramSnapshot {
   public:
     void SetDebugPrivilege(bool enabled) override {
-        HANDLE raw = nullptr;
-        if (!OpenProcessToken(GetCurrentProcess(), TOKEN_ADJUST_PRIVILEGES | TOKEN_QUERY, &raw))
+        ScopedKernelHandle token;
+        if (!OpenProcessToken(GetCurrentProcess(), TOKEN_ADJUST_PRIVILEGES | TOKEN_QUERY,
+                              token.Receive()))
             return;
-        Handle token{raw};
         TOKEN_PRIVILEGES tp{};
         if (!LookupPrivilegeValueA(nullptr, "SeDebugPrivilege", &tp.Privileges[0].Luid))
             return;
         tp.PrivilegeCount = 1;
         tp.Privileges[0].Attributes = enabled ? SE_PRIVILEGE_ENABLED : 0;
-        AdjustTokenPrivileges(token.h, FALSE, &tp, sizeof tp, nullptr, nullptr);
+        AdjustTokenPrivileges(token.Get(), FALSE, &tp, sizeof tp, nullptr, nullptr);
     }
 
     bool ListProcesses(std::vector<uint32_t>& pids) override {
         pids.clear();
-        Handle snap{CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0)};
-        if (snap.h == INVALID_HANDLE_VALUE)
+        ScopedFileHandle snap(CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0));
+        if (!snap)
             return false;
         PROCESSENTRY32 entry{};
         entry.dwSize = sizeof entry;
-        for (BOOL ok = Process32First(snap.h, &entry); ok; ok = Process32Next(snap.h, &entry))
+        for (BOOL ok = Process32First(snap.Get(), &entry); ok;
+             ok = Process32Next(snap.Get(), &entry))
             pids.push_back(entry.th32ProcessID);
         return true;
     }
 
     bool FirstModule(uint32_t pid, std::string& name, std::string& path) override {
-        Handle snap{CreateToolhelp32Snapshot(TH32CS_SNAPMODULE, pid)};
-        if (snap.h == INVALID_HANDLE_VALUE)
+        ScopedFileHandle snap(CreateToolhelp32Snapshot(TH32CS_SNAPMODULE, pid));
+        if (!snap)
             return false;
         MODULEENTRY32 entry{};
         entry.dwSize = sizeof entry;
-        if (!Module32First(snap.h, &entry))
+        if (!Module32First(snap.Get(), &entry))
             return false;
         name.assign(entry.szModule, strnlen(entry.szModule, sizeof entry.szModule));
         path.assign(entry.szExePath, strnlen(entry.szExePath, sizeof entry.szExePath));
@@ -133,6 +127,6 @@ class ProgramSnapshotWin : public ProgramSnapshot {
 
 } // namespace
 
-ProgramSnapshot* CreateWin32ProgramSnapshot() {
-    return new ProgramSnapshotWin;
+std::unique_ptr<ProgramSnapshot> CreateWin32ProgramSnapshot() {
+    return std::make_unique<ProgramSnapshotWin>();
 }

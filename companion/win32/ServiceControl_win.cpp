@@ -1,30 +1,23 @@
 // ServiceControl over the service control manager, read access only.
 #include <windows.h>
 
+#include "ScopedHandle.h"
 #include "ServiceControl.h"
 #include "Win32Ports.h"
 
 namespace {
 
-struct ScHandle {
-    SC_HANDLE h;
-    ~ScHandle() {
-        if (h)
-            CloseServiceHandle(h);
-    }
-};
-
 class ServiceControlWin : public ServiceControl {
   public:
     uint32_t QueryServiceState(const std::string& serviceName) override {
-        ScHandle manager{OpenSCManagerA(nullptr, "ServicesActive", GENERIC_READ)};
-        if (manager.h == nullptr)
+        ScopedServiceHandle manager(OpenSCManagerA(nullptr, "ServicesActive", GENERIC_READ));
+        if (!manager)
             return 0;
-        ScHandle service{OpenServiceA(manager.h, serviceName.c_str(), GENERIC_READ)};
-        if (service.h == nullptr)
+        ScopedServiceHandle service(OpenServiceA(manager.Get(), serviceName.c_str(), GENERIC_READ));
+        if (!service)
             return 0;
         SERVICE_STATUS status{};
-        if (!QueryServiceStatus(service.h, &status))
+        if (!QueryServiceStatus(service.Get(), &status))
             return 0;
         return status.dwCurrentState;
     }
@@ -32,6 +25,6 @@ class ServiceControlWin : public ServiceControl {
 
 } // namespace
 
-ServiceControl* CreateWin32ServiceControl() {
-    return new ServiceControlWin;
+std::unique_ptr<ServiceControl> CreateWin32ServiceControl() {
+    return std::make_unique<ServiceControlWin>();
 }

@@ -18,6 +18,6 @@ class SystemClockWin : public SystemClock {
 
 } // namespace
 
-SystemClock* CreateWin32SystemClock() {
-    return new SystemClockWin;
+std::unique_ptr<SystemClock> CreateWin32SystemClock() {
+    return std::make_unique<SystemClockWin>();
 }

@@ -1,7 +1,8 @@
 // Signed updates on CryptoAPI: SHA-256 and RSA PKCS#1 v1.5 signature checks under
 // the AES provider (the only built-in provider type that knows SHA-256).
-#include "Ports.h"
+#include "ScopedHandle.h"
 #include "UpdateCrypto.h"
+#include "Win32Ports.h"
 
 #include <windows.h>
 #include <wincrypt.h>
@@ -13,30 +14,13 @@ namespace {
 
 constexpr DWORD kMinimumKeyBits = 3072;
 
-struct Provider {
+// A verify-only context of the AES provider; none when it cannot be had.
+ScopedCryptProvider AcquireProvider() {
     HCRYPTPROV handle = 0;
-    Provider() {
-        if (!CryptAcquireContextA(&handle, nullptr, nullptr, PROV_RSA_AES, CRYPT_VERIFYCONTEXT))
-            handle = 0;
-    }
-    ~Provider() {
-        if (handle) CryptReleaseContext(handle, 0);
-    }
-};
-
-struct Hash {
-    HCRYPTHASH handle = 0;
-    ~Hash() {
-        if (handle) CryptDestroyHash(handle);
-    }
-};
-
-struct Key {
-    HCRYPTKEY handle = 0;
-    ~Key() {
-        if (handle) CryptDestroyKey(handle);
-    }
-};
+    if (!CryptAcquireContextA(&handle, nullptr, nullptr, PROV_RSA_AES, CRYPT_VERIFYCONTEXT))
+        return ScopedCryptProvider();
+    return ScopedCryptProvider(handle);
+}
 
 bool HashData(HCRYPTHASH hash, const uint8_t* data, size_t size) {
     while (size > 0) {
@@ -66,13 +50,13 @@ bool DecodeKeyFile(const std::vector<uint8_t>& file, std::vector<uint8_t>& der) 
 class WinUpdateCrypto : public UpdateCrypto {
 public:
     bool Sha256(const uint8_t* data, size_t size, Sha256Digest& digest) override {
-        Provider provider;
-        Hash hash;
-        if (!provider.handle || !CryptCreateHash(provider.handle, CALG_SHA_256, 0, 0, &hash.handle))
+        ScopedCryptProvider provider = AcquireProvider();
+        ScopedCryptHash hash;
+        if (!provider || !CryptCreateHash(provider.Get(), CALG_SHA_256, 0, 0, hash.Receive()))
             return false;
         DWORD length = DWORD(digest.size());
-        return HashData(hash.handle, data, size) &&
-               CryptGetHashParam(hash.handle, HP_HASHVAL, digest.data(), &length, 0) &&
+        return HashData(hash.Get(), data, size) &&
+               CryptGetHashParam(hash.Get(), HP_HASHVAL, digest.data(), &length, 0) &&
                length == digest.size();
     }
 
@@ -86,33 +70,34 @@ public:
                                  DWORD(der.size()), CRYPT_DECODE_ALLOC_FLAG, nullptr, &info,
                                  &infoSize))
             return false;
-        Provider provider;
-        Key key;
+        ScopedCryptProvider provider = AcquireProvider();
+        ScopedCryptKey key;
         const bool rsa = info->Algorithm.pszObjId &&
                          std::string(info->Algorithm.pszObjId) == szOID_RSA_RSA;
-        const bool imported = rsa && provider.handle &&
-                              CryptImportPublicKeyInfo(provider.handle, X509_ASN_ENCODING, info,
-                                                       &key.handle);
+        const bool imported =
+            rsa && provider &&
+            CryptImportPublicKeyInfo(provider.Get(), X509_ASN_ENCODING, info, key.Receive());
         LocalFree(info);
         if (!imported) return false;
 
         DWORD bits = 0, length = sizeof(bits);
-        if (!CryptGetKeyParam(key.handle, KP_KEYLEN, reinterpret_cast<BYTE*>(&bits), &length, 0) ||
+        if (!CryptGetKeyParam(key.Get(), KP_KEYLEN, reinterpret_cast<BYTE*>(&bits), &length, 0) ||
             bits < kMinimumKeyBits || signature.size() != bits / 8)
             return false;
 
-        Hash hash;
-        if (!CryptCreateHash(provider.handle, CALG_SHA_256, 0, 0, &hash.handle) ||
-            !HashData(hash.handle, data, size))
+        ScopedCryptHash hash;
+        if (!CryptCreateHash(provider.Get(), CALG_SHA_256, 0, 0, hash.Receive()) ||
+            !HashData(hash.Get(), data, size))
             return false;
         // CryptoAPI takes the signature least significant byte first.
         std::vector<uint8_t> reversed(signature.rbegin(), signature.rend());
-        return CryptVerifySignatureA(hash.handle, reversed.data(), DWORD(reversed.size()),
-                                     key.handle, nullptr, 0) != FALSE;
+        return CryptVerifySignatureA(hash.Get(), reversed.data(), DWORD(reversed.size()), key.Get(),
+                                     nullptr, 0) != FALSE;
     }
 };
 
-WinUpdateCrypto g_crypto;
-const bool g_installed = (Ports().crypto = &g_crypto, true);
-
 }  // namespace
+
+std::unique_ptr<UpdateCrypto> CreateWin32UpdateCrypto() {
+    return std::make_unique<WinUpdateCrypto>();
+}

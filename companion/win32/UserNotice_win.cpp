@@ -1,5 +1,5 @@
 // The update message box: no owner, OK only, system-modal; returns when closed.
-#include "Ports.h"
+#include "Win32Ports.h"
 #include "UserNotice.h"
 
 #include <windows.h>
@@ -13,7 +13,8 @@ public:
     }
 };
 
-WinUserNotice g_notice;
-const bool g_installed = (Ports().notice = &g_notice, true);
-
 }  // namespace
+
+std::unique_ptr<UserNotice> CreateWin32UserNotice() {
+    return std::make_unique<WinUserNotice>();
+}

@@ -4,6 +4,7 @@
 
 #include <chrono>
 #include <cstring>
+#include <memory>
 #include <thread>
 #include <vector>
 
@@ -32,27 +33,28 @@ const Bytes kProxy = {1, 4, 29, 0, 28, 0};
 
 const uint8_t kMac[6] = {0, 0x11, 0x22, 0x33, 0x44, 0x55};
 
-// One detection thread, registered as the library's current one for the test,
-// stopped and waited for at its end.
+// The detection threads a test starts, stopped and joined at its end.
 class DetectThreadTest : public ::testing::Test {
   protected:
     void SetUp() override { timing.turnMs = 20, timing.passIntervalMs = 3600000; }
     void TearDown() override {
-        {
-            std::lock_guard<std::recursive_mutex> g(DetectThreadRegistryLock());
-            if (CurrentDetectThread())
-                CurrentDetectThread()->Stop();
-        }
+        for (auto& t : threads)
+            t->Stop();
         scripted.hold = false;
-        EXPECT_TRUE(WaitUntil([] { return LiveDetectThreads() == 0; }));
+        threads.clear(); // joins
     }
     TDetectThread* Start(ScriptedDetectors& d) {
-        auto* t = new TDetectThread(timing, d.Make());
-        std::lock_guard<std::recursive_mutex> g(DetectThreadRegistryLock());
-        CurrentDetectThread() = t;
-        t->Begin();
-        return t;
+        threads.push_back(std::make_unique<TDetectThread>(timing, d.Make()));
+        threads.back()->Begin();
+        return threads.back().get();
     }
+    // Waits until n turns have begun and ended since the call: what was to
+    // happen in a turn had its chance n times.
+    static bool WholeTurnsPass(TDetectThread* t, int n = 1) {
+        return t->WaitForTurnsAfter(t->TurnsFinished() + uint64_t(n));
+    }
+    // Waits until the turn under way (or, between turns, the next one) has ended.
+    static bool TurnEnds(TDetectThread* t) { return t->WaitForTurnsAfter(t->TurnsFinished()); }
     void Deliver(TDetectThread* t, const Bytes& message) {
         TDetectThread::DeliverCopy copy;
         t->ApplyRequest(Req(message), copy);
@@ -64,6 +66,7 @@ class DetectThreadTest : public ::testing::Test {
     FakePortsGuard ports;
     DetectTiming timing;
     ScriptedDetectors scripted;
+    std::vector<std::unique_ptr<TDetectThread>> threads;
 };
 
 TEST_F(DetectThreadTest, NoPassWhileTheLinkIsDown) {
@@ -71,7 +74,7 @@ TEST_F(DetectThreadTest, NoPassWhileTheLinkIsDown) {
     scripted.adapters = 3;
     Deliver(t, kCountsAndService);
     Deliver(t, kPrograms);
-    std::this_thread::sleep_for(std::chrono::milliseconds(300)); // many turns
+    ASSERT_TRUE(WholeTurnsPass(t, 3));
     EXPECT_EQ(scripted.passStarts.load(), 0);
     const DetectionFindings f = t->Findings();
     const DetectionFindings zero{};
@@ -81,7 +84,7 @@ TEST_F(DetectThreadTest, NoPassWhileTheLinkIsDown) {
 TEST_F(DetectThreadTest, ARequestRunsAtTheNextTurnNotAfterTheInterval) {
     TDetectThread* t = Start(scripted);
     t->LinkUp(kMac, 0x0a00000a, ports.clock.TickCount());
-    std::this_thread::sleep_for(std::chrono::milliseconds(150));
+    ASSERT_TRUE(WholeTurnsPass(t, 2));
     EXPECT_EQ(scripted.passStarts.load(), 0); // no request, interval not over
     Deliver(t, kPrograms);
     EXPECT_TRUE(PassesReach(1, scripted));
@@ -98,14 +101,14 @@ TEST_F(DetectThreadTest, PassesRepeatAtTheInterval) {
 TEST_F(DetectThreadTest, AMissingAccessAddressIsLookedUpAgainAfterTheDelay) {
     TDetectThread* t = Start(scripted);
     t->LinkUp(kMac, 0, ports.clock.TickCount());
-    std::this_thread::sleep_for(std::chrono::milliseconds(150));
+    ASSERT_TRUE(WholeTurnsPass(t, 2));
     EXPECT_EQ(scripted.lookUps.load(), 0); // not before 12 s after link up
     ports.clock.Advance(12001);
     EXPECT_TRUE(WaitUntil([&] { return scripted.lookUps.load() >= 3; })); // every turn
     scripted.lookUpAnswer = 0x0101a8c0;
     EXPECT_TRUE(WaitUntil([&] { return t->AccessIp() == 0x0101a8c0u; }));
     const int after = scripted.lookUps.load();
-    std::this_thread::sleep_for(std::chrono::milliseconds(150));
+    ASSERT_TRUE(WholeTurnsPass(t, 3));
     EXPECT_LE(scripted.lookUps.load(), after + 1); // found: no more look-ups
 }
 
@@ -143,7 +146,7 @@ TEST_F(DetectThreadTest, TheUdpMaximumOnlyGrows) {
     scripted.udp = 3;
     Deliver(t, kUdp);
     ASSERT_TRUE(PassesReach(2, scripted));
-    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    ASSERT_TRUE(TurnEnds(t)); // the pass has published
     EXPECT_EQ(int32_t(t->Findings().udpEndpoints), 7);
 }
 
@@ -168,7 +171,7 @@ TEST_F(DetectThreadTest, TheProbeStartsOnceAndReportsFromLaterPasses) {
     const int passes = scripted.passes.load();
     Deliver(t, kProxy); // on again: no second probe, and the cleared result stays clear
     ASSERT_TRUE(PassesReach(passes + 1, scripted));
-    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    ASSERT_TRUE(TurnEnds(t));
     EXPECT_EQ(scripted.probeStarts.load(), 1);
     EXPECT_EQ(t->Findings().localProxy, 0);
 }
@@ -201,12 +204,11 @@ TEST_F(DetectThreadTest, CaptureResultsAreReportedOnlyUnderTheirOwnSwitch) {
         *a = c.a, *b = c.b;
         Deliver(t, c.request);
         ASSERT_TRUE(PassesReach(2, d)) << c.name;
-        std::this_thread::sleep_for(std::chrono::milliseconds(10)); // publish follows the detector
+        ASSERT_TRUE(TurnEnds(t)) << c.name; // publish follows the detector
         const DetectionFindings f = t->Findings();
         EXPECT_EQ(f.relayedRequest, c.byte16) << c.name;
         EXPECT_EQ(f.bitTorrent, c.byte21) << c.name;
-        t->Stop();
-        ASSERT_TRUE(WaitUntil([] { return LiveDetectThreads() == 0; }));
+        t->StopAndJoin();
         EXPECT_EQ(d.captureStops.load(), 1) << c.name; // it started the capture
     }
 }
@@ -249,7 +251,7 @@ TEST_F(DetectThreadTest, APassSpanningALinkDownDoesNotPublish) {
     t->LinkDown();
     scripted.hold = false;
     ASSERT_TRUE(PassesReach(1, scripted));
-    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    ASSERT_TRUE(TurnEnds(t));
     const DetectionFindings f = t->Findings();
     const DetectionFindings zero{};
     EXPECT_EQ(0, std::memcmp(&f, &zero, sizeof f)); // no stale service or count finding
@@ -275,8 +277,13 @@ TEST_F(DetectThreadTest, AFailingPassIsRetriedAtTheNextTurnNotBackToBack) {
     Deliver(t, kPrograms);
     t->LinkUp(kMac, 0, ports.clock.TickCount());
     ASSERT_TRUE(WaitUntil([&] { return scripted.passStarts.load() >= 1; }));
-    std::this_thread::sleep_for(std::chrono::milliseconds(500));
-    EXPECT_LE(scripted.passStarts.load(), 8); // about one per turn, not hundreds
+    // Every turn now runs the failing pass; each must pause a whole turn after
+    // it. Three turns that begin and end in the window take three pauses.
+    const auto begin = std::chrono::steady_clock::now();
+    ASSERT_TRUE(WholeTurnsPass(t, 3));
+    EXPECT_GE(std::chrono::steady_clock::now() - begin,
+              std::chrono::milliseconds(3 * timing.turnMs));
+    EXPECT_GE(scripted.passStarts.load(), 3);
     EXPECT_EQ(scripted.passes.load(), 0);
     scripted.raise = false;
     EXPECT_TRUE(PassesReach(1, scripted)); // the request is still pending and runs
@@ -286,12 +293,13 @@ TEST_F(DetectThreadTest, StopCutsLongWaitsShort) {
     timing.turnMs = 3600000;
     TDetectThread* down = Start(scripted); // waiting for link up
     ScriptedDetectors other;
-    TDetectThread* up = Start(other); // sleeping between turns
+    TDetectThread* up = Start(other); // sleeping between turns after its pass
+    Deliver(up, kPrograms);
     up->LinkUp(kMac, 0, ports.clock.TickCount());
-    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    ASSERT_TRUE(PassesReach(1, other));
     down->Stop();
     up->Stop();
-    EXPECT_TRUE(WaitUntil([] { return LiveDetectThreads() == 0; }, 5000));
+    EXPECT_TRUE(WaitUntil([&] { return down->Finished() && up->Finished(); }, 5000));
 }
 
 TEST_F(DetectThreadTest, AReplacedThreadEndsWithoutTouchingTheNewOne) {
@@ -307,11 +315,8 @@ TEST_F(DetectThreadTest, AReplacedThreadEndsWithoutTouchingTheNewOne) {
     old->Stop();
     TDetectThread* current = Start(newer);
     scripted.hold = false;
-    ASSERT_TRUE(WaitUntil([] { return LiveDetectThreads() == 1; }));
-    {
-        std::lock_guard<std::recursive_mutex> g(DetectThreadRegistryLock());
-        EXPECT_EQ(CurrentDetectThread(), current);
-    }
+    old->WaitFor();
+    EXPECT_FALSE(current->Finished());
     EXPECT_EQ(scripted.captureStops.load(), 1);
     EXPECT_EQ(newer.captureStops.load(), 0);
 }

@@ -8,6 +8,7 @@
 #include "BasicInfo.h"
 #include "IPHelper.h"
 #include "companion/CompanionFakes.h"
+#include "ByteCursor.h"
 #include "utils.h"
 
 namespace {

@@ -2,13 +2,17 @@
 // their replies through SendReply, findings and link changes.
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <cstddef>
 #include <cstring>
+#include <future>
+#include <memory>
 #include <mutex>
 #include <set>
 #include <vector>
 
 #include "DetectByFeature.h"
-#include "LibraryEntry.h"
+#include "Library.h"
 #include "ScriptedDetectors.h"
 #include "WaitUntil.h"
 #include "companion/CompanionFakes.h"
@@ -16,6 +20,10 @@
 namespace {
 
 using Bytes = std::vector<uint8_t>;
+
+// Bytes of the findings record as ReadFindings copies it out.
+constexpr size_t kAdapterCountByte = offsetof(DetectionFindings, adapterCount);
+constexpr size_t kServiceRunningByte = offsetof(DetectionFindings, serviceRunning);
 
 // The dialer's side: records every reply and answers GetAdapterMac as scripted.
 std::mutex g_hostMutex;
@@ -51,23 +59,14 @@ Bytes Signatures(int records) {
     return out;
 }
 
-void StopLibraryThreads() {
-    {
-        std::lock_guard<std::recursive_mutex> g(DetectThreadRegistryLock());
-        if (CurrentDetectThread())
-            CurrentDetectThread()->Stop();
-    }
-    ASSERT_TRUE(WaitUntil([] { return LiveDetectThreads() == 0; }));
-}
-
 class LibraryEntryTest : public ::testing::Test {
   protected:
     void SetUp() override {
-        saved = EntrySettings();
-        EntrySettings().timing.turnMs = 20;
-        EntrySettings().timing.passIntervalMs = 3600000;
-        EntrySettings().detectors = scripted.Make();
-        EntrySettings().replaceWaitMs = 0;
+        LibrarySettings settings;
+        settings.timing.turnMs = 20;
+        settings.timing.passIntervalMs = 3600000;
+        settings.detectors = scripted.Make();
+        library = std::make_unique<Library>(Ports(), settings);
         ports.resources.Set("Ostrel.dll", kSignatureListResource, Signatures(27));
         host = HostInterface{RecordReply, AnswerMac, nullptr, nullptr, nullptr};
         std::lock_guard<std::mutex> g(g_hostMutex);
@@ -76,14 +75,19 @@ class LibraryEntryTest : public ::testing::Test {
         g_macResult = 0;
     }
     void TearDown() override {
-        StopLibraryThreads();
-        EntrySettings() = saved;
+        scripted.hold = false;
+        library.reset(); // stops and joins all it started
+    }
+    // Waits until a turn of the library's detection thread has begun and ended.
+    bool AWholeTurnPasses() {
+        TDetectThread* t = library->DetectThreadForTests();
+        return t != nullptr && t->WaitForTurnsAfter(t->TurnsFinished() + 1);
     }
     int32_t Deliver(const Bytes& m) { return host.DeliverRequest(m.data(), uint32_t(m.size())); }
 
     FakePortsGuard ports;
     ScriptedDetectors scripted;
-    LibrarySettings saved;
+    std::unique_ptr<Library> library; // made afresh for each case
     HostInterface host{};
 };
 
@@ -143,7 +147,7 @@ TEST_F(LibraryEntryTest, LinkUpAsksForTheMacAndAddressRepliesCarryIt) {
     ASSERT_EQ(InitThreadEntry(&host), 0);
     ports.tables.SetAdapters({MakeAdapter({0x00, 0x0c, 0x29, 0x01, 0x02, 0x03}, {"192.168.1.10"})});
     // The real look-up over the fake tables, not the scripted one.
-    EntrySettings().detectors.lookUpAccessAddress = LookUpAccessAddress;
+    library->Settings().detectors.lookUpAccessAddress = LookUpAccessAddress;
     EXPECT_EQ(host.NotifyLinkState(0x101), 0); // only the low byte counts: up
     {
         std::lock_guard<std::mutex> g(g_hostMutex);
@@ -179,14 +183,14 @@ TEST_F(LibraryEntryTest, FindingsBeforeAndAfterLinkUpAndDown) {
     TakeReplies();
     uint8_t f[22];
     uint32_t length = 0;
-    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    ASSERT_TRUE(AWholeTurnPasses());
     ASSERT_EQ(host.ReadFindings(f, &length), 0);
-    EXPECT_EQ(f[1], 0); // link down: no pass has run
+    EXPECT_EQ(f[kAdapterCountByte], 0); // link down: no pass has run
 
     host.NotifyLinkState(1);
     ASSERT_TRUE(WaitUntil([&] {
         host.ReadFindings(f, &length);
-        return f[1] == 3 && f[13] == 1;
+        return f[kAdapterCountByte] == 3 && f[kServiceRunningByte] == 1;
     }));
     // The FindingsReply now reports what the passes found.
     ASSERT_EQ(Deliver({1, 6, 21, 0, 27, 0, 28, 0}), 0);
@@ -204,7 +208,7 @@ TEST_F(LibraryEntryTest, FindingsBeforeAndAfterLinkUpAndDown) {
     ports.clock.Advance(3600001);
     ASSERT_TRUE(WaitUntil([&] {
         host.ReadFindings(f, &length);
-        return f[1] == 3;
+        return f[kAdapterCountByte] == 3;
     }));
     EXPECT_GT(scripted.passes.load(), passes);
 }
@@ -236,38 +240,51 @@ TEST_F(LibraryEntryTest, AcceptanceFollowsTheNumberOfSignatures) {
     EXPECT_EQ(host.ReadFindings != nullptr, true); // slots written whatever the answer
 }
 
-TEST_F(LibraryEntryTest, ASecondInitThreadReplacesTheDetectionThread) {
+TEST_F(LibraryEntryTest, ASecondInitThreadStopsAndJoinsTheDetectionThread) {
     ASSERT_EQ(InitThreadEntry(&host), 0);
-    TDetectThread* first;
-    {
-        std::lock_guard<std::recursive_mutex> g(DetectThreadRegistryLock());
-        first = CurrentDetectThread();
-    }
     scripted.hold = true;
     Deliver({1, 2, 28, 0});
     host.NotifyLinkState(1);
-    ASSERT_TRUE(WaitUntil([&] { return scripted.holding.load(); })); // first is mid-pass
-    ASSERT_EQ(InitThreadEntry(&host), 0);
-    TDetectThread* second;
-    {
-        std::lock_guard<std::recursive_mutex> g(DetectThreadRegistryLock());
-        second = CurrentDetectThread();
-    }
-    EXPECT_NE(second, first);
-    EXPECT_EQ(LiveDetectThreads(), 2);
+    ASSERT_TRUE(WaitUntil([&] { return scripted.holding.load(); })); // the first is mid-pass
+    std::atomic<bool> returned{false};
+    auto second = std::async(std::launch::async, [&] {
+        const int32_t result = InitThreadEntry(&host);
+        returned = true;
+        return result;
+    });
+    // The second call has taken the first thread out and waits for its pass to end.
+    ASSERT_TRUE(WaitUntil([&] { return library->DetectThreadForTests() == nullptr; }));
+    EXPECT_EQ(host.ReadFindings(nullptr, nullptr), 1); // no thread meanwhile
+    EXPECT_FALSE(returned.load());
     scripted.hold = false;
-    ASSERT_TRUE(WaitUntil([] { return LiveDetectThreads() == 1; }));
-    std::lock_guard<std::recursive_mutex> g(DetectThreadRegistryLock());
-    EXPECT_EQ(CurrentDetectThread(), second); // the old one did not clear it
+    EXPECT_EQ(second.get(), 0);
+    EXPECT_EQ(scripted.passes.load(), 1); // the held pass ran to its end
+    TDetectThread* current = library->DetectThreadForTests();
+    ASSERT_NE(current, nullptr);
+    EXPECT_FALSE(current->Finished());
+    // The new thread waits for its own link up: no pass, however many turns.
+    ASSERT_TRUE(AWholeTurnPasses());
+    EXPECT_EQ(scripted.passStarts.load(), 1);
+}
+
+TEST_F(LibraryEntryTest, WithoutALibraryNothingAnswers) {
+    library.reset();
+    const Bytes link = {1, 10, 0x15, 0, 0x1B, 0, 0x1C, 0, 0x1D, 0, 0x20, 0};
+    uint8_t buffer[22] = {};
+    uint32_t length = 0;
+    EXPECT_EQ(InitThreadEntry(&host), 0xffff);
+    EXPECT_EQ(DeliverRequest(link.data(), uint32_t(link.size())), 1);
+    EXPECT_EQ(ReadFindings(buffer, &length), 1);
+    EXPECT_EQ(NotifyLinkState(1), 0);
 }
 
 TEST_F(LibraryEntryTest, FailuresInsideTheEntriesStayInside) {
     ASSERT_EQ(InitThreadEntry(&host), 0);
-    EntrySettings().detectors.lookUpAccessAddress = [](const uint8_t*) -> uint32_t {
+    library->Settings().detectors.lookUpAccessAddress = [](const uint8_t*) -> uint32_t {
         throw std::runtime_error("tables gone");
     };
     EXPECT_EQ(host.NotifyLinkState(1), 0);
-    EntrySettings().detectors.startUpdateClient = [](const std::string&, int) -> bool {
+    library->Settings().detectors.startUpdateClient = [](const std::string&, int) -> bool {
         throw std::runtime_error("no client");
     };
     EXPECT_EQ(Deliver({1, 3, 3, 1, 'u'}), 1);

@@ -30,7 +30,7 @@ class CaptureTest : public ::testing::Test {
         Ports().hostTables = &adapters;
     }
     void TearDown() override {
-        ShutdownDataAnalysis();
+        analysis.Shutdown();
         EXPECT_FALSE(driver.MisusedClosed()) << "a closed adapter was used";
         EXPECT_EQ(driver.OpenAdapters(), 0) << "an adapter was left open";
         Ports() = saved_;
@@ -65,6 +65,7 @@ class CaptureTest : public ::testing::Test {
     FakeCaptureDriver driver;
     ScriptedAdapterList adapters;
     CompanionPorts saved_;
+    DataAnalysis analysis; // the library's capture, made afresh for each case
 };
 
 TEST_F(CaptureTest, EnumeratesAtMostFiveRowsWithBoundedFields) {
@@ -162,9 +163,9 @@ TEST_F(CaptureTest, StartReceiverMakesOneThread) {
     capture.EnumAdapters();
     capture.OpenAllAdapters();
     capture.StartReceiver();
-    MyRxTxThread* first = capture.Receiver;
+    MyRxTxThread* first = capture.Receiver.get();
     capture.StartReceiver();
-    EXPECT_EQ(capture.Receiver, first);
+    EXPECT_EQ(capture.Receiver.get(), first);
     ASSERT_TRUE(driver.WaitForCalls("init 256000", 1, 5000));
     EXPECT_EQ(driver.CountCalls("allocate"), 1);
 }
@@ -174,21 +175,21 @@ TEST_F(CaptureTest, BitTorrentBatchSetsResultBAndEndsTheReceiver) {
     adapters.Add("busy");
     driver.AddBatch(kPrefix + "busy", BitTorrentBatch());
     ResultFlag a{0}, b{0};
-    EXPECT_TRUE(StartDataAnalysis(&a, &b, kBitTorrentTraffic, nullptr));
+    EXPECT_TRUE(analysis.Start(&a, &b, kBitTorrentTraffic, nullptr));
     ASSERT_TRUE(WaitForFlag(b));
     ASSERT_TRUE(driver.WaitForCalls("free", 1, 5000)); // the thread ended by itself
     EXPECT_EQ(a.load(), 0);
-    StopDataAnalysis(&a, &b);
+    analysis.Stop(&a, &b);
 }
 
 TEST_F(CaptureTest, RelayedRequestSetsResultA) {
     adapters.Add("eth");
     driver.AddBatch(kPrefix + "eth", RelayBatch());
     ResultFlag a{0}, b{0};
-    StartDataAnalysis(&a, &b, kAllTrafficKinds, nullptr);
+    analysis.Start(&a, &b, kAllTrafficKinds, nullptr);
     ASSERT_TRUE(WaitForFlag(a));
     EXPECT_EQ(b.load(), 0);
-    StopDataAnalysis(&a, &b);
+    analysis.Stop(&a, &b);
 }
 
 TEST_F(CaptureTest, FullQueueWithoutRelayIsClearedAndTheSweepGoesOn) {
@@ -199,11 +200,11 @@ TEST_F(CaptureTest, FullQueueWithoutRelayIsClearedAndTheSweepGoesOn) {
     driver.AddBatch(kPrefix + "eth", plain.bytes);
     driver.AddBatch(kPrefix + "eth", BitTorrentBatch());
     ResultFlag a{0}, b{0};
-    StartDataAnalysis(&a, &b, kAllTrafficKinds, nullptr);
+    analysis.Start(&a, &b, kAllTrafficKinds, nullptr);
     ASSERT_TRUE(WaitForFlag(b));
     EXPECT_EQ(a.load(), 0);
     EXPECT_EQ(driver.CountCalls("receive"), 2);
-    StopDataAnalysis(&a, &b);
+    analysis.Stop(&a, &b);
 }
 
 // Results go to the bytes of the detection thread that started the capture last,
@@ -213,10 +214,10 @@ TEST_F(CaptureTest, FullQueueWithoutRelayIsClearedAndTheSweepGoesOn) {
 TEST_F(CaptureTest, ResultsReachOnlyTheCurrentDetectionThreadsBytes) {
     adapters.Add("eth");
     ResultFlag a1{0}, b1{0}, a2{0}, b2{0}, a3{0}, b3{0};
-    StartDataAnalysis(&a1, &b1, kAllTrafficKinds, nullptr);
+    analysis.Start(&a1, &b1, kAllTrafficKinds, nullptr);
     ASSERT_TRUE(driver.WaitForCalls("wait", 1, 5000));
-    StartDataAnalysis(&a2, &b2, kAllTrafficKinds, nullptr); // a newer detection thread
-    StopDataAnalysis(&a1, &b1); // the older one ends: not the owner any more
+    analysis.Start(&a2, &b2, kAllTrafficKinds, nullptr); // a newer detection thread
+    analysis.Stop(&a1, &b1); // the older one ends: not the owner any more
     EXPECT_EQ(driver.CountCalls("close"), 0);
     EXPECT_EQ(driver.CountCalls("open"), 1);
 
@@ -224,34 +225,34 @@ TEST_F(CaptureTest, ResultsReachOnlyTheCurrentDetectionThreadsBytes) {
     ASSERT_TRUE(WaitForFlag(b2));
     EXPECT_EQ(b1.load(), 0);
 
-    StopDataAnalysis(&a2, &b2);
+    analysis.Stop(&a2, &b2);
     EXPECT_EQ(driver.OpenAdapters(), 0);
     EXPECT_EQ(driver.CountCalls("free"), 1); // the receive thread has ended
 
     b2 = 0;
     driver.AddBatch(kPrefix + "eth", BitTorrentBatch());
-    StartDataAnalysis(&a3, &b3, kAllTrafficKinds, nullptr);
+    analysis.Start(&a3, &b3, kAllTrafficKinds, nullptr);
     ASSERT_TRUE(WaitForFlag(b3));
     EXPECT_EQ(driver.CountCalls("open"), 2);
     EXPECT_EQ(driver.CountCalls("allocate"), 2);
     EXPECT_EQ(b2.load(), 0);
     EXPECT_EQ(b1.load(), 0);
-    StopDataAnalysis(&a3, &b3);
+    analysis.Stop(&a3, &b3);
 }
 
 TEST_F(CaptureTest, AFinishedReceiverIsReplacedForANewDetectionThread) {
     adapters.Add("eth");
     driver.AddBatch(kPrefix + "eth", BitTorrentBatch());
     ResultFlag a1{0}, b1{0}, a2{0}, b2{0};
-    StartDataAnalysis(&a1, &b1, kBitTorrentTraffic, nullptr);
+    analysis.Start(&a1, &b1, kBitTorrentTraffic, nullptr);
     ASSERT_TRUE(WaitForFlag(b1));
     ASSERT_TRUE(driver.WaitForCalls("free", 1, 5000));
     driver.AddBatch(kPrefix + "eth", BitTorrentBatch());
     // The first thread's capture found what it was asked for and ended.
-    StartDataAnalysis(&a2, &b2, kBitTorrentTraffic, nullptr);
+    analysis.Start(&a2, &b2, kBitTorrentTraffic, nullptr);
     ASSERT_TRUE(WaitForFlag(b2));
-    StopDataAnalysis(&a1, &b1); // no effect: not the owner
-    StopDataAnalysis(&a2, &b2);
+    analysis.Stop(&a1, &b1); // no effect: not the owner
+    analysis.Stop(&a2, &b2);
 }
 
 // One finding must never end the search for the other: the receive thread runs
@@ -279,13 +280,13 @@ TEST_F(CaptureTest, FindingsNeverSilenceEachOther) {
         fresh.AddBatch(kPrefix + "eth", c.relayFirst ? RelayBatch() : announce);
         fresh.AddBatch(kPrefix + "eth", c.relayFirst ? announce : RelayBatch());
         ResultFlag a{0}, b{0};
-        StartDataAnalysis(&a, &b, c.kinds, nullptr);
+        analysis.Start(&a, &b, c.kinds, nullptr);
         // The receiver ends once it has found everything asked of it.
         EXPECT_TRUE(fresh.WaitForCalls("free", 1, 10000)) << c.what;
         EXPECT_EQ(a.load(), c.a) << c.what;
         EXPECT_EQ(b.load(), c.b) << c.what;
         EXPECT_EQ(fresh.CountCalls("receive"), 2) << c.what;
-        ShutdownDataAnalysis();
+        analysis.Shutdown();
         EXPECT_FALSE(fresh.MisusedClosed()) << c.what;
     }
     Ports().capture = &driver;
@@ -298,7 +299,7 @@ TEST_F(CaptureTest, AReceiverThatIsEndingIsReplacedForANewerDetectionThread) {
     driver.AddBatch(kPrefix + "eth", BitTorrentBatch());
     driver.HoldFree(true);
     ResultFlag a1{0}, b1{0}, a2{0}, b2{0};
-    StartDataAnalysis(&a1, &b1, kBitTorrentTraffic, nullptr);
+    analysis.Start(&a1, &b1, kBitTorrentTraffic, nullptr);
     ASSERT_TRUE(WaitForFlag(b1));
     const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(10);
     while (!driver.FreeHeld() && std::chrono::steady_clock::now() < end)
@@ -310,11 +311,11 @@ TEST_F(CaptureTest, AReceiverThatIsEndingIsReplacedForANewerDetectionThread) {
         std::this_thread::sleep_for(std::chrono::milliseconds(100));
         driver.HoldFree(false);
     });
-    StartDataAnalysis(&a2, &b2, kBitTorrentTraffic, nullptr);
+    analysis.Start(&a2, &b2, kBitTorrentTraffic, nullptr);
     release.join();
     EXPECT_TRUE(WaitForFlag(b2));
     EXPECT_EQ(driver.CountCalls("open"), 2); // the capture started afresh
-    StopDataAnalysis(&a2, &b2);
+    analysis.Stop(&a2, &b2);
 }
 
 // The detection thread's later passes say what is switched on now: a receive
@@ -324,14 +325,14 @@ TEST_F(CaptureTest, AnEndedCaptureStartsAgainWhenThereIsSomethingNewToFind) {
     adapters.Add("eth");
     driver.AddBatch(kPrefix + "eth", BitTorrentBatch());
     ResultFlag a{0}, b{0};
-    StartDataAnalysis(&a, &b, kBitTorrentTraffic, nullptr);
+    analysis.Start(&a, &b, kBitTorrentTraffic, nullptr);
     ASSERT_TRUE(WaitForFlag(b));
     ASSERT_TRUE(driver.WaitForCalls("free", 1, 5000));
-    UpdateDataAnalysis(&a, &b, kBitTorrentTraffic, nullptr); // found already
+    analysis.Update(&a, &b, kBitTorrentTraffic, nullptr); // found already
     EXPECT_EQ(driver.CountCalls("open"), 1);
 
     driver.AddBatch(kPrefix + "eth", RelayBatch());
-    UpdateDataAnalysis(&a, &b, kAllTrafficKinds, nullptr); // relayed requests switched on
+    analysis.Update(&a, &b, kAllTrafficKinds, nullptr); // relayed requests switched on
     ASSERT_TRUE(WaitForFlag(a));
     EXPECT_EQ(driver.CountCalls("open"), 2);
     ASSERT_TRUE(driver.WaitForCalls("free", 2, 5000));
@@ -339,18 +340,18 @@ TEST_F(CaptureTest, AnEndedCaptureStartsAgainWhenThereIsSomethingNewToFind) {
     // Both switched off: the detection thread clears its bytes, nothing is looked
     // for. Switched on again, BitTorrent is looked for afresh.
     a = 0, b = 0;
-    UpdateDataAnalysis(&a, &b, 0, nullptr);
+    analysis.Update(&a, &b, 0, nullptr);
     EXPECT_EQ(driver.CountCalls("open"), 2);
     driver.AddBatch(kPrefix + "eth", BitTorrentBatch());
-    UpdateDataAnalysis(&a, &b, kBitTorrentTraffic, nullptr);
+    analysis.Update(&a, &b, kBitTorrentTraffic, nullptr);
     EXPECT_TRUE(WaitForFlag(b));
     EXPECT_EQ(driver.CountCalls("open"), 3);
 
     // Another caller's update changes nothing.
     ResultFlag other{0};
-    UpdateDataAnalysis(&other, &other, kAllTrafficKinds, nullptr);
+    analysis.Update(&other, &other, kAllTrafficKinds, nullptr);
     EXPECT_EQ(driver.CountCalls("open"), 3);
-    StopDataAnalysis(&a, &b);
+    analysis.Stop(&a, &b);
 }
 
 std::vector<uint8_t> TestMac(uint8_t n) {
@@ -401,36 +402,36 @@ TEST_F(CaptureTest, ACaptureFollowsTheAccessAdapterToAnotherRow) {
     for (uint8_t i = 0; i < 7; ++i)
         adapters.Add("A" + std::to_string(i), "Test adapter", TestMac(i));
     ResultFlag a{0}, b{0};
-    StartDataAnalysis(&a, &b, kAllTrafficKinds, TestMac(6).data());
+    analysis.Start(&a, &b, kAllTrafficKinds, TestMac(6).data());
     ASSERT_EQ(driver.CountCalls("open"), 5);
     EXPECT_EQ(driver.Calls().front(), "open " + kPrefix + "A6");
 
-    UpdateDataAnalysis(&a, &b, kAllTrafficKinds, TestMac(6).data());
-    UpdateDataAnalysis(&a, &b, kAllTrafficKinds, TestMac(1).data()); // captured already
+    analysis.Update(&a, &b, kAllTrafficKinds, TestMac(6).data());
+    analysis.Update(&a, &b, kAllTrafficKinds, TestMac(1).data()); // captured already
     EXPECT_EQ(driver.CountCalls("open"), 5);
 
     // The user connects through another adapter, one the rows do not hold.
     driver.AddBatch(kPrefix + "A5", BitTorrentBatch());
-    UpdateDataAnalysis(&a, &b, kAllTrafficKinds, TestMac(5).data());
+    analysis.Update(&a, &b, kAllTrafficKinds, TestMac(5).data());
     EXPECT_EQ(driver.CountCalls("open"), 10);
     EXPECT_EQ(driver.CountCalls("open " + kPrefix + "A5"), 1);
     EXPECT_TRUE(WaitForFlag(b));
 
     // An access address no adapter has does not restart the capture at every pass.
-    UpdateDataAnalysis(&a, &b, kAllTrafficKinds, TestMac(9).data());
+    analysis.Update(&a, &b, kAllTrafficKinds, TestMac(9).data());
     const int opens = driver.CountCalls("open");
-    UpdateDataAnalysis(&a, &b, kAllTrafficKinds, TestMac(9).data());
+    analysis.Update(&a, &b, kAllTrafficKinds, TestMac(9).data());
     EXPECT_EQ(driver.CountCalls("open"), opens);
-    StopDataAnalysis(&a, &b);
+    analysis.Stop(&a, &b);
 }
 
 TEST_F(CaptureTest, StopReturnsPromptlyWhileTheReceiverWaits) {
     adapters.Add("quiet");
     ResultFlag a{0}, b{0};
-    StartDataAnalysis(&a, &b, kAllTrafficKinds, nullptr);
+    analysis.Start(&a, &b, kAllTrafficKinds, nullptr);
     ASSERT_TRUE(driver.WaitForCalls("wait", 1, 5000));
     const auto start = std::chrono::steady_clock::now();
-    StopDataAnalysis(&a, &b);
+    analysis.Stop(&a, &b);
     const auto took = std::chrono::steady_clock::now() - start;
     // Well below the receive thread's 3000 ms wait: the wait was cut short.
     EXPECT_LT(took, std::chrono::milliseconds(2000));
@@ -451,11 +452,11 @@ TEST_F(CaptureTest, FailingReceivesArePacedNotSpun) {
     driver.AddBatch(kPrefix + "broken", BitTorrentBatch()); // the read event stays signalled
     ResultFlag a{0}, b{0};
     const auto start = std::chrono::steady_clock::now();
-    StartDataAnalysis(&a, &b, kAllTrafficKinds, nullptr);
+    analysis.Start(&a, &b, kAllTrafficKinds, nullptr);
     ASSERT_TRUE(driver.WaitForCalls("receive", 5, 10000));
     // Four pauses of 100 ms lie between the first and the fifth attempt.
     EXPECT_GE(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(380));
-    StopDataAnalysis(&a, &b);
+    analysis.Stop(&a, &b);
     EXPECT_EQ(b.load(), 0);
 }
 
@@ -468,20 +469,20 @@ double ProcessCpuSeconds() {
 TEST_F(CaptureTest, NoAdaptersMeansAnIdleReceiver) {
     // No adapter at all: the receive thread has nothing to wait on but WakeEvent.
     ResultFlag a{0}, b{0};
-    StartDataAnalysis(&a, &b, kAllTrafficKinds, nullptr);
+    analysis.Start(&a, &b, kAllTrafficKinds, nullptr);
     ASSERT_TRUE(driver.WaitForCalls("init", 1, 5000));
     const double before = ProcessCpuSeconds();
     std::this_thread::sleep_for(std::chrono::milliseconds(1000)); // a spinning thread burns this
     EXPECT_LT(ProcessCpuSeconds() - before, 0.1);
-    StopDataAnalysis(&a, &b);
+    analysis.Stop(&a, &b);
 }
 
 TEST_F(CaptureTest, ShutdownEndsTheReceiverWhoeverOwnsIt) {
     adapters.Add("eth");
     ResultFlag a{0}, b{0};
-    StartDataAnalysis(&a, &b, kAllTrafficKinds, nullptr);
+    analysis.Start(&a, &b, kAllTrafficKinds, nullptr);
     ASSERT_TRUE(driver.WaitForCalls("wait", 1, 5000));
-    ShutdownDataAnalysis();
+    analysis.Shutdown();
     EXPECT_EQ(driver.CountCalls("free"), 1);
     EXPECT_EQ(driver.OpenAdapters(), 0);
     EXPECT_EQ(TThread::Running(), 0);

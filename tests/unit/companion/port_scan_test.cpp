@@ -110,11 +110,12 @@ TEST_F(PortScanTest, ProbeStartsOnceInTheLibraryLifetime) {
     internet.proxies["127.0.0.1:3128"].body = "Example Domain";
     tables.rows = {{kTcpStateListen, 0, NetPort(3128), 0, 0}};
     std::atomic<int> first{0}, second{0};
-    StartPortProbeOnce([&] { ++first; });
-    PortScanThread* probe = CurrentPortProbe();
+    PortProbe library; // the probe as the library holds it, made for this case alone
+    library.StartOnce([&] { ++first; });
+    PortScanThread* probe = library.Current();
     ASSERT_NE(probe, nullptr);
-    StartPortProbeOnce([&] { ++second; });
-    EXPECT_EQ(CurrentPortProbe(), probe);
+    library.StartOnce([&] { ++second; });
+    EXPECT_EQ(library.Current(), probe);
     probe->WaitFor();
     EXPECT_EQ(probe->FoundFlag(), 1);
     EXPECT_EQ(first, 1);

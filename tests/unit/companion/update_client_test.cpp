@@ -79,7 +79,7 @@ protected:
       savedLimits_ = UpdateSettings();
   }
     void TearDown() override {
-        WaitForUpdateClients();
+        clients.WaitForAll();
         UpdateSettings() = savedLimits_;
         PortsFixture::TearDown();
     }
@@ -156,6 +156,8 @@ protected:
 
     int lastUrlLength = 0;
     std::string lastUrlList;
+
+    UpdateClients clients; // the library's update clients, made afresh for each case
 
   private:
     UpdateLimits savedLimits_;
@@ -331,8 +333,8 @@ TEST_F(UpdateClientTest, NonNumericValueEndsTheRunAndTheHostGoesOn) {
     internet.urls["http://one/updateFileInfo.ini"].body =
         "[version]\nmajor Ver=1\nminor Ver=x\nbuild num=3\n[file list]\na=1,00000000\nEnd=OK\n";
     Publish("http://two/", {"1.2.3", {{"a.dll", "x"}}});
-    ASSERT_TRUE(StartUpdateClientIfNone("http://one/,http://two/", 23));
-    WaitForUpdateClients();
+    ASSERT_TRUE(clients.StartIfNone("http://one/,http://two/", 23));
+    clients.WaitForAll();
     EXPECT_TRUE(files.Has("updateFileInfoTmp.ini"));  // stays, as after any conversion error
     EXPECT_FALSE(Contacted("http://two/"));
     EXPECT_EQ(notice.Count(), 0u);
@@ -356,11 +358,11 @@ TEST_F(UpdateClientTest, VersionStampDecidesWhetherAnythingIsFetched) {
 }
 
 TEST_F(UpdateClientTest, OneCurrentClientUntilForgotten) {
-    ASSERT_TRUE(StartUpdateClientIfNone("http://s/", 9));
-    EXPECT_FALSE(StartUpdateClientIfNone("http://s/", 9));
-    ForgetUpdateClient();
-    EXPECT_TRUE(StartUpdateClientIfNone("http://s/", 9));
-    WaitForUpdateClients();
+    ASSERT_TRUE(clients.StartIfNone("http://s/", 9));
+    EXPECT_FALSE(clients.StartIfNone("http://s/", 9));
+    clients.Forget();
+    EXPECT_TRUE(clients.StartIfNone("http://s/", 9));
+    clients.WaitForAll();
     EXPECT_EQ(internet.openedUrls.size(), 2u);
 }
 
@@ -379,17 +381,17 @@ TEST_F(UpdateClientTest, SecondClientWaitsForTheFirstToFinish) {
         }
         if (url == "http://a/a.dll") {
             // The first client is mid-download: a forgotten client, then a new one.
-            ForgetUpdateClient();
-            StartUpdateClientIfNone("http://b/", 9);
+            clients.Forget();
+            clients.StartIfNone("http://b/", 9);
             std::unique_lock<std::mutex> lock(m);
             bContactedEarly = cv.wait_for(lock, std::chrono::milliseconds(300), [&] { return bStarted; });
         }
     };
-    ASSERT_TRUE(StartUpdateClientIfNone("http://a/", 9));
+    ASSERT_TRUE(clients.StartIfNone("http://a/", 9));
     // Wait (bounded) until the second client has run too.
     for (int i = 0; i < 500 && notice.Count() < 2; ++i)
         std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    WaitForUpdateClients();
+    clients.WaitForAll();
     EXPECT_FALSE(bContactedEarly);
     EXPECT_EQ(notice.Count(), 2u);
     EXPECT_EQ(files.Text("a.dll"), "from-b");

@@ -31,7 +31,6 @@ protected:
         ASSERT_EQ(std::system(("mkdir " + dir + "/folder").c_str()), 0);
     }
     void TearDown() override {
-        WaitForUpdateClients();
         std::system(("rm -rf " + dir).c_str());
         PortsFixture::TearDown();
     }

@@ -13,6 +13,7 @@
 // and at the end "result <byte 16> <byte 21>", then reports the link down.
 #include <windows.h>
 
+#include <cstddef>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -20,6 +21,10 @@
 #include "HostInterface.h"
 
 namespace {
+
+// The two capture findings in the record ReadFindings copies out.
+constexpr size_t kRelayedByte = offsetof(DetectionFindings, relayedRequest);
+constexpr size_t kBitTorrentByte = offsetof(DetectionFindings, bitTorrent);
 
 uint8_t g_accessMac[6] = {0x02, 0xfc, 0x00, 0x00, 0x00, 0x01};
 
@@ -108,11 +113,11 @@ int main(int argc, char** argv) {
             memcpy(last, findings, kFindingsSize);
         }
         first = false;
-        if (findings[16] != 0 || findings[21] != 0 || now >= seconds * 1000)
+        if (findings[kRelayedByte] != 0 || findings[kBitTorrentByte] != 0 || now >= seconds * 1000)
             break;
         Sleep(1000);
     }
-    printf("result %d %d\n", findings[16], findings[21]);
+    printf("result %d %d\n", findings[kRelayedByte], findings[kBitTorrentByte]);
     fflush(stdout);
     g_host.NotifyLinkState(0);
     return 0;

@@ -6,6 +6,7 @@
 // Prints "found" (exit 0) or "not found" (exit 1).
 #include <windows.h>
 
+#include <cstddef>
 #include <cstdio>
 #include <cstdlib>
 
@@ -49,7 +50,7 @@ int main(int argc, char** argv) {
         uint8_t findings[kFindingsSize] = {};
         uint32_t length = 0;
         if (host.ReadFindings(findings, &length) == 0 && length == kFindingsSize &&
-            findings[15] == 1) {
+            findings[offsetof(DetectionFindings, localProxy)] == 1) {
             std::printf("found\n");
             return 0;
         }
