@@ -24,11 +24,13 @@ std::string DottedAddress(uint32_t address) {
     return text;
 }
 
-}  // namespace
+} // namespace
 
 bool IsProbeCandidate(const TcpRow& row) {
-    if (row.state != kTcpStateListen && row.state != kTcpStateEstablished) return false;
-    if ((row.localPort & 0xFFFF) == 0) return false;
+    if (row.state != kTcpStateListen && row.state != kTcpStateEstablished)
+        return false;
+    if ((row.localPort & 0xFFFF) == 0)
+        return false;
     // A listener's remote port means nothing (it reads 0), so only an established
     // row is asked for one.
     return row.state != kTcpStateEstablished || (row.remotePort & 0xFFFF) != 0;
@@ -47,16 +49,19 @@ void PortScanThread::Execute() {
 void PortScanThread::Sweep() {
     found_ = 0;
     std::vector<TcpRow> rows;
-    if (!Ports().hostTables->ReadTcpTable(rows)) return;
+    if (!Ports().hostTables->ReadTcpTable(rows))
+        return;
     THttpDownLoad download;
     for (const TcpRow& row : rows) {
-        if (!IsProbeCandidate(row)) continue;
+        if (!IsProbeCandidate(row))
+            continue;
         const std::string host = row.localAddr == 0 ? "127.0.0.1" : DottedAddress(row.localAddr);
         if (download.ProbeFetch(host, SwapBytes16(static_cast<uint16_t>(row.localPort & 0xFFFF)),
                                 kProbeUrl) &&
             download.PageHasWord(kProbeWord)) {
             found_ = 1;
-            if (onProxyFound_) onProxyFound_();
+            if (onProxyFound_)
+                onProxyFound_();
             return;
         }
     }

@@ -17,14 +17,14 @@ extern const char kProbeWord[];
 // One sweep over the TCP table: every qualifying local endpoint is asked, as an
 // HTTP proxy, for the probe page; the first that returns it is a working proxy.
 class PortScanThread : public TThread {
-public:
+  public:
     explicit PortScanThread(std::function<void()> onProxyFound);
     uint8_t FoundFlag() const { return found_.load(); }
 
-protected:
+  protected:
     void Execute() override;
 
-private:
+  private:
     void Sweep();
 
     std::function<void()> onProxyFound_;

@@ -10,12 +10,15 @@
 
 namespace {
 
-FileStore& Files() { return *Ports().files; }
+FileStore& Files() {
+    return *Ports().files;
+}
 
 bool Exists(const std::string& path, uint32_t* attributes = nullptr) {
     uint32_t value = 0;
     const bool found = Files().GetAttributes(path, value);
-    if (attributes) *attributes = value;
+    if (attributes)
+        *attributes = value;
     return found;
 }
 
@@ -25,12 +28,13 @@ std::string WithScheme(const std::string& url) {
 
 bool WriteWholeFile(const std::string& path, const std::vector<uint8_t>& bytes) {
     auto file = Files().Create(path);
-    if (!file) return false;
+    if (!file)
+        return false;
     const bool written = bytes.empty() || file->Write(bytes.data(), uint32_t(bytes.size()));
     return file->Close() && written;
 }
 
-}  // namespace
+} // namespace
 
 UpdateLimits& UpdateSettings() {
     static UpdateLimits limits;
@@ -40,9 +44,11 @@ UpdateLimits& UpdateSettings() {
 bool ReadWholeFile(const std::string& path, uint32_t limit, std::vector<uint8_t>& bytes) {
     bytes.clear();
     auto reader = Files().OpenRead(path);
-    if (!reader) return false;
+    if (!reader)
+        return false;
     uint32_t size = 0;
-    if (!reader->Size(size) || size > limit) return false;
+    if (!reader->Size(size) || size > limit)
+        return false;
     bytes.resize(size);
     uint32_t total = 0, got = 0;
     while (total < size && reader->Read(bytes.data() + total, size - total, got) && got > 0)
@@ -54,14 +60,17 @@ bool ReadWholeFile(const std::string& path, uint32_t limit, std::vector<uint8_t>
 
 bool ClearReadOnly(const std::string& path) {
     uint32_t attributes = 0;
-    if (!Files().GetAttributes(path, attributes)) return false;
-    if (attributes & kFileAttrReadOnly) return Files().SetAttributes(path, kFileAttrNormal);
+    if (!Files().GetAttributes(path, attributes))
+        return false;
+    if (attributes & kFileAttrReadOnly)
+        return Files().SetAttributes(path, kFileAttrNormal);
     return true;
 }
 
 bool ForceDeleteFile(const std::string& path) {
     uint32_t attributes = 0;
-    if (!Files().GetAttributes(path, attributes)) return false;
+    if (!Files().GetAttributes(path, attributes))
+        return false;
     if ((attributes & kFileAttrReadOnly) && !Files().SetAttributes(path, kFileAttrNormal))
         return false;
     return Files().RemoveFile(path);
@@ -69,11 +78,13 @@ bool ForceDeleteFile(const std::string& path) {
 
 bool RemoveTree(const std::string& folder) {
     std::string dir = folder;
-    if (dir.empty() || dir.back() != '\\') dir += '\\';
+    if (dir.empty() || dir.back() != '\\')
+        dir += '\\';
     std::vector<FolderEntry> entries;
     Files().ListFolder(dir, entries);
     for (const FolderEntry& entry : entries) {
-        if (entry.name == "." || entry.name == "..") continue;
+        if (entry.name == "." || entry.name == "..")
+            continue;
         if (entry.isFolder)
             RemoveTree(dir + entry.name);
         else
@@ -90,7 +101,8 @@ TFileDownLoad::~TFileDownLoad() = default;
 std::string TFileDownLoad::GetTempDir() {
     const std::string dir = BaseDir + "temp\\";
     uint32_t attributes = 0;
-    if (Exists(dir, &attributes) && (attributes & kFileAttrDirectory)) return dir;
+    if (Exists(dir, &attributes) && (attributes & kFileAttrDirectory))
+        return dir;
     return Files().CreateFolder(dir) ? dir : std::string();
 }
 
@@ -127,7 +139,8 @@ bool TFileDownLoad::DownloadFile(const std::string& localFile, const std::string
 }
 
 bool TFileDownLoad::DownloadAll(const TUpdateInfo& info) {
-    if (!Http) return false;
+    if (!Http)
+        return false;
     // The listed sizes bound the disk and memory an update takes; refuse a folder
     // that lists more than a library update can need before anything is fetched.
     uint64_t total = 0;
@@ -139,7 +152,8 @@ bool TFileDownLoad::DownloadAll(const TUpdateInfo& info) {
     if (total > UpdateSettings().folderBytes)
         return false;
     TempDir = GetTempDir();
-    if (TempDir.empty()) return false;
+    if (TempDir.empty())
+        return false;
     Http->BinaryData = false;
     Http->UseCache = false;
     Http->UserName.clear();
@@ -168,12 +182,15 @@ bool TFileDownLoad::VerifyAll(const TUpdateInfo& info) {
         const UpdateFileEntry& row = info.Files[i];
         const std::string path = TempDir + row.Name;
         UpdateFileEntry found{};
-        if (!GetFileInfo(path, found, false) || found.Size != row.Size) return false;
+        if (!GetFileInfo(path, found, false) || found.Size != row.Size)
+            return false;
         // One read serves every check and the install, so the bytes installed are
         // the bytes checked even if the file changes on disk in between.
         std::vector<uint8_t>& bytes = verified_[static_cast<size_t>(i)];
-        if (row.Size < 0 || !ReadWholeFile(path, uint32_t(row.Size), bytes)) return false;
-        if (bytes.size() != static_cast<size_t>(row.Size)) return false;
+        if (row.Size < 0 || !ReadWholeFile(path, uint32_t(row.Size), bytes))
+            return false;
+        if (bytes.size() != static_cast<size_t>(row.Size))
+            return false;
         if (Crc32End(Crc32Update(Crc32Begin(), bytes.data(), bytes.size())) != row.Crc)
             return false;
         if (requireHashes_) {
@@ -188,7 +205,8 @@ bool TFileDownLoad::VerifyAll(const TUpdateInfo& info) {
 
 bool TFileDownLoad::InstallAll(const TUpdateInfo& info) {
     // Only bytes that VerifyAll checked are ever installed.
-    if (verified_.size() != static_cast<size_t>(info.FileCount)) return false;
+    if (verified_.size() != static_cast<size_t>(info.FileCount))
+        return false;
     struct Done {
         std::string target;
         bool hadPrevious;
@@ -201,7 +219,8 @@ bool TFileDownLoad::InstallAll(const TUpdateInfo& info) {
             const std::string old = target + "old";
             ok = (!Exists(old) || ForceDeleteFile(old)) && ClearReadOnly(target) &&
                  Files().RenameFile(target, old);
-            if (!ok) break;
+            if (!ok)
+                break;
             done.push_back({target, true});
         } else {
             done.push_back({target, false});
@@ -211,8 +230,10 @@ bool TFileDownLoad::InstallAll(const TUpdateInfo& info) {
     if (!ok) {
         // Undo newest first: the new copy goes, the previous one gets its name back.
         for (auto it = done.rbegin(); it != done.rend(); ++it) {
-            if (Exists(it->target)) ForceDeleteFile(it->target);
-            if (it->hadPrevious) Files().RenameFile(it->target + "old", it->target);
+            if (Exists(it->target))
+                ForceDeleteFile(it->target);
+            if (it->hadPrevious)
+                Files().RenameFile(it->target + "old", it->target);
         }
         return false;
     }
@@ -221,10 +242,12 @@ bool TFileDownLoad::InstallAll(const TUpdateInfo& info) {
 }
 
 void TFileDownLoad::CleanTempDir(const TUpdateInfo& info, int rows) {
-    if (TempDir.empty()) return;
+    if (TempDir.empty())
+        return;
     for (int i = 0; i < rows && i < info.FileCount; ++i) {
         const std::string path = TempDir + info.Files[i].Name;
-        if (Exists(path)) ForceDeleteFile(path);
+        if (Exists(path))
+            ForceDeleteFile(path);
     }
     // RemoveFolder removes only an empty folder: anything else in it stays.
     Files().RemoveFolder(TempDir);

@@ -27,7 +27,7 @@ struct UpdateLimits {
 UpdateLimits& UpdateSettings();
 
 class TFileDownLoad {
-public:
+  public:
     using Clock = std::chrono::steady_clock;
 
     explicit TFileDownLoad(const std::string& baseDir);
@@ -62,7 +62,7 @@ public:
     std::unique_ptr<THTTPSyncGet> Http;
     std::string TempDir;
 
-private:
+  private:
     // Sets the bounds of one transfer of `bytes` at most; false when no time is left.
     bool Limit(uint32_t bytes);
     // Deletes the first `rows` listed files from TempDir, then TempDir itself if it

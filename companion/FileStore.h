@@ -18,7 +18,7 @@ struct FolderEntry {
 };
 
 class FileReader {
-public:
+  public:
     virtual ~FileReader() = default;
     // The low 32 bits of the file's size.
     virtual bool Size(uint32_t& size) = 0;
@@ -27,7 +27,7 @@ public:
 };
 
 class FileWriter {
-public:
+  public:
     virtual ~FileWriter() = default;
     virtual bool Write(const uint8_t* data, uint32_t size) = 0;
     // Flushes and closes; false when the data did not all reach the file.
@@ -35,7 +35,7 @@ public:
 };
 
 class FileStore {
-public:
+  public:
     virtual ~FileStore() = default;
     // GetFileAttributesA; false when the path does not exist.
     virtual bool GetAttributes(const std::string& path, uint32_t& attributes) = 0;
@@ -47,7 +47,7 @@ public:
     // replaced by `from` in one step, and the call returns once that is on disk.
     virtual bool MoveReplacing(const std::string& from, const std::string& to) = 0;
     virtual bool CreateFolder(const std::string& path) = 0;
-    virtual bool RemoveFolder(const std::string& path) = 0;  // only an empty one
+    virtual bool RemoveFolder(const std::string& path) = 0; // only an empty one
     // Every entry of the folder ("." and ".." included where the system lists them).
     virtual bool ListFolder(const std::string& folder, std::vector<FolderEntry>& entries) = 0;
     // Opens for reading, sharing read access; null when it cannot be opened.

@@ -18,8 +18,8 @@
 namespace {
 
 constexpr uint16_t kHttpPort = 80;
-constexpr uint32_t kProxyChunk = 1000;     // the probe reads about the first kilobyte
-constexpr uint32_t kDownloadChunk = 1025;  // download streaming block
+constexpr uint32_t kProxyChunk = 1000;    // the probe reads about the first kilobyte
+constexpr uint32_t kDownloadChunk = 1025; // download streaming block
 constexpr uint32_t kHeaderBuffer = 1024;
 const char kFormContentType[] = "Content-Type: application/x-www-form-urlencoded";
 static_assert(sizeof(kFormContentType) - 1 == 47, "the header is sent with its exact length");
@@ -33,13 +33,15 @@ constexpr size_t kMaxQueuedBytes = 64 * 1024;
 
 // Closes the handles opened so far, innermost first.
 class HandleStack {
-public:
+  public:
     explicit HandleStack(InternetSession& session) : session_(session) {}
     ~HandleStack() {
-        for (auto it = handles_.rbegin(); it != handles_.rend(); ++it) session_.Close(*it);
+        for (auto it = handles_.rbegin(); it != handles_.rend(); ++it)
+            session_.Close(*it);
     }
     InetHandle Push(InetHandle handle) {
-        if (handle) handles_.push_back(handle);
+        if (handle)
+            handles_.push_back(handle);
         return handle;
     }
     void CloseLast() {
@@ -49,16 +51,17 @@ public:
         handles_.pop_back();
     }
 
-private:
+  private:
     InternetSession& session_;
     std::vector<InetHandle> handles_;
 };
 
-}  // namespace
+} // namespace
 
 void SplitUrl(const std::string& url, std::string& host, std::string& path) {
     std::string rest = url;
-    if (LowerCase(rest.substr(0, 7)) == "http://") rest = rest.substr(7);
+    if (LowerCase(rest.substr(0, 7)) == "http://")
+        rest = rest.substr(7);
     const size_t slash = rest.find('/');
     if (slash == std::string::npos) {
         host = rest;
@@ -76,22 +79,27 @@ std::string THTTPSyncGet::FetchViaProxy() {
     std::string host, path;
     SplitUrl(URL, host, path);
     // A URL without a path cannot be requested from a proxy; nothing is sent.
-    if (path.empty()) return result;
+    if (path.empty())
+        return result;
 
     InternetSession& inet = *Ports().internet;
     HandleStack handles(inet);
     const bool viaProxy = !Agent.empty();
-    const InetHandle session =
-        handles.Push(inet.Open(nullptr, viaProxy, viaProxy ? Agent + ":" + std::to_string(Port) : ""));
-    if (!session) return result;
+    const InetHandle session = handles.Push(
+        inet.Open(nullptr, viaProxy, viaProxy ? Agent + ":" + std::to_string(Port) : ""));
+    if (!session)
+        return result;
     const InetHandle connection =
         handles.Push(inet.Connect(session, host, kHttpPort, UserName, Password));
-    if (!connection) return result;
+    if (!connection)
+        return result;
     Referer.clear();
     const InetHandle request = handles.Push(
         inet.OpenRequest(connection, "GET", path, "HTTP/1.0", Referer, {"text/*"}, true));
-    if (!request) return result;
-    if (!inet.SendRequest(request, "", "")) return result;
+    if (!request)
+        return result;
+    if (!inet.SendRequest(request, "", ""))
+        return result;
 
     uint8_t chunk[kProxyChunk];
     uint32_t got = 0;
@@ -146,7 +154,8 @@ bool OpenBody(Download& d, InternetSession& inet, HandleStack& handles, InetHand
               uint32_t& length) {
     const InetHandle session =
         handles.Push(inet.Open(d.agent.empty() ? nullptr : &d.agent, false, ""));
-    if (!session) return false;
+    if (!session)
+        return false;
     if (d.ioTimeoutMs)
         inet.SetTimeouts(session, d.ioTimeoutMs, d.ioTimeoutMs, d.ioTimeoutMs);
     std::string url = d.url;
@@ -160,7 +169,8 @@ bool OpenBody(Download& d, InternetSession& inet, HandleStack& handles, InetHand
         // send (its outcome is not examined: the answer's status decides); without
         // any, sending again would only make the service read the first answer's
         // body to its end, without bound, before it asks again.
-        if (!d.postQuery.empty()) inet.SendRequest(request, kFormContentType, d.postQuery);
+        if (!d.postQuery.empty())
+            inet.SendRequest(request, kFormContentType, d.postQuery);
         uint32_t status = 0;
         if (!inet.QueryStatusCode(request, status))
             return false;

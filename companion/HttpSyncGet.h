@@ -8,7 +8,7 @@
 #include <string>
 
 class THTTPSyncGet {
-public:
+  public:
     // The owner is accepted for the component model only; nothing uses it.
     explicit THTTPSyncGet(void* owner = nullptr);
 
@@ -61,7 +61,7 @@ void SplitUrl(const std::string& url, std::string& host, std::string& path);
 
 // The probe's wrapper: one client, the last page fetched.
 class THttpDownLoad {
-public:
+  public:
     THttpDownLoad();
     ~THttpDownLoad();
     THttpDownLoad(const THttpDownLoad&) = delete;
@@ -71,7 +71,7 @@ public:
     bool PageHasWord(const std::string& word) const;
     const std::string& LastPage() const { return page_; }
 
-private:
+  private:
     std::unique_ptr<THTTPSyncGet> http_;
     std::string page_;
 };

@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-using InetHandle = uintptr_t;  // 0: the call failed
+using InetHandle = uintptr_t; // 0: the call failed
 
 // Request flags of OpenUrl, with WinINet's values (the Win32 port checks them).
 constexpr uint32_t kInetFlagReload = 0x80000000;         // INTERNET_FLAG_RELOAD
@@ -18,7 +18,7 @@ constexpr uint32_t kInetFlagNoUi = 0x00000200;           // INTERNET_FLAG_NO_UI
 constexpr uint32_t kInetFlagPragmaNoCache = 0x00000100;  // INTERNET_FLAG_PRAGMA_NOCACHE
 
 class InternetSession {
-public:
+  public:
     virtual ~InternetSession() = default;
     // InternetOpenA. With `viaProxy` the access type is INTERNET_OPEN_TYPE_PROXY with
     // `proxy` as the proxy text and no bypass list, otherwise the system's configured
@@ -44,7 +44,8 @@ public:
     // HttpQueryInfoA(HTTP_QUERY_STATUS_CODE | HTTP_QUERY_FLAG_NUMBER).
     virtual bool QueryStatusCode(InetHandle request, uint32_t& status) = 0;
     // HttpQueryInfoA(HTTP_QUERY_CONTENT_LENGTH) into a buffer of `bufferSize` bytes.
-    virtual bool QueryContentLength(InetHandle request, uint32_t bufferSize, std::string& value) = 0;
+    virtual bool QueryContentLength(InetHandle request, uint32_t bufferSize,
+                                    std::string& value) = 0;
     // HttpQueryInfoA(HTTP_QUERY_LOCATION) into a buffer of `bufferSize` bytes;
     // false when there is none or it does not fit.
     virtual bool QueryLocation(InetHandle request, uint32_t bufferSize, std::string& value) = 0;

@@ -13,7 +13,7 @@ constexpr int kVersionStampResource = IDR_VERSION_STAMP;
 constexpr int kSignatureListResource = IDR_SIGNATURE_LIST;
 
 class ModuleResources {
-public:
+  public:
     virtual ~ModuleResources() = default;
     virtual bool ReadRawData(const std::string& moduleName, int resourceId,
                              std::vector<uint8_t>& out) = 0;

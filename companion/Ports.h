@@ -4,16 +4,16 @@
 // fakes from tests/fakes/. Each port has its own header, named after the class.
 #pragma once
 
-class HostTables;       // adapters, TCP and UDP tables (IP helper)
-class ModuleResources;  // the library's own RCDATA resources
-class ProgramSnapshot;  // processes, modules, top-level windows, version texts
-class ServiceControl;   // service control manager
-class CaptureDriver;    // packet.dll
-class InternetSession;  // WinINet
-class FileStore;        // files and folders of the update
-class UserNotice;       // the update message box
-class UpdateCrypto;     // hashes and signature checks of signed updates
-class SystemClock;      // tick count, sleeps, random seed
+class HostTables;      // adapters, TCP and UDP tables (IP helper)
+class ModuleResources; // the library's own RCDATA resources
+class ProgramSnapshot; // processes, modules, top-level windows, version texts
+class ServiceControl;  // service control manager
+class CaptureDriver;   // packet.dll
+class InternetSession; // WinINet
+class FileStore;       // files and folders of the update
+class UserNotice;      // the update message box
+class UpdateCrypto;    // hashes and signature checks of signed updates
+class SystemClock;     // tick count, sleeps, random seed
 
 struct CompanionPorts {
     HostTables* hostTables = nullptr;

@@ -36,14 +36,15 @@ bool TEvent::WaitFor(int64_t timeoutMs) {
 TThread::~TThread() {
     if (thread_.joinable()) {
         if (thread_.get_id() == std::this_thread::get_id())
-            thread_.detach();  // a self-freeing thread deleting itself
+            thread_.detach(); // a self-freeing thread deleting itself
         else
             thread_.join();
     }
 }
 
 void TThread::Start() {
-    if (started_) return;
+    if (started_)
+        return;
     started_ = true;
     ++g_running;
     if (freeOnTerminate_) {
@@ -56,10 +57,13 @@ void TThread::Start() {
 }
 
 void TThread::WaitFor() {
-    if (thread_.joinable() && thread_.get_id() != std::this_thread::get_id()) thread_.join();
+    if (thread_.joinable() && thread_.get_id() != std::this_thread::get_id())
+        thread_.join();
 }
 
-int TThread::Running() { return g_running.load(); }
+int TThread::Running() {
+    return g_running.load();
+}
 
 void TThread::Run() {
     // An exception leaving a thread body would end the host process: stop it here.
@@ -69,6 +73,7 @@ void TThread::Run() {
     }
     const bool freeSelf = freeOnTerminate_;
     finished_ = true;
-    if (freeSelf) delete this;
+    if (freeSelf)
+        delete this;
     --g_running;
 }

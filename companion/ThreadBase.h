@@ -11,7 +11,7 @@
 
 // Manual-reset event: stays set until Reset.
 class TEvent {
-public:
+  public:
     explicit TEvent(bool initiallySet = false) : set_(initiallySet) {}
     void Set();
     void Reset();
@@ -19,7 +19,7 @@ public:
     // Waits up to timeoutMs (negative: forever); true when the event was set.
     bool WaitFor(int64_t timeoutMs);
 
-private:
+  private:
     mutable std::mutex mutex_;
     std::condition_variable changed_;
     bool set_;
@@ -27,23 +27,23 @@ private:
 
 // Re-entrant lock, as a critical section is.
 class TLock {
-public:
+  public:
     void Enter() { mutex_.lock(); }
     void Leave() { mutex_.unlock(); }
 
-private:
+  private:
     std::recursive_mutex mutex_;
     friend class TLockGuard;
 };
 
 class TLockGuard {
-public:
+  public:
     explicit TLockGuard(TLock& lock) : lock_(lock) { lock_.Enter(); }
     ~TLockGuard() { lock_.Leave(); }
     TLockGuard(const TLockGuard&) = delete;
     TLockGuard& operator=(const TLockGuard&) = delete;
 
-private:
+  private:
     TLock& lock_;
 };
 
@@ -52,7 +52,7 @@ private:
 // thread is then detached and can no longer be waited for); otherwise the owner
 // calls WaitFor (or the destructor joins).
 class TThread {
-public:
+  public:
     TThread() = default;
     virtual ~TThread();
     TThread(const TThread&) = delete;
@@ -68,11 +68,11 @@ public:
     // Number of TThread bodies running right now, library-wide.
     static int Running();
 
-protected:
+  protected:
     // The body. Must not let an exception escape (Run stops any that does).
     virtual void Execute() = 0;
 
-private:
+  private:
     void Run();
 
     std::thread thread_;

@@ -41,7 +41,7 @@ void RemoveIfThere(const std::string& path) {
 // description, "temp\" or the installed files.
 std::mutex g_updateLock;
 
-}  // namespace
+} // namespace
 
 UpdateClntThread::UpdateClntThread(int urlLength, const std::string& urlList)
     : UrlLength(urlLength), UrlList(urlList) {}
@@ -51,7 +51,8 @@ void UpdateClntThread::Execute() {
     // here (the local description stays, later folders are not tried) and the host
     // process keeps running.
     try {
-        if (UrlLength < 0) UrlLength = 0;
+        if (UrlLength < 0)
+            UrlLength = 0;
         // The text may have ended early at a zero byte: cut only a longer one.
         if (UrlList.size() > static_cast<size_t>(UrlLength))
             UrlList.resize(static_cast<size_t>(UrlLength));
@@ -68,12 +69,15 @@ void UpdateClntThread::Execute() {
             const int comma = FindFrom(",", UrlList, start);
             const size_t end = comma ? size_t(comma - 1) : UrlList.size();
             folders.push_back(UrlList.substr(size_t(start - 1), end - size_t(start - 1)));
-            if (!comma) break;
+            if (!comma)
+                break;
             start = comma + 1;
         }
         for (std::string folder : folders) {
-            if (folder.empty()) continue;  // ",," or a leading ",": nothing to try
-            if (folder.back() != '/') folder += '/';
+            if (folder.empty())
+                continue; // ",," or a leading ",": nothing to try
+            if (folder.back() != '/')
+                folder += '/';
             if (ReadOwnVersion(version_, folder + kUpdateInfoName) && UpdateFrom(version_, folder))
                 break;
         }
@@ -93,7 +97,8 @@ bool UpdateClntThread::ReadOwnVersion(TVerInfo& version, const std::string& info
         buildRelease_ = uint32_t(release[0]) | uint32_t(release[1]) << 8 |
                         uint32_t(release[2]) << 16 | uint32_t(release[3]) << 24;
     std::vector<uint8_t> stamp;
-    if (!Ports().resources->ReadRawData(kLibraryFile, kVersionStampResource, stamp)) return true;
+    if (!Ports().resources->ReadRawData(kLibraryFile, kVersionStampResource, stamp))
+        return true;
     auto word = [&](int i) { return uint16_t(stamp[2 * i] | stamp[2 * i + 1] << 8); };
     if (stamp.size() == 10 && word(0) == 0xFFFF) {
         version.MajorVer = word(1);
@@ -113,7 +118,8 @@ bool UpdateClntThread::FetchSignedDescription(TFileDownLoad& loader, const std::
     const bool readSignature =
         fetched && ReadWholeFile(kLocalSignature, limits.signatureBytes, signature);
     RemoveIfThere(kLocalSignature);
-    if (!readSignature || signature.empty()) return false;
+    if (!readSignature || signature.empty())
+        return false;
     if (!ReadWholeFile(localFile, limits.descriptionBytes, description))
         return false;
     if (!Ports().crypto || !Ports().crypto->VerifySignature(publicKey_, description.data(),
@@ -124,7 +130,8 @@ bool UpdateClntThread::FetchSignedDescription(TFileDownLoad& loader, const std::
 }
 
 bool UpdateClntThread::UpdateFrom(TVerInfo& version, const std::string& folderUrl) {
-    if (version.InfoUrl.empty()) return false;
+    if (version.InfoUrl.empty())
+        return false;
     bool result = false;
     {
         std::lock_guard<std::mutex> hold(g_updateLock);
@@ -153,7 +160,8 @@ bool UpdateClntThread::UpdateFrom(TVerInfo& version, const std::string& folderUr
             loader.RequireFileHashes(true);
         }
         Ports().files->RemoveFile(kLocalInfo);
-        if (!info->Valid) return false;
+        if (!info->Valid)
+            return false;
         if (info->MajorVer == version.MajorVer && info->MinorVer == version.MinorVer &&
             info->BuildNum == version.BuildNum)
             return true;
@@ -167,7 +175,8 @@ bool UpdateClntThread::UpdateFrom(TVerInfo& version, const std::string& folderUr
         if (result && keyed)
             WriteInstalledRelease(info->ReleaseSequence);
     }
-    if (result) ShowUpdatedMessage();
+    if (result)
+        ShowUpdatedMessage();
     return result;
 }
 

@@ -28,7 +28,7 @@ uint32_t ReadInstalledRelease();
 bool WriteInstalledRelease(uint32_t sequence);
 
 class UpdateClntThread : public TThread {
-public:
+  public:
     UpdateClntThread(int urlLength, const std::string& urlList);
 
     bool ReadOwnVersion(TVerInfo& version, const std::string& infoUrl);
@@ -38,17 +38,17 @@ public:
     int32_t UrlLength;
     std::string UrlList;
 
-protected:
+  protected:
     void Execute() override;
 
-private:
+  private:
     // The description's bytes when they carry a good signature by the operator.
     bool FetchSignedDescription(TFileDownLoad& loader, const std::string& folderUrl,
                                 const std::string& localFile, std::string& bytes);
 
     TVerInfo version_;
-    std::vector<uint8_t> publicKey_;  // empty: a key-less library
-    uint32_t buildRelease_ = 0;       // the release sequence it was built at
+    std::vector<uint8_t> publicKey_; // empty: a key-less library
+    uint32_t buildRelease_ = 0;      // the release sequence it was built at
 };
 
 // The library's update clients: the current one, which a later UpdateUrl item

@@ -11,7 +11,7 @@
 using Sha256Digest = std::array<uint8_t, 32>;
 
 class UpdateCrypto {
-public:
+  public:
     virtual ~UpdateCrypto() = default;
     virtual bool Sha256(const uint8_t* data, size_t size, Sha256Digest& digest) = 0;
     // `publicKey` is the operator's key file as embedded in the library (PEM

@@ -24,7 +24,7 @@ const char kReleaseSection[] = "release";
 const char kReleaseKey[] = "sequence";
 
 class FileProfile : public ProfileSource {
-public:
+  public:
     explicit FileProfile(const std::string& path) : path_(path) {}
     std::string String(const std::string& section, const std::string& key) const override {
         return Ports().files->ProfileString(path_, section, key);
@@ -33,12 +33,12 @@ public:
         return Ports().files->ProfileSection(path_, section);
     }
 
-private:
+  private:
     std::string path_;
 };
 
 class MemoryProfile : public ProfileSource {
-public:
+  public:
     explicit MemoryProfile(const std::string& bytes) : text_(bytes) {}
     std::string String(const std::string& section, const std::string& key) const override {
         return text_.String(section, key);
@@ -47,7 +47,7 @@ public:
         return text_.Section(section);
     }
 
-private:
+  private:
     ProfileText text_;
 };
 
@@ -57,18 +57,22 @@ bool FileExists(const std::string& path) {
 }
 
 int HexDigit(char c) {
-    if (c >= '0' && c <= '9') return c - '0';
-    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+    if (c >= '0' && c <= '9')
+        return c - '0';
+    if (c >= 'a' && c <= 'f')
+        return c - 'a' + 10;
+    if (c >= 'A' && c <= 'F')
+        return c - 'A' + 10;
     return -1;
 }
 
-}  // namespace
+} // namespace
 
 TUpdateInfo::TUpdateInfo(const std::string& fileName, const std::string& folderUrl)
     : InfoFile(fileName) {
     std::memset(Files, 0, sizeof(Files));
-    if (FileExists(fileName)) Valid = Load(FileProfile(fileName), folderUrl);
+    if (FileExists(fileName))
+        Valid = Load(FileProfile(fileName), folderUrl);
 }
 
 TUpdateInfo::TUpdateInfo(const std::string& fileName, const std::string& bytes,
@@ -83,7 +87,8 @@ bool TUpdateInfo::Load(const ProfileSource& source, const std::string& folderUrl
     const char* const keys[] = {"major Ver", "minor Ver", "build num"};
     for (int i = 0; i < 3; ++i) {
         const std::string value = source.String(kVersionSection, keys[i]);
-        if (value.empty()) return false;
+        if (value.empty())
+            return false;
         *targets[i] = static_cast<uint16_t>(StrToInt(value));
     }
     BaseUrl = folderUrl;
@@ -102,7 +107,8 @@ bool TUpdateInfo::Load(const ProfileSource& source, const std::string& folderUrl
             break;
         }
         const int eq = FindFrom("=", line, 1);
-        if (eq == 0 || eq - 1 > kMaxUpdateName) continue;
+        if (eq == 0 || eq - 1 > kMaxUpdateName)
+            continue;
         const std::string name = line.substr(0, eq - 1);
         // The name becomes a local path and part of a URL. One that could leave the
         // program folder, that the system would store under another name, or that
@@ -113,9 +119,11 @@ bool TUpdateInfo::Load(const ProfileSource& source, const std::string& folderUrl
             break;
         }
         const int comma = FindFrom(",", line, eq + 1);
-        if (comma == 0) continue;
+        if (comma == 0)
+            continue;
         const int32_t size = StrToInt(TrimBlanks(line.substr(eq, comma - eq - 1)));
-        if (line.size() != static_cast<size_t>(comma) + 8) continue;
+        if (line.size() != static_cast<size_t>(comma) + 8)
+            continue;
         // A name listed twice would make the second row replace the first row's
         // previous copy, which could then not be restored.
         bool duplicate = false;
@@ -143,17 +151,21 @@ bool TUpdateInfo::Load(const ProfileSource& source, const std::string& folderUrl
 }
 
 const UpdateFileEntry* TUpdateInfo::GetFile(int index) const {
-    if (index < 0 || index >= FileCount) return nullptr;
+    if (index < 0 || index >= FileCount)
+        return nullptr;
     return &Files[index];
 }
 
 bool TUpdateInfo::GetFileHash(int index, Sha256Digest& digest) const {
-    if (index < 0 || index >= FileCount) return false;
+    if (index < 0 || index >= FileCount)
+        return false;
     const std::string& text = hashTexts_[index];
-    if (text.size() != digest.size() * 2) return false;
+    if (text.size() != digest.size() * 2)
+        return false;
     for (size_t i = 0; i < digest.size(); ++i) {
         const int high = HexDigit(text[2 * i]), low = HexDigit(text[2 * i + 1]);
-        if (high < 0 || low < 0) return false;
+        if (high < 0 || low < 0)
+            return false;
         digest[i] = static_cast<uint8_t>(high << 4 | low);
     }
     return true;
@@ -208,11 +220,14 @@ bool ParseReleaseSequence(const std::string& text, uint32_t& sequence) {
 }
 
 bool GetFileInfo(const std::string& path, UpdateFileEntry& entry, bool withChecksum) {
-    if (!FileExists(path)) return false;
+    if (!FileExists(path))
+        return false;
     auto reader = Ports().files->OpenRead(path);
-    if (!reader) return false;
+    if (!reader)
+        return false;
     uint32_t size = 0;
-    if (!reader->Size(size)) return false;
+    if (!reader->Size(size))
+        return false;
     const size_t slash = path.find_last_of("\\/");
     const std::string name = slash == std::string::npos ? path : path.substr(slash + 1);
     const size_t length = name.size() < size_t(kMaxUpdateName) ? name.size() : kMaxUpdateName;
@@ -220,7 +235,8 @@ bool GetFileInfo(const std::string& path, UpdateFileEntry& entry, bool withCheck
     entry.Name[length] = '\0';
     entry.Size = static_cast<int32_t>(size);
     reader.reset();
-    if (withChecksum) entry.Crc = FileCrc32(path);
+    if (withChecksum)
+        entry.Crc = FileCrc32(path);
     return true;
 }
 

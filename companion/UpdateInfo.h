@@ -39,18 +39,19 @@ struct TVerInfo {
 // Where a description is read from: the profile-file reader on the downloaded
 // file, or the bytes that were checked against the operator's signature.
 class ProfileSource {
-public:
+  public:
     virtual ~ProfileSource() = default;
     virtual std::string String(const std::string& section, const std::string& key) const = 0;
     virtual std::vector<std::string> Section(const std::string& section) const = 0;
 };
 
 class TUpdateInfo {
-public:
+  public:
     // Reads `fileName` through the profile-file reader if it exists.
     TUpdateInfo(const std::string& fileName, const std::string& folderUrl);
     // Reads a description held in memory (the exact bytes whose signature was checked).
-    TUpdateInfo(const std::string& fileName, const std::string& bytes, const std::string& folderUrl);
+    TUpdateInfo(const std::string& fileName, const std::string& bytes,
+                const std::string& folderUrl);
 
     // Raises EConvertError when a version value or a file size is not a number.
     bool Load(const ProfileSource& source, const std::string& folderUrl);

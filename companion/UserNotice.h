@@ -5,7 +5,7 @@
 #include <string>
 
 class UserNotice {
-public:
+  public:
     virtual ~UserNotice() = default;
     // Both texts are in the system's 8-bit code page (GBK for the shipped texts).
     virtual void ShowSystemModal(const std::string& caption, const std::string& text) = 0;

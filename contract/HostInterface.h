@@ -92,14 +92,14 @@ static_assert(sizeof(DetectionFindings) == kFindingsSize, "packed 22-byte record
 
 // What DeliverRequest learnt from one request message.
 struct ParsedRequest {
-    DetectionRequest request{};  // kind 0 when the message held no detection item
+    DetectionRequest request{}; // kind 0 when the message held no detection item
     bool addressRequested = false;
 };
 
 // Called at the place of an UpdateUrl item (N > 0) while parsing: the value as text
 // (cut at a zero byte inside it) and the item's length byte N.
 class UpdateUrlSink {
-public:
+  public:
     virtual ~UpdateUrlSink() = default;
     virtual void OnUpdateUrl(const std::string& text, int length) = 0;
 };

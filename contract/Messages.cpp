@@ -10,9 +10,11 @@ namespace {
 // two bytes gives what it has: one byte is taken as the number itself, none as 0.
 int32_t ReadThreshold(ByteCursor value) {
     uint16_t wide;
-    if (value.ReadU16BigEndian(wide)) return wide;
+    if (value.ReadU16BigEndian(wide))
+        return wide;
     uint8_t narrow;
-    if (value.ReadU8(narrow)) return narrow;
+    if (value.ReadU8(narrow))
+        return narrow;
     return 0;
 }
 
@@ -44,7 +46,8 @@ std::vector<uint8_t> Frame(const std::vector<uint8_t>& body) {
 
 bool ParseRequest(const uint8_t* message, size_t length, ParsedRequest& out,
                   UpdateUrlSink* updates) {
-    if (message == nullptr || length < 3) return false;
+    if (message == nullptr || length < 3)
+        return false;
     ByteCursor cursor(message, length);
     uint8_t messageKind, bodyLength;
     if (!cursor.ReadU8(messageKind) || !cursor.ReadU8(bodyLength) ||
@@ -59,9 +62,11 @@ bool ParseRequest(const uint8_t* message, size_t length, ParsedRequest& out,
         cursor.ReadU8(type);
         cursor.ReadU8(n);
         ByteCursor item(nullptr, 0);
-        if (!cursor.ReadCursor(n, item)) break; // an overrunning item ends the parse
+        if (!cursor.ReadCursor(n, item))
+            break; // an overrunning item ends the parse
         const uint8_t* value = item.Data();
-        if (type >= AdapterCount) q.kind = kDetectionRequest;
+        if (type >= AdapterCount)
+            q.kind = kDetectionRequest;
         switch (type) {
         case UpdateUrl:
             if (n > 0 && updates != nullptr) {
@@ -73,21 +78,50 @@ bool ParseRequest(const uint8_t* message, size_t length, ParsedRequest& out,
             }
             break;
         case IpAddress:
-        case MacAddress: out.addressRequested = true; break;
-        case DetectOff: q.kind = kDetectOffRequest; break;
-        case AdapterCount: q.adapterCount = 1; break;
-        case AddressCount: q.addressCount = 1; break;
-        case AddressChanged: q.addressChanged = 1; break;
-        case Reserved24: q.reserved24 = 1; break;
-        case TcpConnections: q.tcpConnections = ReadThreshold(item); break;
-        case UdpEndpoints: q.udpEndpoints = ReadThreshold(item); break;
-        case ServiceRunning: q.serviceRunning = 1; break;
-        case ProgramFeatures: q.programFeatures = 1; break;
-        case LocalProxy: q.localProxy = 1; break;
-        case RelayedRequest: q.relayedRequest = 1; break;
-        case DhcpServer: q.dhcpServer = 1; break;
-        case BitTorrentTraffic: q.bitTorrent = 1; break;
-        default: break;
+        case MacAddress:
+            out.addressRequested = true;
+            break;
+        case DetectOff:
+            q.kind = kDetectOffRequest;
+            break;
+        case AdapterCount:
+            q.adapterCount = 1;
+            break;
+        case AddressCount:
+            q.addressCount = 1;
+            break;
+        case AddressChanged:
+            q.addressChanged = 1;
+            break;
+        case Reserved24:
+            q.reserved24 = 1;
+            break;
+        case TcpConnections:
+            q.tcpConnections = ReadThreshold(item);
+            break;
+        case UdpEndpoints:
+            q.udpEndpoints = ReadThreshold(item);
+            break;
+        case ServiceRunning:
+            q.serviceRunning = 1;
+            break;
+        case ProgramFeatures:
+            q.programFeatures = 1;
+            break;
+        case LocalProxy:
+            q.localProxy = 1;
+            break;
+        case RelayedRequest:
+            q.relayedRequest = 1;
+            break;
+        case DhcpServer:
+            q.dhcpServer = 1;
+            break;
+        case BitTorrentTraffic:
+            q.bitTorrent = 1;
+            break;
+        default:
+            break;
         }
     }
     return true;
@@ -99,20 +133,30 @@ std::vector<uint8_t> BuildFindingsReply(const DetectionRequest& q, const Detecti
         AppendItem(body, DetectOff, nullptr, 0);
         return Frame(body);
     }
-    if (q.adapterCount && f.adapterCount) AppendFlag(body, AdapterCount, f.adapterCount);
-    if (q.addressCount && f.addressCount) AppendFlag(body, AddressCount, f.addressCount);
-    if (q.addressChanged && f.addressChanged) AppendFlag(body, AddressChanged, 1);
+    if (q.adapterCount && f.adapterCount)
+        AppendFlag(body, AdapterCount, f.adapterCount);
+    if (q.addressCount && f.addressCount)
+        AppendFlag(body, AddressCount, f.addressCount);
+    if (q.addressChanged && f.addressChanged)
+        AppendFlag(body, AddressChanged, 1);
     if (q.tcpConnections > 0 && f.tcpConnections >= q.tcpConnections)
         AppendCount(body, TcpConnections, f.tcpConnections);
     if (q.udpEndpoints > 0 && f.udpEndpoints >= q.udpEndpoints)
         AppendCount(body, UdpEndpoints, f.udpEndpoints);
-    if (q.serviceRunning && f.serviceRunning) AppendFlag(body, ServiceRunning, 1);
-    if (q.programFeatures && f.programFeatures) AppendFlag(body, ProgramFeatures, 1);
-    if (q.dhcpServer && f.dhcpServer) AppendFlag(body, DhcpServer, 1);
-    if (q.localProxy && f.localProxy) AppendFlag(body, LocalProxy, 1);
-    if (q.relayedRequest && f.relayedRequest) AppendFlag(body, RelayedRequest, 1);
-    if (q.bitTorrent && f.bitTorrent) AppendFlag(body, BitTorrentTraffic, 1);
-    if (body.empty()) AppendItem(body, DetectOff, nullptr, 0);
+    if (q.serviceRunning && f.serviceRunning)
+        AppendFlag(body, ServiceRunning, 1);
+    if (q.programFeatures && f.programFeatures)
+        AppendFlag(body, ProgramFeatures, 1);
+    if (q.dhcpServer && f.dhcpServer)
+        AppendFlag(body, DhcpServer, 1);
+    if (q.localProxy && f.localProxy)
+        AppendFlag(body, LocalProxy, 1);
+    if (q.relayedRequest && f.relayedRequest)
+        AppendFlag(body, RelayedRequest, 1);
+    if (q.bitTorrent && f.bitTorrent)
+        AppendFlag(body, BitTorrentTraffic, 1);
+    if (body.empty())
+        AppendItem(body, DetectOff, nullptr, 0);
     return Frame(body);
 }
 

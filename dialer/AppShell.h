@@ -9,7 +9,7 @@
 #include <memory>
 #include <string>
 
-using WindowRef = uintptr_t;  // a top-level window; 0 = none
+using WindowRef = uintptr_t; // a top-level window; 0 = none
 
 // What start-up hands the main dialog.
 struct MainDialogStart {
@@ -21,7 +21,7 @@ struct MainDialogStart {
 };
 
 class AppShell {
-public:
+  public:
     virtual ~AppShell() = default;
     // Creates the named mutex owned by this thread (never released or closed);
     // true when the system reports that it already existed.

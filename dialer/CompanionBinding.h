@@ -14,13 +14,13 @@ constexpr const char* kCompanionFile = "Ostrel.dll";
 // Where GetAdapterMac finds the hardware address of the adapter chosen for the
 // access link (the main dialog's adapter list). Not owned.
 class AdapterMacSource {
-public:
+  public:
     virtual ~AdapterMacSource() = default;
     virtual void GetSelectedMac(uint8_t mac[6]) = 0;
 };
 
 class CompanionBinding {
-public:
+  public:
     // LoadCompanion: loads the library and calls initThread with the host record.
     explicit CompanionBinding(CompanionModule& module);
     // UnloadCompanion: unloads the library (no call into it is made).
@@ -44,7 +44,7 @@ public:
     static int32_t HOST_CALL GetAdapterMac(uint8_t* mac, uint32_t length);
     static void SetMacSource(AdapterMacSource* source);
 
-private:
+  private:
     CompanionModule& m_module;
     bool m_bReady = false;
     HostInterface m_host{};

@@ -4,7 +4,7 @@
 #include "HostInterface.h"
 
 class CompanionModule {
-public:
+  public:
     virtual ~CompanionModule() = default;
     // LoadLibrary by bare file name; false when it cannot be loaded.
     virtual bool Load(const char* fileName) = 0;

@@ -17,13 +17,13 @@ constexpr unsigned kFindingsTimer = 12;
 constexpr unsigned kLinkWatchPeriod = 3000;
 constexpr unsigned kFindingsPeriod = 30000;
 constexpr unsigned kTrayIconId = 100;
-constexpr unsigned kTrayCallbackMessage = 0x400 + 10;  // WM_USER + 10
+constexpr unsigned kTrayCallbackMessage = 0x400 + 10; // WM_USER + 10
 constexpr unsigned kMouseLeftButtonUp = 0x202;
 
 enum class TrayIcon { Idle, Connected };
 
 class DialogWindow : public ThreadPause {
-public:
+  public:
     virtual ~DialogWindow() = default;
 
     virtual void SetItemText(int id, const std::string& text) = 0;

@@ -11,7 +11,7 @@
 #include <string>
 
 class PondoApp {
-public:
+  public:
     // The title: the catalogue's default, replaced by "MainDlgTitle" of the interface
     // texts file.
     PondoApp();
@@ -28,7 +28,7 @@ public:
     // The binding until the main dialog is started with it; null after start-up.
     CompanionBinding* Companion() const { return m_pCompanion.get(); }
 
-private:
+  private:
     std::string m_strTitle;
     std::string m_strUserFile = kUserFile;
     std::unique_ptr<CompanionBinding> m_pCompanion;

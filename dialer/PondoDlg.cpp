@@ -13,11 +13,11 @@ constexpr unsigned kSysCommandMask = 0xFFF0;
 PondoDlg::PondoDlg(const DialerPorts& ports, const std::string& title,
                    std::unique_ptr<CompanionBinding> companion, const std::string& userFile)
     : m_wnd(ports.window), m_ports(ports), m_log(ports.log),
-      m_dial(ports.ras, ports.log, ports.window), m_strTitle(title),
-      m_strUserFile(userFile), m_strUserNameLabel(DefaultText("Username")),
-      m_strPasswordLabel(DefaultText("Password")), m_strAdapterLabel(DefaultText("Adapters")),
-      m_strConnectCaption(DefaultText("Connect")), m_strExitCaption(DefaultText("Exit")),
-      m_strSavePwCaption(DefaultText("SavePw")), m_pCompanion(std::move(companion)) {
+      m_dial(ports.ras, ports.log, ports.window), m_strTitle(title), m_strUserFile(userFile),
+      m_strUserNameLabel(DefaultText("Username")), m_strPasswordLabel(DefaultText("Password")),
+      m_strAdapterLabel(DefaultText("Adapters")), m_strConnectCaption(DefaultText("Connect")),
+      m_strExitCaption(DefaultText("Exit")), m_strSavePwCaption(DefaultText("SavePw")),
+      m_pCompanion(std::move(companion)) {
     GetSettingText("Username", kTextsFile, m_strUserNameLabel);
     GetSettingText("Password", kTextsFile, m_strPasswordLabel);
     GetSettingText("Adapters", kTextsFile, m_strAdapterLabel);
@@ -26,7 +26,9 @@ PondoDlg::PondoDlg(const DialerPorts& ports, const std::string& title,
     GetSettingText("SavePw", kTextsFile, m_strSavePwCaption);
 }
 
-PondoDlg::~PondoDlg() { CompanionBinding::SetMacSource(nullptr); }
+PondoDlg::~PondoDlg() {
+    CompanionBinding::SetMacSource(nullptr);
+}
 
 void PondoDlg::UpdateData(bool saveAndValidate) {
     if (saveAndValidate) {
@@ -43,7 +45,9 @@ void PondoDlg::UpdateData(bool saveAndValidate) {
     m_wnd.SetItemText(IDC_ADAPTER_FRAME, m_strAdapterLabel);
 }
 
-void PondoDlg::SetStatus(const std::string& text) { m_wnd.SetItemText(IDC_STATUS, text); }
+void PondoDlg::SetStatus(const std::string& text) {
+    m_wnd.SetItemText(IDC_STATUS, text);
+}
 
 void PondoDlg::SetCaptionFromKey(const char* key) {
     GetSettingText(key, kTextsFile, m_strConnectCaption);
@@ -55,7 +59,8 @@ void PondoDlg::OnInitDialog() {
     if (m_wnd.HasSystemMenu()) {
         std::string about = DefaultText("AboutTitle");
         GetSettingText("AboutTitle", kTextsFile, about);
-        if (!about.empty()) m_wnd.AppendAboutItem(about);
+        if (!about.empty())
+            m_wnd.AppendAboutItem(about);
     }
     m_wnd.SetIdleWindowIcon();
     m_wnd.SetTitle(m_strTitle);
@@ -142,7 +147,8 @@ void PondoDlg::OnLinkUp() {
     m_log.Write("link up");
     m_bConnected = true;
     m_nLinkWatchTimer = m_wnd.SetTimer(kLinkWatchTimer, kLinkWatchPeriod);
-    if (m_pCompanion) m_pCompanion->NotifyLink(true);
+    if (m_pCompanion)
+        m_pCompanion->NotifyLink(true);
     m_nFindingsTimer = m_wnd.SetTimer(kFindingsTimer, kFindingsPeriod);
     SetStatus(StatusText(StatusKey::Connected));
     m_wnd.SetTrayIcon(TrayIcon::Connected, m_strTitle);
@@ -151,9 +157,12 @@ void PondoDlg::OnLinkUp() {
 
 void PondoDlg::TearDownConnection() {
     m_bDisconnecting = true;
-    if (m_nLinkWatchTimer > 0) m_wnd.KillTimer(m_nLinkWatchTimer);
-    if (m_pCompanion) m_pCompanion->NotifyLink(false);
-    if (m_nFindingsTimer > 0) m_wnd.KillTimer(m_nFindingsTimer);
+    if (m_nLinkWatchTimer > 0)
+        m_wnd.KillTimer(m_nLinkWatchTimer);
+    if (m_pCompanion)
+        m_pCompanion->NotifyLink(false);
+    if (m_nFindingsTimer > 0)
+        m_wnd.KillTimer(m_nFindingsTimer);
     SetStatus(StatusText(StatusKey::Disconnecting));
     HangUpEntry();
     SetStatus(StatusText(StatusKey::Disconnected));
@@ -166,8 +175,10 @@ void PondoDlg::TearDownConnection() {
 
 void PondoDlg::OnTimer(unsigned id) {
     if (id == kLinkWatchTimer) {
-        if (!m_bConnected) return;
-        if (IsEntryConnected() != EntryState::NotConnected) return;
+        if (!m_bConnected)
+            return;
+        if (IsEntryConnected() != EntryState::NotConnected)
+            return;
         m_log.Write("link lost: the connection is no longer among the active connections");
         TearDownConnection();
         SetCaptionFromKey("Connect");
@@ -176,9 +187,11 @@ void PondoDlg::OnTimer(unsigned id) {
         return;
     }
     if (id == kFindingsTimer) {
-        if (!m_bConnected || !m_pCompanion) return;
+        if (!m_bConnected || !m_pCompanion)
+            return;
         std::string findings;
-        if (!m_pCompanion->CollectFindings(findings)) return;
+        if (!m_pCompanion->CollectFindings(findings))
+            return;
         m_log.Write("connection ended by the companion library's finding: " +
                     m_pCompanion->DescribeFindings());
         SetCaptionFromKey("Connect");
@@ -190,13 +203,15 @@ void PondoDlg::OnTimer(unsigned id) {
 }
 
 bool PondoDlg::OnSysCommand(unsigned command) {
-    if ((command & kSysCommandMask) != kAboutCommand) return false;
+    if ((command & kSysCommandMask) != kAboutCommand)
+        return false;
     m_wnd.RunAboutBox();
     return true;
 }
 
 int PondoDlg::OnTrayNotify(unsigned iconId, unsigned mouseMessage) {
-    if (iconId != kTrayIconId || mouseMessage != kMouseLeftButtonUp) return 0;
+    if (iconId != kTrayIconId || mouseMessage != kMouseLeftButtonUp)
+        return 0;
     if (m_wnd.IsVisible())
         m_wnd.Hide();
     else
@@ -205,7 +220,8 @@ int PondoDlg::OnTrayNotify(unsigned iconId, unsigned mouseMessage) {
 }
 
 void PondoDlg::OnAdapterSelChange(int index) {
-    if (m_pAdapters) m_pAdapters->SelectAdapter(index);
+    if (m_pAdapters)
+        m_pAdapters->SelectAdapter(index);
 }
 
 void PondoDlg::GetSelectedMac(uint8_t mac[6]) {
@@ -225,7 +241,7 @@ void PondoDlg::OnExit() {
     }
     if (IsDialing()) {
         m_log.Write("hang-up by the user: the dial is cancelled (Exit)");
-        HangUpDial();  // then on as from Idle: nothing of the entry may stay up
+        HangUpDial(); // then on as from Idle: nothing of the entry may stay up
     }
     if (!m_bConnected) {
         TearDownConnection();
@@ -236,10 +252,13 @@ void PondoDlg::OnExit() {
     Close("Exit");
 }
 
-void PondoDlg::OnClose() { Close("the window is closed"); }
+void PondoDlg::OnClose() {
+    Close("the window is closed");
+}
 
 void PondoDlg::Close(const char* how) {
-    if (m_bDisconnecting || IsDialing()) return;
+    if (m_bDisconnecting || IsDialing())
+        return;
     if (m_bConnected) {
         m_log.Write(std::string("hang-up by the user (") + how + ")");
         TearDownConnection();
@@ -249,15 +268,19 @@ void PondoDlg::Close(const char* how) {
 }
 
 void PondoDlg::OnEnding() {
-    if (m_bFinished) return;
+    if (m_bFinished)
+        return;
     m_log.Write("the window ends without its own exit");
-    if (IsDialing()) HangUpDial();
-    if (m_bConnected && !m_bDisconnecting) TearDownConnection();
+    if (IsDialing())
+        HangUpDial();
+    if (m_bConnected && !m_bDisconnecting)
+        TearDownConnection();
     Finish();
 }
 
 void PondoDlg::Finish() {
-    if (m_bFinished) return;
+    if (m_bFinished)
+        return;
     m_bFinished = true;
     m_wnd.RemoveTrayIcon();
     CompanionBinding::SetMacSource(nullptr);

@@ -27,7 +27,7 @@ struct DialerPorts {
 };
 
 class PondoDlg : public AdapterMacSource {
-public:
+  public:
     // `companion` is the application's binding; the dialog releases it at close.
     // `userFile` is the user settings file that holds the credentials.
     PondoDlg(const DialerPorts& ports, const std::string& title,
@@ -80,7 +80,7 @@ public:
     CRasCheck* Adapters() const { return m_pAdapters.get(); }
     const std::string& ButtonCaption() const { return m_strConnectCaption; }
 
-private:
+  private:
     void UpdateData(bool saveAndValidate);
     void SetStatus(const std::string& text);
     void SetCaptionFromKey(const char* key);

@@ -24,13 +24,13 @@ constexpr uint32_t kRasDisconnected = 0x2001;
 
 // The service's headers lay every record out on 4-byte packing, also in 64 bits.
 #pragma pack(push, 4)
-struct RasDevInfoRecord {  // RASDEVINFOA
+struct RasDevInfoRecord { // RASDEVINFOA
     uint32_t dwSize;
     char szDeviceType[17];
     char szDeviceName[129];
 };
 
-struct RasEntryRecord {  // RASENTRYA in the layout of Windows 2000
+struct RasEntryRecord { // RASENTRYA in the layout of Windows 2000
     uint32_t dwSize;
     uint32_t dwfOptions;
     uint32_t dwCountryID;
@@ -73,7 +73,7 @@ struct RasEntryRecord {  // RASENTRYA in the layout of Windows 2000
     uint32_t dwVpnStrategy;
 };
 
-struct RasDialParamsRecord {  // RASDIALPARAMSA with dwSubEntry and dwCallbackId
+struct RasDialParamsRecord { // RASDIALPARAMSA with dwSubEntry and dwCallbackId
     uint32_t dwSize;
     char szEntryName[257];
     char szPhoneNumber[129];
@@ -85,7 +85,7 @@ struct RasDialParamsRecord {  // RASDIALPARAMSA with dwSubEntry and dwCallbackId
     uint32_t dwCallbackId;
 };
 
-struct RasConnRecord {  // RASCONNA with guidEntry
+struct RasConnRecord { // RASCONNA with guidEntry
     uint32_t dwSize;
     RasHandle hrasconn;
     char szEntryName[257];

@@ -15,7 +15,7 @@
 #include <utility>
 
 template <class Traits> class ScopedHandle {
-public:
+  public:
     using Handle = typename Traits::Handle;
 
     ScopedHandle() = default;
@@ -25,7 +25,8 @@ public:
     ScopedHandle& operator=(const ScopedHandle&) = delete;
     ScopedHandle(ScopedHandle&& other) noexcept : m_hHandle(other.Release()) {}
     ScopedHandle& operator=(ScopedHandle&& other) noexcept {
-        if (this != &other) Reset(other.Release());
+        if (this != &other)
+            Reset(other.Release());
         return *this;
     }
 
@@ -35,7 +36,8 @@ public:
 
     // Closes the handle held (if any) and takes `handle`.
     void Reset(Handle handle = Traits::Invalid()) {
-        if (IsValid()) Traits::Close(m_hHandle);
+        if (IsValid())
+            Traits::Close(m_hHandle);
         m_hHandle = handle;
     }
     // Gives the handle up without closing it.
@@ -43,7 +45,8 @@ public:
     // Closes now, answering whether the system took the close (false when nothing
     // was held); where a failed close means lost data, as for a written file.
     bool Close() {
-        if (!IsValid()) return false;
+        if (!IsValid())
+            return false;
         return Traits::Close(Release());
     }
     // For a call that writes a new handle through a pointer: the one held is closed
@@ -53,6 +56,6 @@ public:
         return &m_hHandle;
     }
 
-private:
+  private:
     Handle m_hHandle = Traits::Invalid();
 };

@@ -3,7 +3,7 @@
 #pragma once
 
 class ThreadPause {
-public:
+  public:
     virtual ~ThreadPause() = default;
     virtual void Pause(unsigned ms) = 0;
 };

@@ -22,14 +22,10 @@ const char* const kFindings[] = {
 };
 
 const char* const kErrors[] = {
-    "Unkonwn error, please try again later.",
-    "Client is running !",
-    "Client program is broken, please exit.",
-    "No available adapter !",
-    "Please select ethernet adapter !",
-    "Cannot create PPPOE connection.",
-    "Invalid username length, between 3 and 20.",
-    "Invalid password length, between 6 and 20",
+    "Unkonwn error, please try again later.",     "Client is running !",
+    "Client program is broken, please exit.",     "No available adapter !",
+    "Please select ethernet adapter !",           "Cannot create PPPOE connection.",
+    "Invalid username length, between 3 and 20.", "Invalid password length, between 6 and 20",
 };
 
 const char* const kStatus[] = {
@@ -42,14 +38,24 @@ const char* const kStatus[] = {
 };
 
 const char* const kRasStates[] = {
-    "Unknown RSA Message", "OpenPort", "PortOpened", "ConnectDevice", "DeviceConnected",
-    "AllDevicesConnected", "Authenticate", "AuthNotify", "AuthRetry", "AuthCallback",
-    "AuthChangePassword", "AuthProject", "AuthLinkSpeed", "AuthAck", "ReAuthenticate",
-    "Authenticated", "PrepareForCallback", "WaitForModemReset", "WaitForCallback", "Interactive",
-    "RetryAuthentication", "CallbackSetByCaller", "PasswordExpired", "Connected", "Disconnected",
+    "Unknown RSA Message", "OpenPort",
+    "PortOpened",          "ConnectDevice",
+    "DeviceConnected",     "AllDevicesConnected",
+    "Authenticate",        "AuthNotify",
+    "AuthRetry",           "AuthCallback",
+    "AuthChangePassword",  "AuthProject",
+    "AuthLinkSpeed",       "AuthAck",
+    "ReAuthenticate",      "Authenticated",
+    "PrepareForCallback",  "WaitForModemReset",
+    "WaitForCallback",     "Interactive",
+    "RetryAuthentication", "CallbackSetByCaller",
+    "PasswordExpired",     "Connected",
+    "Disconnected",
 };
 
-template <size_t N> constexpr int Rows(const char* const (&)[N]) { return int(N); }
+template <size_t N> constexpr int Rows(const char* const (&)[N]) {
+    return int(N);
+}
 
 const CatalogueTable kFindingTable{100, Rows(kFindings), kFindings};
 const CatalogueTable kErrorTable{200, Rows(kErrors), kErrors};
@@ -77,7 +83,8 @@ const NamedText kNamed[] = {
 };
 
 std::string Lookup(const CatalogueTable& table, int index) {
-    if (index < 0 || index >= table.rows) index = 0;
+    if (index < 0 || index >= table.rows)
+        index = 0;
     std::string text = table.defaults[index];
     GetSettingText(std::to_string(table.base + index).c_str(), kTextsFile, text);
     return text;
@@ -85,25 +92,51 @@ std::string Lookup(const CatalogueTable& table, int index) {
 
 } // namespace
 
-const CatalogueTable& FindingTable() { return kFindingTable; }
-const CatalogueTable& ErrorTable() { return kErrorTable; }
-const CatalogueTable& StatusTable() { return kStatusTable; }
-const CatalogueTable& RasStateTable() { return kRasStateTable; }
+const CatalogueTable& FindingTable() {
+    return kFindingTable;
+}
+const CatalogueTable& ErrorTable() {
+    return kErrorTable;
+}
+const CatalogueTable& StatusTable() {
+    return kStatusTable;
+}
+const CatalogueTable& RasStateTable() {
+    return kRasStateTable;
+}
 
-std::string GetFindingText(int index) { return Lookup(kFindingTable, index); }
-std::string GetErrorText(int index) { return Lookup(kErrorTable, index); }
-std::string GetStatusText(int index) { return Lookup(kStatusTable, index); }
-std::string GetRasStateText(int index) { return Lookup(kRasStateTable, index); }
+std::string GetFindingText(int index) {
+    return Lookup(kFindingTable, index);
+}
+std::string GetErrorText(int index) {
+    return Lookup(kErrorTable, index);
+}
+std::string GetStatusText(int index) {
+    return Lookup(kStatusTable, index);
+}
+std::string GetRasStateText(int index) {
+    return Lookup(kRasStateTable, index);
+}
 
-std::string FindingText(FindingKey key) { return GetFindingText(int(key)); }
-std::string ErrorText(ErrorKey key) { return GetErrorText(int(key)); }
-std::string StatusText(StatusKey key) { return GetStatusText(int(key)); }
+std::string FindingText(FindingKey key) {
+    return GetFindingText(int(key));
+}
+std::string ErrorText(ErrorKey key) {
+    return GetErrorText(int(key));
+}
+std::string StatusText(StatusKey key) {
+    return GetStatusText(int(key));
+}
 
 int RasStateIndex(uint32_t state) {
-    if (state <= 17) return int(state) + 1;
-    if (state >= 4096 && state <= 4099) return int(state - 4096) + 19;
-    if (state == 8192) return 23;
-    if (state == 8193) return 24;
+    if (state <= 17)
+        return int(state) + 1;
+    if (state >= 4096 && state <= 4099)
+        return int(state - 4096) + 19;
+    if (state == 8192)
+        return 23;
+    if (state == 8193)
+        return 24;
     return 0;
 }
 
@@ -119,6 +152,7 @@ std::string DefaultText(const char* key) {
 
 const char* NamedTextDefault(const char* key) {
     for (const NamedText& named : kNamed)
-        if (key != nullptr && std::strcmp(named.key, key) == 0) return named.defaultText;
+        if (key != nullptr && std::strcmp(named.key, key) == 0)
+            return named.defaultText;
     return nullptr;
 }

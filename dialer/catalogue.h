@@ -66,13 +66,13 @@ int RasStateIndex(uint32_t state);
 // Named interface texts with their defaults ("Disconnect" has none).
 struct NamedText {
     const char* key;
-    const char* defaultText;  // nullptr: no default
+    const char* defaultText; // nullptr: no default
     // The text the shipped texts file gives a key without a default, so the shipped
     // dialer shows one; nullptr for the others, where the file repeats the default.
     const char* shippedText = nullptr;
 };
 const NamedText* NamedTexts(int& count);
-const char* NamedTextDefault(const char* key);  // nullptr when unknown or without default
+const char* NamedTextDefault(const char* key); // nullptr when unknown or without default
 // The built-in text of a named text, as every window starts it: "" for a key
 // without one.
 std::string DefaultText(const char* key);

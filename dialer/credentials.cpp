@@ -16,7 +16,8 @@ const uint8_t kKey[14] = {'5', '8', '0', '3', '1', '7', '#', 'q', 'a', 'm', '%',
 // RC4 over `data` in place, keyed with kKey.
 void Rc4(std::vector<uint8_t>& data) {
     uint8_t s[256];
-    for (int i = 0; i < 256; ++i) s[i] = uint8_t(i);
+    for (int i = 0; i < 256; ++i)
+        s[i] = uint8_t(i);
     for (int i = 0, j = 0; i < 256; ++i) {
         j = (j + s[i] + kKey[i % sizeof kKey]) & 0xff;
         std::swap(s[i], s[j]);
@@ -31,9 +32,12 @@ void Rc4(std::vector<uint8_t>& data) {
 }
 
 int HexDigit(char c) {
-    if (c >= '0' && c <= '9') return c - '0';
-    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+    if (c >= '0' && c <= '9')
+        return c - '0';
+    if (c >= 'a' && c <= 'f')
+        return c - 'a' + 10;
+    if (c >= 'A' && c <= 'F')
+        return c - 'A' + 10;
     return 0;
 }
 
@@ -58,12 +62,15 @@ bool ScramblePassword(const std::string& password, std::string& result) {
 }
 
 bool UnscramblePassword(const std::string& hex, std::string& result) {
-    if (hex.size() % 2 != 0) return false;
+    if (hex.size() % 2 != 0)
+        return false;
     std::vector<uint8_t> bytes(hex.size() / 2);
-    for (size_t k = 0; k < bytes.size(); ++k) bytes[k] = HexPairToByte(hex[2 * k], hex[2 * k + 1]);
+    for (size_t k = 0; k < bytes.size(); ++k)
+        bytes[k] = HexPairToByte(hex[2 * k], hex[2 * k + 1]);
     Rc4(bytes);
     size_t end = 0;
-    while (end < bytes.size() && bytes[end] != 0) ++end;
+    while (end < bytes.size() && bytes[end] != 0)
+        ++end;
     result.assign(bytes.begin(), bytes.begin() + end);
     return true;
 }
@@ -80,7 +87,8 @@ void LoadCredentials(Credentials& fields, const std::string& file) {
     char hex[kMaxSettingLine + 1];
     if (ReadSettingValue("password", name, hex, sizeof hex)) {
         std::string password;
-        if (UnscramblePassword(hex, password)) fields.password = password;
+        if (UnscramblePassword(hex, password))
+            fields.password = password;
     }
 }
 

@@ -8,8 +8,8 @@
 
 constexpr const char* kTextsFile = "KELSupplicant.ini";
 constexpr const char* kUserFile = "kelsupplicant.conf";
-constexpr size_t kMaxSettingLine = 199;     // characters of one line, line end not counted
-constexpr size_t kMaxSettingContent = 999;  // bytes of a whole rewritten file
+constexpr size_t kMaxSettingLine = 199;    // characters of one line, line end not counted
+constexpr size_t kMaxSettingContent = 999; // bytes of a whole rewritten file
 // The rewritten file is made under its name with this added, then renamed over it.
 constexpr const char* kReplacementSuffix = ".tmp";
 

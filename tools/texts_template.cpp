@@ -44,15 +44,19 @@ const char* const kHeader[] = {
 // the program's own defaults.
 bool Representable(const std::string& key, const char* text, std::string& why) {
     const size_t n = std::strlen(text);
-    if (std::strpbrk(text, "#\r\n") != nullptr) why = "holds \"#\" or a line end";
-    else if (n > 0 && (text[0] == ' ' || text[n - 1] == ' ')) why = "begins or ends with a blank";
-    else if (key.size() + 3 + n > kMaxSettingLine) why = "makes a line longer than 199 bytes";
-    else return true;
+    if (std::strpbrk(text, "#\r\n") != nullptr)
+        why = "holds \"#\" or a line end";
+    else if (n > 0 && (text[0] == ' ' || text[n - 1] == ' '))
+        why = "begins or ends with a blank";
+    else if (key.size() + 3 + n > kMaxSettingLine)
+        why = "makes a line longer than 199 bytes";
+    else
+        return true;
     return false;
 }
 
 class Writer {
-public:
+  public:
     explicit Writer(std::FILE* out) : out_(out) {}
     void Line(const std::string& text) { text_ += text + "\r\n"; }
     void Comment(const std::string& text) { Line("# " + text); }
@@ -70,7 +74,7 @@ public:
                std::fflush(out_) == 0;
     }
 
-private:
+  private:
     std::FILE* out_;
     std::string text_;
 };
@@ -89,7 +93,8 @@ int main(int argc, char** argv) {
     }
     Writer w(out);
     bool ok = true;
-    for (const char* line : kHeader) w.Comment(line);
+    for (const char* line : kHeader)
+        w.Comment(line);
     w.Line("");
     w.Comment("Window titles, labels and buttons");
     int count = 0;
@@ -119,6 +124,7 @@ int main(int argc, char** argv) {
             ok &= w.Entry(std::to_string(table.base + i), table.defaults[i]);
     }
     ok &= w.Flush();
-    if (argc == 2) ok &= std::fclose(out) == 0;
+    if (argc == 2)
+        ok &= std::fclose(out) == 0;
     return ok ? 0 : 1;
 }

@@ -8,11 +8,12 @@
 namespace {
 
 class WinFileReader : public FileReader {
-public:
+  public:
     explicit WinFileReader(HANDLE file) : file_(file) {}
     bool Size(uint32_t& size) override {
         const DWORD low = GetFileSize(file_.Get(), nullptr);
-        if (low == INVALID_FILE_SIZE && GetLastError() != NO_ERROR) return false;
+        if (low == INVALID_FILE_SIZE && GetLastError() != NO_ERROR)
+            return false;
         size = low;
         return true;
     }
@@ -23,12 +24,12 @@ public:
         return ok != FALSE;
     }
 
-private:
+  private:
     ScopedFileHandle file_;
 };
 
 class WinFileWriter : public FileWriter {
-public:
+  public:
     explicit WinFileWriter(HANDLE file) : file_(file) {}
     bool Write(const uint8_t* data, uint32_t size) override {
         DWORD written = 0;
@@ -37,7 +38,7 @@ public:
     // Closed here so that the caller learns whether the last bytes reached the disk.
     bool Close() override { return CloseHandle(file_.Release()) != FALSE; }
 
-private:
+  private:
     ScopedFileHandle file_;
 };
 
@@ -50,10 +51,11 @@ std::string FullPath(const std::string& path) {
 }
 
 class WinFileStore : public FileStore {
-public:
+  public:
     bool GetAttributes(const std::string& path, uint32_t& attributes) override {
         const DWORD value = GetFileAttributesA(path.c_str());
-        if (value == INVALID_FILE_ATTRIBUTES) return false;
+        if (value == INVALID_FILE_ATTRIBUTES)
+            return false;
         attributes = value;
         return true;
     }
@@ -77,26 +79,31 @@ public:
     bool ListFolder(const std::string& folder, std::vector<FolderEntry>& entries) override {
         entries.clear();
         std::string pattern = folder;
-        if (pattern.empty() || pattern.back() != '\\') pattern += '\\';
+        if (pattern.empty() || pattern.back() != '\\')
+            pattern += '\\';
         pattern += "*.*";
         WIN32_FIND_DATAA found;
         ScopedFindHandle search(FindFirstFileA(pattern.c_str(), &found));
-        if (!search) return false;
+        if (!search)
+            return false;
         do {
-            entries.push_back({found.cFileName, (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0});
+            entries.push_back(
+                {found.cFileName, (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0});
         } while (FindNextFileA(search.Get(), &found));
         return true;
     }
     std::unique_ptr<FileReader> OpenRead(const std::string& path) override {
         HANDLE file = CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
                                   OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
-        if (file == INVALID_HANDLE_VALUE) return nullptr;
+        if (file == INVALID_HANDLE_VALUE)
+            return nullptr;
         return std::make_unique<WinFileReader>(file);
     }
     std::unique_ptr<FileWriter> Create(const std::string& path) override {
         HANDLE file = CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
                                   FILE_ATTRIBUTE_NORMAL, nullptr);
-        if (file == INVALID_HANDLE_VALUE) return nullptr;
+        if (file == INVALID_HANDLE_VALUE)
+            return nullptr;
         return std::make_unique<WinFileWriter>(file);
     }
     std::string ProfileString(const std::string& path, const std::string& section,
@@ -119,23 +126,26 @@ public:
             length = GetPrivateProfileSectionA(section.c_str(), buffer.data(), DWORD(buffer.size()),
                                                FullPath(path).c_str());
             // size - 2 means the section did not fit.
-            if (length + 2 < buffer.size() || buffer.size() >= (1u << 22)) break;
+            if (length + 2 < buffer.size() || buffer.size() >= (1u << 22))
+                break;
             buffer.resize(buffer.size() * 4);
         }
         std::vector<std::string> lines;
         size_t start = 0;
         for (size_t i = 0; i < length; ++i) {
-            if (buffer[i] != '\0') continue;
-            if (i > start) lines.emplace_back(buffer.data() + start, i - start);
+            if (buffer[i] != '\0')
+                continue;
+            if (i > start)
+                lines.emplace_back(buffer.data() + start, i - start);
             start = i + 1;
         }
-        if (start < length) lines.emplace_back(buffer.data() + start, length - start);
+        if (start < length)
+            lines.emplace_back(buffer.data() + start, length - start);
         return lines;
     }
 };
 
-
-}  // namespace
+} // namespace
 
 std::unique_ptr<FileStore> CreateWin32FileStore() {
     return std::make_unique<WinFileStore>();

@@ -14,7 +14,9 @@ static_assert(kInetFlagNoCookies == INTERNET_FLAG_NO_COOKIES, "flag values");
 static_assert(kInetFlagNoUi == INTERNET_FLAG_NO_UI, "flag values");
 static_assert(kInetFlagPragmaNoCache == INTERNET_FLAG_PRAGMA_NOCACHE, "flag values");
 
-const char* TextOrNull(const std::string& text) { return text.empty() ? nullptr : text.c_str(); }
+const char* TextOrNull(const std::string& text) {
+    return text.empty() ? nullptr : text.c_str();
+}
 
 bool QueryText(HINTERNET request, DWORD info, uint32_t bufferSize, std::string& value) {
     std::vector<char> buffer(bufferSize + 1, '\0');
@@ -25,16 +27,20 @@ bool QueryText(HINTERNET request, DWORD info, uint32_t bufferSize, std::string& 
     return true;
 }
 
-HINTERNET AsHandle(InetHandle handle) { return reinterpret_cast<HINTERNET>(handle); }
-InetHandle FromHandle(HINTERNET handle) { return reinterpret_cast<InetHandle>(handle); }
+HINTERNET AsHandle(InetHandle handle) {
+    return reinterpret_cast<HINTERNET>(handle);
+}
+InetHandle FromHandle(HINTERNET handle) {
+    return reinterpret_cast<InetHandle>(handle);
+}
 
 class WinInternetSession : public InternetSession {
-public:
+  public:
     InetHandle Open(const std::string* agent, bool viaProxy, const std::string& proxy) override {
-        return FromHandle(InternetOpenA(agent && !agent->empty() ? agent->c_str() : nullptr,
-                                        viaProxy ? INTERNET_OPEN_TYPE_PROXY
-                                                 : INTERNET_OPEN_TYPE_PRECONFIG,
-                                        viaProxy ? proxy.c_str() : nullptr, nullptr, 0));
+        return FromHandle(
+            InternetOpenA(agent && !agent->empty() ? agent->c_str() : nullptr,
+                          viaProxy ? INTERNET_OPEN_TYPE_PROXY : INTERNET_OPEN_TYPE_PRECONFIG,
+                          viaProxy ? proxy.c_str() : nullptr, nullptr, 0));
     }
 
     InetHandle Connect(InetHandle session, const std::string& host, uint16_t port,
@@ -48,7 +54,8 @@ public:
                            const std::string& version, const std::string& referrer,
                            const std::vector<std::string>& acceptTypes, bool reload) override {
         std::vector<const char*> accept;
-        for (const std::string& type : acceptTypes) accept.push_back(type.c_str());
+        for (const std::string& type : acceptTypes)
+            accept.push_back(type.c_str());
         accept.push_back(nullptr);
         return FromHandle(HttpOpenRequestA(AsHandle(connection), verb.c_str(), path.c_str(),
                                            version.c_str(), TextOrNull(referrer), accept.data(),
@@ -109,7 +116,7 @@ public:
     void Close(InetHandle handle) override { InternetCloseHandle(AsHandle(handle)); }
 };
 
-}  // namespace
+} // namespace
 
 std::unique_ptr<InternetSession> CreateWin32InternetSession() {
     return std::make_unique<WinInternetSession>();

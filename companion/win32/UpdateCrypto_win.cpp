@@ -25,7 +25,8 @@ ScopedCryptProvider AcquireProvider() {
 bool HashData(HCRYPTHASH hash, const uint8_t* data, size_t size) {
     while (size > 0) {
         const DWORD part = size > 0x10000000 ? 0x10000000 : DWORD(size);
-        if (!CryptHashData(hash, data, part, 0)) return false;
+        if (!CryptHashData(hash, data, part, 0))
+            return false;
         data += part;
         size -= part;
     }
@@ -48,7 +49,7 @@ bool DecodeKeyFile(const std::vector<uint8_t>& file, std::vector<uint8_t>& der) 
 }
 
 class WinUpdateCrypto : public UpdateCrypto {
-public:
+  public:
     bool Sha256(const uint8_t* data, size_t size, Sha256Digest& digest) override {
         ScopedCryptProvider provider = AcquireProvider();
         ScopedCryptHash hash;
@@ -63,7 +64,8 @@ public:
     bool VerifySignature(const std::vector<uint8_t>& publicKey, const uint8_t* data, size_t size,
                          const std::vector<uint8_t>& signature) override {
         std::vector<uint8_t> der;
-        if (publicKey.empty() || !DecodeKeyFile(publicKey, der)) return false;
+        if (publicKey.empty() || !DecodeKeyFile(publicKey, der))
+            return false;
         CERT_PUBLIC_KEY_INFO* info = nullptr;
         DWORD infoSize = 0;
         if (!CryptDecodeObjectEx(X509_ASN_ENCODING, X509_PUBLIC_KEY_INFO, der.data(),
@@ -72,13 +74,14 @@ public:
             return false;
         ScopedCryptProvider provider = AcquireProvider();
         ScopedCryptKey key;
-        const bool rsa = info->Algorithm.pszObjId &&
-                         std::string(info->Algorithm.pszObjId) == szOID_RSA_RSA;
+        const bool rsa =
+            info->Algorithm.pszObjId && std::string(info->Algorithm.pszObjId) == szOID_RSA_RSA;
         const bool imported =
             rsa && provider &&
             CryptImportPublicKeyInfo(provider.Get(), X509_ASN_ENCODING, info, key.Receive());
         LocalFree(info);
-        if (!imported) return false;
+        if (!imported)
+            return false;
 
         DWORD bits = 0, length = sizeof(bits);
         if (!CryptGetKeyParam(key.Get(), KP_KEYLEN, reinterpret_cast<BYTE*>(&bits), &length, 0) ||
@@ -96,7 +99,7 @@ public:
     }
 };
 
-}  // namespace
+} // namespace
 
 std::unique_ptr<UpdateCrypto> CreateWin32UpdateCrypto() {
     return std::make_unique<WinUpdateCrypto>();

@@ -7,13 +7,13 @@
 namespace {
 
 class WinUserNotice : public UserNotice {
-public:
+  public:
     void ShowSystemModal(const std::string& caption, const std::string& text) override {
         MessageBoxA(nullptr, text.c_str(), caption.c_str(), MB_OK | MB_SYSTEMMODAL);
     }
 };
 
-}  // namespace
+} // namespace
 
 std::unique_ptr<UserNotice> CreateWin32UserNotice() {
     return std::make_unique<WinUserNotice>();

@@ -6,7 +6,7 @@
 #include <vector>
 
 class AdapterRegistry {
-public:
+  public:
     virtual ~AdapterRegistry() = default;
     // Opens HKLM\SYSTEM\CurrentControlSet\Control\Class\{4D36E972-...} for reading.
     virtual bool OpenClassKey() = 0;

@@ -4,7 +4,7 @@
 #include <cstdint>
 
 class CaptureAdapterNames {
-public:
+  public:
     virtual ~CaptureAdapterNames() = default;
     // Fills `buffer` with zero-terminated names ended by an empty one; `size` is
     // what the caller tells the driver the buffer holds. False when the driver (or

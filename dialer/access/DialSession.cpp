@@ -16,7 +16,8 @@ std::string ErrorString(RasService& ras, uint32_t code, bool* found = nullptr) {
     char buffer[kErrorTextBytes] = {};
     const uint32_t result = ras.GetErrorString(code, buffer, sizeof buffer);
     buffer[sizeof buffer - 1] = '\0';
-    if (found) *found = result == 0;
+    if (found)
+        *found = result == 0;
     return buffer;
 }
 
@@ -48,7 +49,8 @@ bool DialSession::Dial(const std::string& userName, const std::string& password,
     m_hDial = 0;
     const uint32_t result = m_ras.Dial(*params, &m_hDial);
     std::memset(params->szPassword, 0, sizeof params->szPassword);
-    if (result == 0) return true;
+    if (result == 0)
+        return true;
     refusal = ErrorString(m_ras, result);
     m_log.Write("dial refused: error " + std::to_string(result) + ": " + refusal);
     return false;
@@ -56,7 +58,8 @@ bool DialSession::Dial(const std::string& userName, const std::string& password,
 
 void DialSession::EndRefusedDial() {
     // A refused dial may still have written a handle: the service needs it hung up.
-    if (m_hDial != 0) HangUp(m_hDial);
+    if (m_hDial != 0)
+        HangUp(m_hDial);
     m_bDialing = false;
 }
 
@@ -64,8 +67,8 @@ DialReportOutcome DialSession::OnReport(RasHandle connection, uint32_t state, ui
     // The service may still report on a dial after it was hung up, also once the
     // next dial is under way: each dial is known by the handle RasDialA gave it.
     if (!m_bDialing || m_hDial == 0 || connection != m_hDial) {
-        m_log.Write("report of an ended dial dropped: state " + std::to_string(state) +
-                    ", error " + std::to_string(error));
+        m_log.Write("report of an ended dial dropped: state " + std::to_string(state) + ", error " +
+                    std::to_string(error));
         return {DialStep::Dropped, std::string()};
     }
     if (error != 0) {
@@ -77,7 +80,8 @@ DialReportOutcome DialSession::OnReport(RasHandle connection, uint32_t state, ui
         } else {
             bool found = false;
             text = ErrorString(m_ras, error, &found);
-            if (!found) text = ErrorText(ErrorKey::Unknown);
+            if (!found)
+                text = ErrorText(ErrorKey::Unknown);
         }
         m_log.Write("dial error " + std::to_string(error) + " at state " + std::to_string(state) +
                     ": " + text);
@@ -91,7 +95,8 @@ DialReportOutcome DialSession::OnReport(RasHandle connection, uint32_t state, ui
         m_bDialing = false;
         return {DialStep::Connected, text};
     }
-    if (row == 0 || state == kRasDisconnected) return {DialStep::ControlsBack, text};
+    if (row == 0 || state == kRasDisconnected)
+        return {DialStep::ControlsBack, text};
     return {DialStep::Progress, text};
 }
 
@@ -101,10 +106,12 @@ EntryState DialSession::FindEntry(RasHandle* handle) {
     uint32_t bytes = sizeof(RasConnRecord) * kMaxConnections, count = 0;
     if (m_ras.EnumConnections(list.data(), &bytes, &count) != 0)
         return EntryState::EnumerationFailed;
-    if (count > kMaxConnections) count = kMaxConnections;
+    if (count > kMaxConnections)
+        count = kMaxConnections;
     for (uint32_t i = 0; i < count; ++i) {
         list[i].szEntryName[sizeof list[i].szEntryName - 1] = '\0';
-        if (m_strEntryName != list[i].szEntryName) continue;
+        if (m_strEntryName != list[i].szEntryName)
+            continue;
         *handle = list[i].hrasconn;
         return EntryState::Connected;
     }
@@ -113,7 +120,8 @@ EntryState DialSession::FindEntry(RasHandle* handle) {
 
 void DialSession::HangUpEntry() {
     RasHandle handle = 0;
-    if (FindEntry(&handle) != EntryState::Connected) return;
+    if (FindEntry(&handle) != EntryState::Connected)
+        return;
     HangUp(handle);
 }
 
@@ -127,4 +135,6 @@ void DialSession::HangUpDial() {
     m_bDialing = false;
 }
 
-void DialSession::RemoveEntry() { m_ras.DeleteEntry(m_strEntryName.c_str()); }
+void DialSession::RemoveEntry() {
+    m_ras.DeleteEntry(m_strEntryName.c_str());
+}

@@ -33,7 +33,7 @@ struct DialReportOutcome {
 };
 
 class DialSession {
-public:
+  public:
     // Every hang-up is followed by a wait on `pause`.
     DialSession(RasService& ras, ConnectionLog& log, ThreadPause& pause);
     DialSession(const DialSession&) = delete;
@@ -61,7 +61,7 @@ public:
     const std::string& EntryName() const { return m_strEntryName; }
     bool IsDialing() const { return m_bDialing; }
 
-private:
+  private:
     // The first active connection of the entry name, by the service's list.
     EntryState FindEntry(RasHandle* handle);
     void HangUp(RasHandle handle);

@@ -8,10 +8,10 @@ namespace {
 
 constexpr int kEnumAttempts = 5;
 constexpr uint32_t kNamesBuffer = 8192;
-constexpr uint32_t kNamesSizeGiven = 4096;  // what the driver is told the buffer holds
+constexpr uint32_t kNamesSizeGiven = 4096; // what the driver is told the buffer holds
 constexpr size_t kMaxValueBytes = 1024;
 constexpr size_t kMaxDescBytes = sizeof(AdapterItem::szDesc) - 1;
-constexpr size_t kExportPrefix = 8;  // "\Device\"
+constexpr size_t kExportPrefix = 8; // "\Device\"
 
 constexpr uint32_t kOptionRemoteDefaultGateway = 0x10;
 constexpr uint32_t kOptionModemLights = 0x100;
@@ -29,7 +29,8 @@ std::u16string WideText(const std::vector<uint8_t>& bytes) {
     std::u16string text;
     for (size_t i = 0; i + 1 < bytes.size(); i += 2) {
         const char16_t c = char16_t(bytes[i] | (bytes[i + 1] << 8));
-        if (c == 0) break;
+        if (c == 0)
+            break;
         text.push_back(c);
     }
     return text;
@@ -37,12 +38,16 @@ std::u16string WideText(const std::vector<uint8_t>& bytes) {
 
 bool EqualsNoCase(const std::string& a, const char* b) {
     const size_t n = std::strlen(b);
-    if (a.size() != n) return false;
+    if (a.size() != n)
+        return false;
     for (size_t i = 0; i < n; ++i) {
         char x = a[i], y = b[i];
-        if (x >= 'A' && x <= 'Z') x = char(x - 'A' + 'a');
-        if (y >= 'A' && y <= 'Z') y = char(y - 'A' + 'a');
-        if (x != y) return false;
+        if (x >= 'A' && x <= 'Z')
+            x = char(x - 'A' + 'a');
+        if (y >= 'A' && y <= 'Z')
+            y = char(y - 'A' + 'a');
+        if (x != y)
+            return false;
     }
     return true;
 }
@@ -60,7 +65,8 @@ CRasCheck::CRasCheck(RasService& ras, CaptureAdapterNames& capture, AdapterRegis
     : m_ras(ras), m_capture(capture), m_registry(registry), m_ipTable(ipTable) {}
 
 const AdapterItem* CRasCheck::Adapter(int index) const {
-    if (index < 0 || index >= AdapterCount()) return nullptr;
+    if (index < 0 || index >= AdapterCount())
+        return nullptr;
     return &m_adapters[size_t(index)];
 }
 
@@ -72,7 +78,8 @@ bool CRasCheck::EnumRasDevices() {
         m_ras.EnumDevices(nullptr, &bytes, &count);
         // A service without devices may answer 0 bytes; the first record's dwSize
         // must still have somewhere to go.
-        if (bytes < sizeof(RasDevInfoRecord)) bytes = sizeof(RasDevInfoRecord);
+        if (bytes < sizeof(RasDevInfoRecord))
+            bytes = sizeof(RasDevInfoRecord);
         // Zeroed whole records, at least the bytes the service asked for.
         m_devices.assign((bytes + sizeof(RasDevInfoRecord) - 1) / sizeof(RasDevInfoRecord),
                          RasDevInfoRecord{});
@@ -80,8 +87,10 @@ bool CRasCheck::EnumRasDevices() {
         const uint32_t block = bytes;
         count = 0;
         const uint32_t result = m_ras.EnumDevices(m_devices.data(), &bytes, &count);
-        if (result == kRasErrorBufferTooSmall) continue;
-        if (result != 0) return false;
+        if (result == kRasErrorBufferTooSmall)
+            continue;
+        if (result != 0)
+            return false;
         // Never trust a count beyond the records the block can hold.
         const uint32_t room = block / sizeof(RasDevInfoRecord);
         m_dwDeviceCount = count < room ? count : room;
@@ -103,40 +112,48 @@ void CRasCheck::FindPppoeDevice() {
 
 bool CRasCheck::ReadWideValue(const std::string& subkey, const char* value, std::u16string& text) {
     std::vector<uint8_t> bytes;
-    if (!m_registry.ReadValue(subkey, value, bytes, kMaxValueBytes)) return false;
-    if (bytes.size() > kMaxValueBytes) bytes.resize(kMaxValueBytes);
+    if (!m_registry.ReadValue(subkey, value, bytes, kMaxValueBytes))
+        return false;
+    if (bytes.size() > kMaxValueBytes)
+        bytes.resize(kMaxValueBytes);
     text = WideText(bytes);
     return true;
 }
 
 bool CRasCheck::LookUpAdapterDesc(const char* adapterName, uint32_t& index,
                                   std::string& description) {
-    if (!m_registry.OpenClassKey()) return false;
+    if (!m_registry.OpenClassKey())
+        return false;
     bool found = false;
     std::string subkey;
     while (m_registry.EnumSubkey(index, subkey)) {
         ++index;
         std::u16string exported;
-        if (!ReadWideValue(subkey + "\\Linkage", "Export", exported)) continue;
+        if (!ReadWideValue(subkey + "\\Linkage", "Export", exported))
+            continue;
         // "\Device\{...}" becomes the driver's "\Device\NPF_{...}"; anything shorter
         // than the prefix cannot be a device path.
-        if (exported.size() < kExportPrefix) continue;
+        if (exported.size() < kExportPrefix)
+            continue;
         exported.insert(kExportPrefix, u"NPF_");
-        if (m_registry.ToCodePage(exported) != adapterName) continue;
+        if (m_registry.ToCodePage(exported) != adapterName)
+            continue;
 
         std::u16string service;
         if (ReadWideValue(subkey + "\\Ndi", "Service", service) &&
             EqualsNoCase(m_registry.ToCodePage(service), "NdisWan")) {
-            break;  // a remote-access miniport, not an adapter to dial over
+            break; // a remote-access miniport, not an adapter to dial over
         }
         std::u16string desc;
-        if (!ReadWideValue(subkey, "DriverDesc", desc)) break;
+        if (!ReadWideValue(subkey, "DriverDesc", desc))
+            break;
         // In the same code page as the device names and the combo box, cut by whole
         // characters so that a double-byte character is never split.
         std::string text = m_registry.ToCodePage(desc);
         while (text.size() > kMaxDescBytes && !desc.empty()) {
             desc.pop_back();
-            if (!desc.empty() && desc.back() >= 0xD800 && desc.back() <= 0xDBFF) desc.pop_back();
+            if (!desc.empty() && desc.back() >= 0xD800 && desc.back() <= 0xDBFF)
+                desc.pop_back();
             text = m_registry.ToCodePage(desc);
         }
         description = text;
@@ -148,9 +165,11 @@ bool CRasCheck::LookUpAdapterDesc(const char* adapterName, uint32_t& index,
 }
 
 bool CRasCheck::AppendAdapter(const char* name, const char* description) {
-    if (AdapterCount() >= kMaxAdapters) return false; // the table is full: ignore the rest
+    if (AdapterCount() >= kMaxAdapters)
+        return false; // the table is full: ignore the rest
     AdapterItem item;
-    if (!CopyField(item.szName, name)) return false; // a name we could not keep whole
+    if (!CopyField(item.szName, name))
+        return false; // a name we could not keep whole
     CopyField(item.szDesc, description);
     m_adapters.push_back(item);
     return true;
@@ -162,12 +181,14 @@ bool CRasCheck::RefreshAdapters(const AdapterCallback& callback) {
     if (!m_capture.IsLegacyWindows()) {
         std::vector<char> names(kNamesBuffer, '\0');
         uint32_t size = kNamesSizeGiven;
-        if (!m_capture.GetAdapterNames(names.data(), &size)) return false;
+        if (!m_capture.GetAdapterNames(names.data(), &size))
+            return false;
         names[kNamesBuffer - 1] = '\0'; // the walk below always meets an end
         for (const char* name = names.data(); *name != '\0'; name += std::strlen(name) + 1) {
             uint32_t index = 0;
             std::string desc;
-            if (!LookUpAdapterDesc(name, index, desc)) continue;
+            if (!LookUpAdapterDesc(name, index, desc))
+                continue;
             if (m_bPppoeDevice) {
                 if (AppendAdapter(name, desc.c_str()) && callback)
                     callback(m_adapters.back().szDesc);
@@ -175,7 +196,8 @@ bool CRasCheck::RefreshAdapters(const AdapterCallback& callback) {
             }
             for (uint32_t i = 0; i < m_dwDeviceCount; ++i) {
                 const std::string device = FieldText(m_devices[i].szDeviceName);
-                if (device != desc) continue;
+                if (device != desc)
+                    continue;
                 if (AppendAdapter(name, device.c_str()) && callback)
                     callback(m_adapters.back().szDesc);
                 break;
@@ -189,11 +211,14 @@ bool CRasCheck::RefreshAdapters(const AdapterCallback& callback) {
 
 void CRasCheck::MarkEthernetAdapters() {
     std::vector<IpAdapterRow> rows;
-    if (!m_ipTable.GetAdapters(rows)) return;
+    if (!m_ipTable.GetAdapters(rows))
+        return;
     for (const IpAdapterRow& row : rows) {
-        if (row.adapterName.empty()) continue;
+        if (row.adapterName.empty())
+            continue;
         for (AdapterItem& item : m_adapters) {
-            if (std::strstr(item.szName, row.adapterName.c_str()) == nullptr) continue;
+            if (std::strstr(item.szName, row.adapterName.c_str()) == nullptr)
+                continue;
             if (row.type == kIfTypeEthernet) {
                 item.bEthernet = 1;
                 std::memcpy(item.bMac, row.address, sizeof item.bMac);
@@ -210,13 +235,15 @@ void CRasCheck::SelectAdapter(int index) {
         m_iSelected = -1;
         return;
     }
-    if (index < 0 || index >= AdapterCount()) return;
+    if (index < 0 || index >= AdapterCount())
+        return;
     m_iSelected = index;
 }
 
 const uint8_t* CRasCheck::GetSelectedMac() const {
     static const uint8_t kNone[6] = {};
-    if (const AdapterItem* item = Adapter(m_iSelected)) return item->bMac;
+    if (const AdapterItem* item = Adapter(m_iSelected))
+        return item->bMac;
     return kNone;
 }
 

@@ -19,14 +19,14 @@ constexpr const char* kAdapterClassKey =
     "SYSTEM\\CurrentControlSet\\Control\\Class\\{4D36E972-E325-11CE-BFC1-08002BE10318}";
 
 struct AdapterItem {
-    char szName[269] = {};  // the capture driver's name of the adapter
-    char szDesc[129] = {};  // what the user sees: registry description or device name
+    char szName[269] = {}; // the capture driver's name of the adapter
+    char szDesc[129] = {}; // what the user sees: registry description or device name
     uint8_t bMac[6] = {};
     int32_t bEthernet = 0;
 };
 
 class CRasCheck {
-public:
+  public:
     using AdapterCallback = std::function<void(const char* description)>;
 
     CRasCheck(RasService& ras, CaptureAdapterNames& capture, AdapterRegistry& registry,
@@ -61,7 +61,7 @@ public:
     const std::string& PppoeDeviceName() const { return m_strPppoeDevice; }
     uint32_t DeviceCount() const { return m_dwDeviceCount; }
 
-private:
+  private:
     bool AppendAdapter(const char* name, const char* description);
     bool ReadWideValue(const std::string& subkey, const char* value, std::u16string& text);
 

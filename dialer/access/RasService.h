@@ -9,7 +9,7 @@
 #include <cstdint>
 
 class RasService {
-public:
+  public:
     virtual ~RasService() = default;
     // RasEnumDevicesA: `block` may be null to ask for the size in *bytes.
     virtual uint32_t EnumDevices(RasDevInfoRecord* block, uint32_t* bytes, uint32_t* count) = 0;

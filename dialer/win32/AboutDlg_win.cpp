@@ -6,8 +6,9 @@
 
 // The catalogue's built-in texts, each replaced by its key of the texts file.
 AboutDlg::AboutDlg()
-    : DialogBase(IDD_ABOUTBOX), m_strVersion(DefaultText("Version")), m_strOk(DefaultText("AboutOK")),
-      m_strTitle(DefaultText("AboutTitle")), m_strCopyRight(DefaultText("CopyRight")) {
+    : DialogBase(IDD_ABOUTBOX), m_strVersion(DefaultText("Version")),
+      m_strOk(DefaultText("AboutOK")), m_strTitle(DefaultText("AboutTitle")),
+      m_strCopyRight(DefaultText("CopyRight")) {
     GetSettingText("Version", kTextsFile, m_strVersion);
     GetSettingText("AboutOK", kTextsFile, m_strOk);
     GetSettingText("AboutTitle", kTextsFile, m_strTitle);

@@ -7,10 +7,10 @@
 #include <string>
 
 class AboutDlg : public DialogBase {
-public:
+  public:
     AboutDlg();
 
-private:
+  private:
     void OnInitDialog() override;
 
     std::string m_strVersion;

@@ -27,8 +27,10 @@ ScopedModule LoadCaptureLibrary() {
             // full path where the system refuses that flag.
             ScopedModule module(
                 LoadLibraryExA(own.c_str(), nullptr, LOAD_WITH_ALTERED_SEARCH_PATH));
-            if (!module) module.Reset(LoadLibraryA(own.c_str()));
-            if (module) return module;
+            if (!module)
+                module.Reset(LoadLibraryA(own.c_str()));
+            if (module)
+                return module;
         }
     }
     return ScopedModule(LoadLibraryA("packet.dll"));
@@ -36,11 +38,14 @@ ScopedModule LoadCaptureLibrary() {
 } // namespace
 
 bool Win32CaptureAdapterNames::GetAdapterNames(char* buffer, uint32_t* size) {
-    if (!m_hPacket) m_hPacket = LoadCaptureLibrary();
-    if (!m_hPacket) return false;
+    if (!m_hPacket)
+        m_hPacket = LoadCaptureLibrary();
+    if (!m_hPacket)
+        return false;
     auto fn = reinterpret_cast<PacketGetAdapterNamesFn>(
         reinterpret_cast<void*>(GetProcAddress(m_hPacket.Get(), "PacketGetAdapterNames")));
-    if (fn == nullptr) return false;
+    if (fn == nullptr)
+        return false;
     ULONG given = *size;
     const bool ok = fn(buffer, &given) != 0;
     *size = given;
@@ -60,10 +65,13 @@ bool Win32AdapterRegistry::OpenClassKey() {
     return false;
 }
 
-void Win32AdapterRegistry::CloseClassKey() { m_hClass.Reset(); }
+void Win32AdapterRegistry::CloseClassKey() {
+    m_hClass.Reset();
+}
 
 bool Win32AdapterRegistry::EnumSubkey(uint32_t index, std::string& name) {
-    if (!m_hClass) return false;
+    if (!m_hClass)
+        return false;
     wchar_t wide[257] = {};
     DWORD length = 257;
     if (RegEnumKeyExW(m_hClass.Get(), index, wide, &length, nullptr, nullptr, nullptr, nullptr) !=
@@ -71,13 +79,15 @@ bool Win32AdapterRegistry::EnumSubkey(uint32_t index, std::string& name) {
         return false;
     // Subkey names are short ASCII ("0001"); keep them as they are for the paths.
     name.clear();
-    for (DWORD i = 0; i < length && i < 256; ++i) name.push_back(char(wide[i] < 0x80 ? wide[i] : '?'));
+    for (DWORD i = 0; i < length && i < 256; ++i)
+        name.push_back(char(wide[i] < 0x80 ? wide[i] : '?'));
     return true;
 }
 
 bool Win32AdapterRegistry::ReadValue(const std::string& subkey, const char* value,
                                      std::vector<uint8_t>& bytes, size_t maxBytes) {
-    if (!m_hClass) return false;
+    if (!m_hClass)
+        return false;
     ScopedKey key;
     if (RegOpenKeyExA(m_hClass.Get(), subkey.c_str(), 0, KEY_READ, key.Receive()) !=
         ERROR_SUCCESS) {
@@ -90,18 +100,21 @@ bool Win32AdapterRegistry::ReadValue(const std::string& subkey, const char* valu
     const LONG result =
         RegQueryValueExW(key.Get(), wideName.c_str(), nullptr, &type, bytes.data(), &length);
     key.Reset();
-    if (result != ERROR_SUCCESS) return false;
+    if (result != ERROR_SUCCESS)
+        return false;
     // Only the bytes that were really read count; the value may lack its terminator.
     bytes.resize(length < maxBytes ? length : maxBytes);
     return true;
 }
 
 std::string Win32AdapterRegistry::ToCodePage(const std::u16string& text) {
-    if (text.empty()) return std::string();
+    if (text.empty())
+        return std::string();
     const wchar_t* wide = reinterpret_cast<const wchar_t*>(text.data());
-    const int need = WideCharToMultiByte(CP_ACP, 0, wide, int(text.size()), nullptr, 0, nullptr,
-                                         nullptr);
-    if (need <= 0) return std::string();
+    const int need =
+        WideCharToMultiByte(CP_ACP, 0, wide, int(text.size()), nullptr, 0, nullptr, nullptr);
+    if (need <= 0)
+        return std::string();
     std::string out(size_t(need), '\0');
     WideCharToMultiByte(CP_ACP, 0, wide, int(text.size()), &out[0], need, nullptr, nullptr);
     return out;
@@ -122,7 +135,8 @@ bool Win32IpAdapterTable::GetAdapters(std::vector<IpAdapterRow>& rows) {
         size = ULONG(buffer.size() * sizeof(IP_ADAPTER_INFO));
         result = GetAdaptersInfo(buffer.data(), &size);
     }
-    if (result != NO_ERROR) return false;
+    if (result != NO_ERROR)
+        return false;
     rows.clear();
     for (const IP_ADAPTER_INFO* info = buffer.data(); info; info = info->Next) {
         IpAdapterRow row;

@@ -10,16 +10,16 @@
 // packet.dll is looked up at run time: without the capture driver the dialer
 // still starts, it only lists no adapter.
 class Win32CaptureAdapterNames : public CaptureAdapterNames {
-public:
+  public:
     bool GetAdapterNames(char* buffer, uint32_t* size) override;
     bool IsLegacyWindows() override;
 
-private:
+  private:
     ScopedModule m_hPacket;
 };
 
 class Win32AdapterRegistry : public AdapterRegistry {
-public:
+  public:
     bool OpenClassKey() override;
     void CloseClassKey() override;
     bool EnumSubkey(uint32_t index, std::string& name) override;
@@ -27,11 +27,11 @@ public:
                    size_t maxBytes) override;
     std::string ToCodePage(const std::u16string& text) override;
 
-private:
+  private:
     ScopedKey m_hClass;
 };
 
 class Win32IpAdapterTable : public IpAdapterTable {
-public:
+  public:
     bool GetAdapters(std::vector<IpAdapterRow>& rows) override;
 };

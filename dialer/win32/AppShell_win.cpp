@@ -33,13 +33,17 @@ std::string Win32AppShell::ProgramName() {
     GetModuleFileNameA(nullptr, path, MAX_PATH - 1);
     std::string name = path;
     const size_t slash = name.find_last_of("\\/");
-    if (slash != std::string::npos) name = name.substr(slash + 1);
+    if (slash != std::string::npos)
+        name = name.substr(slash + 1);
     const size_t dot = name.find_last_of('.');
-    if (dot != std::string::npos) name = name.substr(0, dot);
+    if (dot != std::string::npos)
+        name = name.substr(0, dot);
     return name;
 }
 
-void Win32AppShell::RunMainDialog(MainDialogStart& start) { RunPondoDialog(start); }
+void Win32AppShell::RunMainDialog(MainDialogStart& start) {
+    RunPondoDialog(start);
+}
 
 namespace {
 

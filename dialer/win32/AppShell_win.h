@@ -3,7 +3,7 @@
 #include "AppShell.h"
 
 class Win32AppShell : public AppShell {
-public:
+  public:
     bool CreateInstanceMutex(const std::string& name) override;
     WindowRef FindTopWindow(const std::string& title) override;
     void ShowAndRaise(WindowRef window) override;

@@ -6,7 +6,8 @@ bool Win32CompanionModule::Load(const char* fileName) {
 }
 
 InitThreadFn Win32CompanionModule::FindInitThread() {
-    if (!m_hModule) return nullptr;
+    if (!m_hModule)
+        return nullptr;
     return reinterpret_cast<InitThreadFn>(
         reinterpret_cast<void*>(GetProcAddress(m_hModule.Get(), "initThread")));
 }

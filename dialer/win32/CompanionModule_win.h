@@ -6,11 +6,11 @@
 #include <windows.h>
 
 class Win32CompanionModule : public CompanionModule {
-public:
+  public:
     bool Load(const char* fileName) override;
     InitThreadFn FindInitThread() override;
     void Unload() override;
 
-private:
+  private:
     ScopedModule m_hModule;
 };

@@ -49,8 +49,8 @@ class Win32Files : public DialerFiles {
         // dialer (another title) appending or putting a generation aside, must not make
         // the open fail. Appends go to the end whoever else writes.
         ScopedFile file(CreateFileA(path.c_str(), FILE_APPEND_DATA,
-                                    FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                                    nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+                                    FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                    OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
         if (!file)
             return false;
         const bool ok = WriteAll(file.Get(), bytes);

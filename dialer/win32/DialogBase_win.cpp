@@ -4,7 +4,8 @@
 
 std::string ControlText(HWND control) {
     const int length = GetWindowTextLengthA(control);
-    if (length <= 0) return std::string();
+    if (length <= 0)
+        return std::string();
     std::vector<char> buffer(size_t(length) + 1);
     const int got = GetWindowTextA(control, buffer.data(), length + 1);
     return std::string(buffer.data(), got > 0 ? size_t(got) : 0);
@@ -36,25 +37,33 @@ int DialogBase::DoModal(HWND parent) {
     m_bEnded = false;
     HWND hwnd = CreateDialogParamA(GetModuleHandleA(nullptr), MAKEINTRESOURCEA(m_nTemplateId),
                                    parent, &DialogBase::DialogProc, reinterpret_cast<LPARAM>(this));
-    if (hwnd == nullptr) return -1;
-    if (parent) EnableWindow(parent, FALSE);
-    if (!m_bEnded) ShowWindow(hwnd, SW_SHOW);
+    if (hwnd == nullptr)
+        return -1;
+    if (parent)
+        EnableWindow(parent, FALSE);
+    if (!m_bEnded)
+        ShowWindow(hwnd, SW_SHOW);
     MSG msg;
     BOOL got = TRUE;
     while (!m_bEnded && (got = GetMessageA(&msg, nullptr, 0, 0)) > 0) {
-        if (PreTranslateMessage(msg)) continue;
-        if (m_hWnd != nullptr && IsDialogMessageA(m_hWnd, &msg)) continue;
+        if (PreTranslateMessage(msg))
+            continue;
+        if (m_hWnd != nullptr && IsDialogMessageA(m_hWnd, &msg))
+            continue;
         TranslateMessage(&msg);
         DispatchMessageA(&msg);
     }
-    if (m_hWnd != nullptr) OnEnding();
+    if (m_hWnd != nullptr)
+        OnEnding();
     if (parent) {
         EnableWindow(parent, TRUE);
         SetActiveWindow(parent);
     }
-    if (m_hWnd != nullptr) DestroyWindow(m_hWnd);
+    if (m_hWnd != nullptr)
+        DestroyWindow(m_hWnd);
     // A WM_QUIT taken by a dialog run from another one is meant for the outer run too.
-    if (got == 0 && parent) PostQuitMessage(int(msg.wParam));
+    if (got == 0 && parent)
+        PostQuitMessage(int(msg.wParam));
     return m_nResult;
 }
 
@@ -75,7 +84,8 @@ INT_PTR CALLBACK DialogBase::DialogProc(HWND hwnd, UINT message, WPARAM wParam, 
     } else {
         self = reinterpret_cast<DialogBase*>(GetWindowLongPtrA(hwnd, DWLP_USER));
     }
-    if (self == nullptr) return FALSE;
+    if (self == nullptr)
+        return FALSE;
     try {
         const INT_PTR result = self->Dispatch(message, wParam, lParam);
         if (message == WM_NCDESTROY) {
@@ -108,10 +118,12 @@ INT_PTR DialogBase::Dispatch(UINT message, WPARAM wParam, LPARAM lParam) {
         return FALSE;
     }
     auto it = m_messages.find(message);
-    if (it == m_messages.end()) return FALSE;
+    if (it == m_messages.end())
+        return FALSE;
     bool handled = true;
     const LRESULT result = it->second(wParam, lParam, handled);
-    if (!handled) return FALSE;
+    if (!handled)
+        return FALSE;
     SetWindowLongPtrA(m_hWnd, DWLP_MSGRESULT, result);
     // Messages whose answer is the return value itself rather than DWLP_MSGRESULT.
     switch (message) {

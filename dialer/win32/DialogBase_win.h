@@ -10,7 +10,7 @@
 #include <string>
 
 class DialogBase {
-public:
+  public:
     using CommandHandler = std::function<void()>;
     // Answers the message's result; `handled` false hands it to the default handling.
     using MessageHandler = std::function<LRESULT(WPARAM, LPARAM, bool& handled)>;
@@ -25,7 +25,7 @@ public:
     void EndDialog(int result);
     HWND Handle() const { return m_hWnd; }
 
-protected:
+  protected:
     // BN_CLICKED (or any notification `code`) of control `id`.
     void OnCommand(int id, CommandHandler handler, WORD code = BN_CLICKED);
     void OnMessage(UINT message, MessageHandler handler);
@@ -41,7 +41,7 @@ protected:
     void DdxText(int id, std::string& field, bool save);
     void DdxCheck(int id, int& field, bool save);
 
-private:
+  private:
     static INT_PTR CALLBACK DialogProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam);
     INT_PTR Dispatch(UINT message, WPARAM wParam, LPARAM lParam);
 

@@ -22,7 +22,7 @@ namespace {
 constexpr UINT kDpiChangedMessage = 0x02E0; // WM_DPICHANGED
 
 class MainDialog : public DialogBase, public DialogWindow {
-public:
+  public:
     MainDialog(MainDialogStart& start, RasService& ras, CaptureAdapterNames& capture,
                AdapterRegistry& registry, IpAdapterTable& ipTable)
         : DialogBase(IDD_PONDO_DIALOG),
@@ -33,9 +33,9 @@ public:
         m_hConnectedIcon = LoadIconA(instance, MAKEINTRESOURCEA(IDI_CONNECTED));
         // Loaded unshared at the small size, so it is ours to destroy (LoadIcon's
         // shared icons are the system's).
-        m_hSmallIcon.Reset(static_cast<HICON>(
-            LoadImageA(instance, MAKEINTRESOURCEA(IDI_IDLE), IMAGE_ICON,
-                       GetSystemMetrics(SM_CXSMICON), GetSystemMetrics(SM_CYSMICON), 0)));
+        m_hSmallIcon.Reset(static_cast<HICON>(LoadImageA(instance, MAKEINTRESOURCEA(IDI_IDLE),
+                                                         IMAGE_ICON, GetSystemMetrics(SM_CXSMICON),
+                                                         GetSystemMetrics(SM_CYSMICON), 0)));
         Bind();
     }
     ~MainDialog() override { SetDialReportWindow(nullptr); }
@@ -93,10 +93,12 @@ public:
         PassTray(NIM_ADD, IconOf(icon), tip);
     }
     void SetTrayIcon(TrayIcon icon, const std::string& tip) override {
-        if (m_hTrayOwner != nullptr) PassTray(NIM_MODIFY, IconOf(icon), tip);
+        if (m_hTrayOwner != nullptr)
+            PassTray(NIM_MODIFY, IconOf(icon), tip);
     }
     void RemoveTrayIcon() override {
-        if (m_hTrayOwner == nullptr) return;
+        if (m_hTrayOwner == nullptr)
+            return;
         PassTray(NIM_DELETE, nullptr, "");
         m_hTrayOwner = nullptr;
     }
@@ -114,7 +116,7 @@ public:
     }
     void Pause(unsigned ms) override { Sleep(ms); }
 
-private:
+  private:
     HICON IconOf(TrayIcon icon) const {
         return icon == TrayIcon::Connected ? m_hConnectedIcon : m_hIdleIcon;
     }
@@ -213,7 +215,8 @@ private:
         });
         OnMessage(WM_TIMER, [this](WPARAM id, LPARAM, bool& handled) -> LRESULT {
             handled = id == kLinkWatchTimer || id == kFindingsTimer;
-            if (handled) m_logic.OnTimer(unsigned(id));
+            if (handled)
+                m_logic.OnTimer(unsigned(id));
             return 0;
         });
         OnMessage(WM_SYSCOMMAND, [this](WPARAM command, LPARAM, bool& handled) -> LRESULT {
@@ -238,9 +241,8 @@ private:
             handled = false;
             return 0;
         });
-        OnMessage(WM_QUERYDRAGICON, [this](WPARAM, LPARAM, bool&) -> LRESULT {
-            return LRESULT(m_hIdleIcon);
-        });
+        OnMessage(WM_QUERYDRAGICON,
+                  [this](WPARAM, LPARAM, bool&) -> LRESULT { return LRESULT(m_hIdleIcon); });
         OnMessage(WM_LBUTTONDOWN, [this](WPARAM, LPARAM lParam, bool& handled) -> LRESULT {
             // Drag the window by any free point of its client area.
             SendMessageA(Handle(), WM_NCLBUTTONDOWN, HTCAPTION, lParam);
@@ -249,7 +251,8 @@ private:
         });
         OnMessage(WM_PAINT, [this](WPARAM, LPARAM, bool& handled) -> LRESULT {
             handled = IsIconic(Handle()) != FALSE;
-            if (!handled) return 0;
+            if (!handled)
+                return 0;
             PAINTSTRUCT ps;
             HDC dc = BeginPaint(Handle(), &ps);
             SendMessageA(Handle(), WM_ICONERASEBKGND, WPARAM(dc), 0);
@@ -265,7 +268,7 @@ private:
 
     Win32CodePage m_codePage;
     PondoDlg m_logic;
-    HWND m_hTrayOwner = nullptr;  // the window the icon was added with
+    HWND m_hTrayOwner = nullptr; // the window the icon was added with
     HICON m_hIdleIcon = nullptr;
     HICON m_hConnectedIcon = nullptr;
     ScopedIcon m_hSmallIcon;

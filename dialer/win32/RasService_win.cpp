@@ -21,8 +21,7 @@ static_assert(offsetof(RASENTRYA, dwVpnStrategy) == offsetof(RasEntryRecord, dwV
               "RASENTRYA");
 static_assert(offsetof(RASDIALPARAMSA, szPassword) == offsetof(RasDialParamsRecord, szPassword),
               "RASDIALPARAMSA");
-static_assert(offsetof(RASDIALPARAMSA, dwCallbackId) ==
-                  offsetof(RasDialParamsRecord, dwCallbackId),
+static_assert(offsetof(RASDIALPARAMSA, dwCallbackId) == offsetof(RasDialParamsRecord, dwCallbackId),
               "RASDIALPARAMSA");
 // Newer headers append dwIfIndex; the service takes the shorter layout by its dwSize.
 static_assert(offsetof(RASCONNA, guidEntry) == offsetof(RasConnRecord, guidEntry), "RASCONNA");
@@ -34,8 +33,8 @@ namespace {
 // dialog: the report, with the connection it belongs to, goes to the dialog's own
 // thread.
 VOID WINAPI DialNotifier(HRASCONN connection, UINT, RASCONNSTATE state, DWORD error, DWORD) {
-    QueueDialReport({RasHandle(reinterpret_cast<uintptr_t>(connection)), uint32_t(state),
-                     uint32_t(error)});
+    QueueDialReport(
+        {RasHandle(reinterpret_cast<uintptr_t>(connection)), uint32_t(state), uint32_t(error)});
 }
 
 } // namespace

@@ -15,7 +15,7 @@
 // administrator may write, and an entry written in one phonebook is neither
 // dialed nor deleted through another.
 class Win32RasService : public RasService {
-public:
+  public:
     Win32RasService();
 
     uint32_t EnumDevices(RasDevInfoRecord* block, uint32_t* bytes, uint32_t* count) override;
@@ -27,7 +27,7 @@ public:
     uint32_t HangUp(RasHandle handle) override;
     uint32_t DeleteEntry(const char* entry) override;
 
-private:
+  private:
     // Empty (the default phonebook) only when the user has no application data.
     const char* PhonebookArg() const {
         return m_strPhonebook.empty() ? nullptr : m_strPhonebook.c_str();

@@ -22,7 +22,9 @@ HostInterface g_host{};
 CRITICAL_SECTION g_logLock;
 char g_dir[MAX_PATH] = {};
 
-std::string PathOf(const char* name) { return std::string(g_dir) + "\\" + name; }
+std::string PathOf(const char* name) {
+    return std::string(g_dir) + "\\" + name;
+}
 
 std::string Hex(const uint8_t* bytes, size_t n) {
     std::string out;
@@ -96,6 +98,7 @@ extern "C" int32_t HOST_CALL initThread(HostInterface* host) {
 }
 
 BOOL WINAPI DllMain(HINSTANCE, DWORD reason, LPVOID) {
-    if (reason == DLL_PROCESS_ATTACH) InitializeCriticalSection(&g_logLock);
+    if (reason == DLL_PROCESS_ATTACH)
+        InitializeCriticalSection(&g_logLock);
     return TRUE;
 }

@@ -20,12 +20,12 @@ constexpr DWORD kErrorInvalidHandle = 6;
 constexpr DWORD kErrorInvalidParameter = 87;
 constexpr DWORD kErrorCannotOpenPhonebook = 615;
 constexpr DWORD kErrorCannotFindEntry = 623;
-constexpr UINT kDialEventMessage = 0xCCCD;  // WM_RASDIALEVENT
+constexpr UINT kDialEventMessage = 0xCCCD; // WM_RASDIALEVENT
 
 typedef VOID(WINAPI* RasDialFunc1)(HANDLE, UINT, DWORD state, DWORD error, DWORD extended);
 
 struct Script {
-    std::vector<std::pair<std::string, std::string>> devices;  // type, name
+    std::vector<std::pair<std::string, std::string>> devices; // type, name
     std::vector<DWORD> states{0, 1, 2, 3, 4, 5, 14, kRasConnected};
     DWORD delayMs = 100;
     DWORD error = 0;
@@ -40,7 +40,7 @@ struct Script {
         {651, "The device reported an error."},
     };
     DWORD enumConnections = 0;
-    bool late = false;  // a hung-up dial reports once more, during the next dial
+    bool late = false; // a hung-up dial reports once more, during the next dial
     DWORD lateState = 0;
     DWORD lateError = 0;
 };
@@ -48,18 +48,18 @@ struct Script {
 struct Connection {
     RasHandle handle;
     std::string entry;
-    bool active = false;     // listed by RasEnumConnectionsA
-    bool hungUp = false;     // the dial thread stops reporting
-    DWORD connectedAt = 0;   // tick count when it came up
-    unsigned serial = 0;     // dials in the order RasDialA accepted them, from 1
+    bool active = false;   // listed by RasEnumConnectionsA
+    bool hungUp = false;   // the dial thread stops reporting
+    DWORD connectedAt = 0; // tick count when it came up
+    unsigned serial = 0;   // dials in the order RasDialA accepted them, from 1
 };
 
 HMODULE g_self = nullptr;
 CRITICAL_SECTION g_lock;
 std::vector<std::shared_ptr<Connection>>* g_connections = nullptr;
 RasHandle g_nextHandle = 0x1000;
-unsigned g_dials = 0;          // dials accepted so far
-unsigned g_lastReporting = 0;  // serial of the latest dial that has reported a state
+unsigned g_dials = 0;         // dials accepted so far
+unsigned g_lastReporting = 0; // serial of the latest dial that has reported a state
 bool g_outsideMade = false;
 Script g_script;
 
@@ -91,7 +91,9 @@ std::string Hex(const void* data, size_t size) {
     return out;
 }
 
-std::string Text(const char* s) { return s ? std::string("\"") + s + "\"" : "null"; }
+std::string Text(const char* s) {
+    return s ? std::string("\"") + s + "\"" : "null";
+}
 
 std::string RestOf(std::istringstream& in) {
     std::string rest;
@@ -106,12 +108,15 @@ void LoadScript() {
     std::ifstream in(Folder() + "rasapi32-standin.ini");
     std::string line;
     while (std::getline(in, line)) {
-        if (!line.empty() && line.back() == '\r') line.pop_back();
+        if (!line.empty() && line.back() == '\r')
+            line.pop_back();
         const size_t hash = line.find('#');
-        if (hash != std::string::npos) line.erase(hash);
+        if (hash != std::string::npos)
+            line.erase(hash);
         std::istringstream words(line);
         std::string directive;
-        if (!(words >> directive)) continue;
+        if (!(words >> directive))
+            continue;
         if (directive == "device") {
             std::string type;
             words >> type;
@@ -119,7 +124,8 @@ void LoadScript() {
         } else if (directive == "states") {
             script.states.clear();
             DWORD state;
-            while (words >> state) script.states.push_back(state);
+            while (words >> state)
+                script.states.push_back(state);
         } else if (directive == "delay") {
             words >> script.delayMs;
         } else if (directive == "error") {
@@ -161,7 +167,8 @@ void LoadScript() {
 
 void SavePhonebook(const std::vector<std::string>& entries) {
     std::ofstream out(Folder() + "rasapi32-standin.phonebook", std::ios::binary | std::ios::trunc);
-    for (const std::string& e : entries) out << e << "\r\n";
+    for (const std::string& e : entries)
+        out << e << "\r\n";
 }
 
 std::vector<std::string> LoadPhonebook() {
@@ -169,8 +176,10 @@ std::vector<std::string> LoadPhonebook() {
     std::ifstream in(Folder() + "rasapi32-standin.phonebook");
     std::string line;
     while (std::getline(in, line)) {
-        if (!line.empty() && line.back() == '\r') line.pop_back();
-        if (!line.empty()) entries.push_back(line);
+        if (!line.empty() && line.back() == '\r')
+            line.pop_back();
+        if (!line.empty())
+            entries.push_back(line);
     }
     return entries;
 }
@@ -215,10 +224,12 @@ bool HasEntry(const std::string& file, const char* entry) {
 void ApplyDrops() {
     const std::string dropFile = Folder() + "rasapi32-standin.drop";
     const bool pulled = GetFileAttributesA(dropFile.c_str()) != INVALID_FILE_ATTRIBUTES;
-    if (pulled) DeleteFileA(dropFile.c_str());
+    if (pulled)
+        DeleteFileA(dropFile.c_str());
     const DWORD now = GetTickCount();
     for (auto& c : *g_connections) {
-        if (!c->active) continue;
+        if (!c->active)
+            continue;
         if (pulled || (g_script.dropMs && now - c->connectedAt >= g_script.dropMs)) {
             c->active = false;
             c->hungUp = true;
@@ -228,7 +239,8 @@ void ApplyDrops() {
 
 std::shared_ptr<Connection> Find(RasHandle handle) {
     for (auto& c : *g_connections)
-        if (c->handle == handle) return c;
+        if (c->handle == handle)
+            return c;
     return nullptr;
 }
 
@@ -236,12 +248,12 @@ struct DialJob {
     std::shared_ptr<Connection> connection;
     RasDialFunc1 notifier;
     Script script;
-    DWORD authError;  // 691 when the credentials are not accepted
+    DWORD authError; // 691 when the credentials are not accepted
 };
 
 void Notify(const DialJob& job, DWORD state, DWORD error, const char* note) {
-    Log("notify handle=" + std::to_string(job.connection->handle) + " state=" +
-        std::to_string(state) + " error=" + std::to_string(error) + note);
+    Log("notify handle=" + std::to_string(job.connection->handle) +
+        " state=" + std::to_string(state) + " error=" + std::to_string(error) + note);
     job.notifier(reinterpret_cast<HANDLE>(uintptr_t(job.connection->handle)), kDialEventMessage,
                  state, error, 0);
 }
@@ -254,8 +266,10 @@ void ReportLate(const DialJob& job) {
         EnterCriticalSection(&g_lock);
         const bool nextReported = g_lastReporting > job.connection->serial;
         LeaveCriticalSection(&g_lock);
-        if (nextReported) break;
-        if (GetTickCount() - start > 60000) return;  // no next dial came
+        if (nextReported)
+            break;
+        if (GetTickCount() - start > 60000)
+            return; // no next dial came
         Sleep(20);
     }
     Notify(job, job.script.lateState, job.script.lateError, " late");
@@ -268,27 +282,33 @@ DWORD WINAPI DialThread(LPVOID param) {
         Sleep(job->script.delayMs);
         const DWORD state = states[i];
         DWORD error = 0;
-        const bool lastBeforeUp = i + 1 == states.size() ||
-                                  (i + 2 == states.size() && states[i + 1] == kRasConnected);
-        if (job->authError && state == 5) error = job->authError;
-        else if (job->script.error && lastBeforeUp) error = job->script.error;
+        const bool lastBeforeUp =
+            i + 1 == states.size() || (i + 2 == states.size() && states[i + 1] == kRasConnected);
+        if (job->authError && state == 5)
+            error = job->authError;
+        else if (job->script.error && lastBeforeUp)
+            error = job->script.error;
         bool stop = false;
         EnterCriticalSection(&g_lock);
-        if (job->connection->hungUp) stop = true;
+        if (job->connection->hungUp)
+            stop = true;
         if (!stop && state == kRasConnected && error == 0) {
             job->connection->active = true;
             job->connection->connectedAt = GetTickCount();
         }
         LeaveCriticalSection(&g_lock);
         if (stop) {
-            if (job->script.late) ReportLate(*job);
+            if (job->script.late)
+                ReportLate(*job);
             return 0;
         }
         Notify(*job, state, error, "");
         EnterCriticalSection(&g_lock);
-        if (job->connection->serial > g_lastReporting) g_lastReporting = job->connection->serial;
+        if (job->connection->serial > g_lastReporting)
+            g_lastReporting = job->connection->serial;
         LeaveCriticalSection(&g_lock);
-        if (error != 0 || state == kRasConnected) return 0;
+        if (error != 0 || state == kRasConnected)
+            return 0;
     }
     return 0;
 }
@@ -297,8 +317,8 @@ DWORD WINAPI DialThread(LPVOID param) {
 
 extern "C" {
 
-__declspec(dllexport) DWORD WINAPI RasEnumDevicesA(RasDevInfoRecord* devices, DWORD* cb,
-                                                   DWORD* count) {
+__declspec(dllexport) DWORD WINAPI
+    RasEnumDevicesA(RasDevInfoRecord* devices, DWORD* cb, DWORD* count) {
     EnterCriticalSection(&g_lock);
     LoadScript();
     const Script script = g_script;
@@ -334,9 +354,9 @@ __declspec(dllexport) DWORD WINAPI RasEnumDevicesA(RasDevInfoRecord* devices, DW
     return result;
 }
 
-__declspec(dllexport) DWORD WINAPI RasSetEntryPropertiesA(const char* phonebook, const char* entry,
-                                                          const RasEntryRecord* record, DWORD size,
-                                                          const BYTE* devInfo, DWORD devInfoSize) {
+__declspec(dllexport) DWORD WINAPI
+    RasSetEntryPropertiesA(const char* phonebook, const char* entry, const RasEntryRecord* record,
+                           DWORD size, const BYTE* devInfo, DWORD devInfoSize) {
     DWORD result = 0;
     std::string bytes;
     if (entry == nullptr || record == nullptr) {
@@ -344,7 +364,8 @@ __declspec(dllexport) DWORD WINAPI RasSetEntryPropertiesA(const char* phonebook,
     } else {
         const DWORD dwSize = record->dwSize;
         bytes = Hex(record, dwSize <= 8192 ? dwSize : 8192);
-        if (dwSize != sizeof(RasEntryRecord) || size < dwSize) result = kErrorInvalidSize;
+        if (dwSize != sizeof(RasEntryRecord) || size < dwSize)
+            result = kErrorInvalidSize;
     }
     if (result == 0) {
         const std::string file = PhonebookFile(phonebook);
@@ -358,21 +379,23 @@ __declspec(dllexport) DWORD WINAPI RasSetEntryPropertiesA(const char* phonebook,
         EnterCriticalSection(&g_lock);
         auto entries = LoadPhonebook();
         bool present = false;
-        for (auto& e : entries) present = present || e == entry;
-        if (!present) entries.push_back(entry);
+        for (auto& e : entries)
+            present = present || e == entry;
+        if (!present)
+            entries.push_back(entry);
         SavePhonebook(entries);
         LeaveCriticalSection(&g_lock);
     }
-    Log("RasSetEntryPropertiesA phonebook=" + Text(phonebook) + " entry=" +
-        (entry ? std::string(entry) : "null") + " size=" + std::to_string(size) + " devinfo=" +
-        std::to_string(devInfo ? devInfoSize : 0) + " record=" + bytes + " -> " +
+    Log("RasSetEntryPropertiesA phonebook=" + Text(phonebook) +
+        " entry=" + (entry ? std::string(entry) : "null") + " size=" + std::to_string(size) +
+        " devinfo=" + std::to_string(devInfo ? devInfoSize : 0) + " record=" + bytes + " -> " +
         std::to_string(result));
     return result;
 }
 
-__declspec(dllexport) DWORD WINAPI RasDialA(void* extensions, const char* phonebook,
-                                            const RasDialParamsRecord* params, DWORD notifierType,
-                                            void* notifier, HANDLE* handle) {
+__declspec(dllexport) DWORD WINAPI
+    RasDialA(void* extensions, const char* phonebook, const RasDialParamsRecord* params,
+             DWORD notifierType, void* notifier, HANDLE* handle) {
     EnterCriticalSection(&g_lock);
     LoadScript();
     const Script script = g_script;
@@ -415,13 +438,14 @@ __declspec(dllexport) DWORD WINAPI RasDialA(void* extensions, const char* phoneb
             }
             auto* job = new DialJob{c, reinterpret_cast<RasDialFunc1>(notifier), script, authError};
             HANDLE thread = CreateThread(nullptr, 0, DialThread, job, 0, nullptr);
-            if (thread) CloseHandle(thread);
+            if (thread)
+                CloseHandle(thread);
         }
     }
-    Log("RasDialA ext=" + std::string(extensions ? "set" : "null") + " phonebook=" +
-        Text(phonebook) + " type=" + std::to_string(notifierType) + " notifier=" +
-        std::to_string(notifier != nullptr) + " params=" + bytes + " -> " + std::to_string(result) +
-        " handle=" + std::to_string(written));
+    Log("RasDialA ext=" + std::string(extensions ? "set" : "null") +
+        " phonebook=" + Text(phonebook) + " type=" + std::to_string(notifierType) +
+        " notifier=" + std::to_string(notifier != nullptr) + " params=" + bytes + " -> " +
+        std::to_string(result) + " handle=" + std::to_string(written));
     return result;
 }
 
@@ -433,23 +457,28 @@ __declspec(dllexport) DWORD WINAPI RasGetErrorStringA(UINT code, char* buffer, D
     const std::string text = known ? it->second : std::string();
     LeaveCriticalSection(&g_lock);
     DWORD result = 0;
-    if (buffer == nullptr || size == 0) result = kErrorInvalidParameter;
-    else if (!known) result = kErrorInvalidParameter;
-    else if (text.size() + 1 > size) result = kRasErrorBufferTooSmall;
-    else std::memcpy(buffer, text.c_str(), text.size() + 1);
+    if (buffer == nullptr || size == 0)
+        result = kErrorInvalidParameter;
+    else if (!known)
+        result = kErrorInvalidParameter;
+    else if (text.size() + 1 > size)
+        result = kRasErrorBufferTooSmall;
+    else
+        std::memcpy(buffer, text.c_str(), text.size() + 1);
     Log("RasGetErrorStringA code=" + std::to_string(code) + " size=" + std::to_string(size) +
         " -> " + std::to_string(result));
     return result;
 }
 
-__declspec(dllexport) DWORD WINAPI RasEnumConnectionsA(RasConnRecord* connections, DWORD* cb,
-                                                       DWORD* count) {
+__declspec(dllexport) DWORD WINAPI
+    RasEnumConnectionsA(RasConnRecord* connections, DWORD* cb, DWORD* count) {
     EnterCriticalSection(&g_lock);
     LoadScript();
     ApplyDrops();
     std::vector<std::shared_ptr<Connection>> active;
     for (auto& c : *g_connections)
-        if (c->active) active.push_back(c);
+        if (c->active)
+            active.push_back(c);
     const DWORD forced = g_script.enumConnections;
     LeaveCriticalSection(&g_lock);
     DWORD result = 0;
@@ -477,8 +506,8 @@ __declspec(dllexport) DWORD WINAPI RasEnumConnectionsA(RasConnRecord* connection
         *cb = need;
         *count = DWORD(active.size());
     }
-    Log("RasEnumConnectionsA cb=" + std::to_string(given) + " dwSize=" +
-        (connections ? std::to_string(connections[0].dwSize) : "-") + " -> " +
+    Log("RasEnumConnectionsA cb=" + std::to_string(given) +
+        " dwSize=" + (connections ? std::to_string(connections[0].dwSize) : "-") + " -> " +
         std::to_string(result) + " count=" + (count && result == 0 ? std::to_string(*count) : "-"));
     return result;
 }
@@ -515,8 +544,8 @@ __declspec(dllexport) DWORD WINAPI RasDeleteEntryA(const char* phonebook, const 
     }
     SavePhonebook(entries);
     LeaveCriticalSection(&g_lock);
-    Log("RasDeleteEntryA phonebook=" + Text(phonebook) + " entry=" +
-        (entry ? std::string(entry) : "null") + " -> " + std::to_string(result));
+    Log("RasDeleteEntryA phonebook=" + Text(phonebook) +
+        " entry=" + (entry ? std::string(entry) : "null") + " -> " + std::to_string(result));
     return result;
 }
 

@@ -18,8 +18,8 @@
 
 namespace {
 
-const char* const kKeys[] = {"username", "savepw", "password", "Connect", "MainDlgTitle",
-                             "300", "a", "#"};
+const char* const kKeys[] = {"username",     "savepw", "password", "Connect",
+                             "MainDlgTitle", "300",    "a",        "#"};
 constexpr const char* kName = "fuzz.conf";
 
 void Check(bool condition, const char* what) {
@@ -34,11 +34,13 @@ void Check(bool condition, const char* what) {
 // disk, which on a real disk would leave the fuzzer a few hundred runs a second.
 void EnterScratchDir() {
     static bool entered = false;
-    if (entered) return;
+    if (entered)
+        return;
     char shm[] = "/dev/shm/pondo-fuzz-XXXXXX";
     char tmp[] = "/tmp/pondo-fuzz-XXXXXX";
     char* dir = mkdtemp(shm);
-    if (dir == nullptr) dir = mkdtemp(tmp);
+    if (dir == nullptr)
+        dir = mkdtemp(tmp);
     Check(dir != nullptr && chdir(dir) == 0, "no scratch directory");
     entered = true;
 }
@@ -56,11 +58,13 @@ std::vector<std::string> Lines(const std::string& text) {
     while (at < text.size()) {
         size_t end = text.find('\n', at);
         const bool last = end == std::string::npos;
-        if (last) end = text.size();
+        if (last)
+            end = text.size();
         std::string line = text.substr(at, end - at);
         // Carriage returns at a line's end cannot be told from its line end once the
         // line is written back with one, so they are not compared.
-        while (!line.empty() && line.back() == '\r') line.pop_back();
+        while (!line.empty() && line.back() == '\r')
+            line.pop_back();
         lines.push_back(line);
         at = last ? text.size() : end + 1;
     }
@@ -75,25 +79,30 @@ bool StartsWith(const std::string& line, const std::string& key) {
 // cut at "#" and at the capacity, trailing blanks removed.
 std::string ExpectedRead(const std::string& value, size_t capacity) {
     size_t start = 0;
-    while (start < value.size() && value[start] == ' ') ++start;
+    while (start < value.size() && value[start] == ' ')
+        ++start;
     std::string v = value.substr(start);
     v = v.substr(0, v.find('#'));
-    if (v.size() > capacity - 1) v.resize(capacity - 1);
-    while (!v.empty() && v.back() == ' ') v.pop_back();
+    if (v.size() > capacity - 1)
+        v.resize(capacity - 1);
+    while (!v.empty() && v.back() == ' ')
+        v.pop_back();
     return v;
 }
 
 } // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-    if (size < 3) return 0;
+    if (size < 3)
+        return 0;
     EnterScratchDir();
     const std::string key = kKeys[data[0] % (sizeof kKeys / sizeof kKeys[0])];
     const size_t capacity = 1 + data[1] % 200;
     size_t n = data[2];
     data += 3;
     size -= 3;
-    if (n > size) n = size;
+    if (n > size)
+        n = size;
     std::string value(reinterpret_cast<const char*>(data), n);
     value = value.substr(0, value.find('\0'));
     const std::string before(reinterpret_cast<const char*>(data + n), size - n);
@@ -107,7 +116,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (ReadSettingValue(key.c_str(), kName, buffer.data(), capacity)) {
         Check(std::memchr(buffer.data(), 0, capacity) != nullptr, "value not terminated");
     }
-    for (size_t k = capacity; k < buffer.size(); ++k) Check(buffer[k] == '\x5a', "read overran");
+    for (size_t k = capacity; k < buffer.size(); ++k)
+        Check(buffer[k] == '\x5a', "read overran");
     std::string text = "default";
     GetSettingText(key.c_str(), kName, text);
     Check(text.size() <= kMaxSettingLine, "value longer than a line");
@@ -144,9 +154,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     // The rewritten file reads back the new value from the first key line: every key
     // line now has its "=". (A key that begins with "#" only rewrites comment lines,
     // which the reader skips.)
-    if (key[0] == '#') return 0;
+    if (key[0] == '#')
+        return 0;
     std::vector<char> again(capacity, '\0');
     Check(ReadSettingValue(key.c_str(), kName, again.data(), capacity), "written key not found");
-    Check(std::string(again.data()) == ExpectedRead(value, capacity), "written value reads back wrong");
+    Check(std::string(again.data()) == ExpectedRead(value, capacity),
+          "written value reads back wrong");
     return 0;
 }

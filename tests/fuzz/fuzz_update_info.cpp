@@ -22,26 +22,28 @@ namespace {
 
 // A fixed 3072-bit public key: the signatures the fuzzer makes never match, but
 // every malformed length and encoding reaches the check.
-const char kPublicKey[] =
-    "-----BEGIN PUBLIC KEY-----\n"
-    "MIIBojANBgkqhkiG9w0BAQEFAAOCAY8AMIIBigKCAYEApqlPX8a+XJdjAY39L8m+\n"
-    "Bwjr4ZDnlOFPlZ9LOtjp+r9MvfQs4cgMVlbhW/9kPgtCHthn6uCNEWkZTGnfBSs1\n"
-    "hGrEdHT51gbrQvVft8NKJfCPguxjP0N9hwiDpSPzVF5JWYXW1+bgBveGhzLexuxZ\n"
-    "3pfSWqH+nO7rlpuszDbje8NwFyzWXNrGc7Foxw4zUzdeVyXGnB5IevBj7kIBgw5S\n"
-    "ei11GLMeAbqCfpMQXSMFQPLJqcuhc81Uz1rB/lqePrBhHuULLBGcY13fJHWCNjWD\n"
-    "30tcI3jcHExMMmKVUr1kDq0g8e9547lhNMOTGRL8YOoz9X/zA2H6Pme2QzWB8fp7\n"
-    "N9eOsOmRxP1LCNsT/Pzj6Vzw4QTiuWQt87375sO1Q2VYWVDUgFobSimfWN/D9l8H\n"
-    "whPvsG3tkYGpQnCwGkbFRTquRv2FZD03DoYfDqykYeIWAFvRXjHQ/5f4YD1FjpFl\n"
-    "nWv9mcgjiLMfUA7iOIEUi/DezcnK+biErr0zE3wtpcflAgMBAAE=\n"
-    "-----END PUBLIC KEY-----\n"
-    "-----END PUBLIC KEY-----\n";
+const char kPublicKey[] = "-----BEGIN PUBLIC KEY-----\n"
+                          "MIIBojANBgkqhkiG9w0BAQEFAAOCAY8AMIIBigKCAYEApqlPX8a+XJdjAY39L8m+\n"
+                          "Bwjr4ZDnlOFPlZ9LOtjp+r9MvfQs4cgMVlbhW/9kPgtCHthn6uCNEWkZTGnfBSs1\n"
+                          "hGrEdHT51gbrQvVft8NKJfCPguxjP0N9hwiDpSPzVF5JWYXW1+bgBveGhzLexuxZ\n"
+                          "3pfSWqH+nO7rlpuszDbje8NwFyzWXNrGc7Foxw4zUzdeVyXGnB5IevBj7kIBgw5S\n"
+                          "ei11GLMeAbqCfpMQXSMFQPLJqcuhc81Uz1rB/lqePrBhHuULLBGcY13fJHWCNjWD\n"
+                          "30tcI3jcHExMMmKVUr1kDq0g8e9547lhNMOTGRL8YOoz9X/zA2H6Pme2QzWB8fp7\n"
+                          "N9eOsOmRxP1LCNsT/Pzj6Vzw4QTiuWQt87375sO1Q2VYWVDUgFobSimfWN/D9l8H\n"
+                          "whPvsG3tkYGpQnCwGkbFRTquRv2FZD03DoYfDqykYeIWAFvRXjHQ/5f4YD1FjpFl\n"
+                          "nWv9mcgjiLMfUA7iOIEUi/DezcnK+biErr0zE3wtpcflAgMBAAE=\n"
+                          "-----END PUBLIC KEY-----\n"
+                          "-----END PUBLIC KEY-----\n";
 
 class Resources : public ModuleResources {
-public:
+  public:
     bool ReadRawData(const std::string&, int id, std::vector<uint8_t>& out) override {
-        if (id == kVersionStampResource) out = {0xFF, 0xFF, 1, 0, 2, 0, 1, 0, 2, 0};
-        else if (id == kUpdateKeyResource) out.assign(kPublicKey, kPublicKey + sizeof(kPublicKey) - 1);
-        else return false;
+        if (id == kVersionStampResource)
+            out = {0xFF, 0xFF, 1, 0, 2, 0, 1, 0, 2, 0};
+        else if (id == kUpdateKeyResource)
+            out.assign(kPublicKey, kPublicKey + sizeof(kPublicKey) - 1);
+        else
+            return false;
         return true;
     }
 };
@@ -68,14 +70,15 @@ std::string Part(const std::string& all, const std::string& from, const std::str
     size_t begin = 0;
     if (!from.empty()) {
         begin = all.find(from);
-        if (begin == std::string::npos) return {};
+        if (begin == std::string::npos)
+            return {};
         begin += from.size();
     }
     const size_t end = to.empty() ? std::string::npos : all.find(to, begin);
     return all.substr(begin, end == std::string::npos ? std::string::npos : end - begin);
 }
 
-}  // namespace
+} // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const std::string input(reinterpret_cast<const char*>(data), size);
@@ -87,18 +90,21 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     // never cut at a zero byte into another one), hash lines parsed or refused.
     try {
         TUpdateInfo info("d", description, "http://s/");
-        if (info.FileCount < 0 || info.FileCount > kMaxUpdateFiles) abort();
+        if (info.FileCount < 0 || info.FileCount > kMaxUpdateFiles)
+            abort();
         if (info.Valid && info.RefusedName)
             abort();
         for (int i = 0; i < info.FileCount; ++i) {
             const std::string name(info.Files[i].Name);
-            if (!IsSafeUpdateName(name) || name.size() > size_t(kMaxUpdateName)) abort();
+            if (!IsSafeUpdateName(name) || name.size() > size_t(kMaxUpdateName))
+                abort();
             if (!ListedVerbatim(description, name))
                 abort();
             Sha256Digest digest{};
             info.GetFileHash(i, digest);
         }
-        if (info.GetFile(info.FileCount) || info.GetFile(-1)) abort();
+        if (info.GetFile(info.FileCount) || info.GetFile(-1))
+            abort();
     } catch (const EConvertError&) {
     }
 
@@ -141,14 +147,15 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     try {
         if (client.ReadOwnVersion(version, "http://s/updateFileInfo.ini") &&
             client.UpdateFrom(version, "http://s/"))
-            abort();  // nothing the fuzzer makes carries the operator's signature
+            abort(); // nothing the fuzzer makes carries the operator's signature
     } catch (const EConvertError&) {
     }
     // A refused folder leaves nothing installed, and nothing of it behind.
     if (!WaitForDownloadThreads(10000))
         abort();
     for (const auto& f : files->files)
-        if (f.first != "updatefileinfotmp.ini") abort();
+        if (f.first != "updatefileinfotmp.ini")
+            abort();
 
     // The hash check itself: whatever it lets through matches its listed SHA-256.
     try {
@@ -160,7 +167,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
                 for (int i = 0; i < listed.FileCount; ++i) {
                     Sha256Digest want{}, got{};
                     if (!listed.GetFileHash(i, want) ||
-                        !crypto->Sha256(reinterpret_cast<const uint8_t*>(body.data()), body.size(), got) ||
+                        !crypto->Sha256(reinterpret_cast<const uint8_t*>(body.data()), body.size(),
+                                        got) ||
                         want != got || files->Text(listed.Files[i].Name) != body)
                         abort();
                 }

@@ -8,7 +8,7 @@ namespace {
 using Guard = std::lock_guard<std::recursive_mutex>;
 
 class FakeReader : public FileReader {
-public:
+  public:
     explicit FakeReader(std::vector<uint8_t> bytes) : bytes_(std::move(bytes)) {}
     bool Size(uint32_t& size) override {
         size = static_cast<uint32_t>(bytes_.size());
@@ -21,25 +21,26 @@ public:
         return true;
     }
 
-private:
-    std::vector<uint8_t> bytes_;  // a snapshot, as an open file with shared reading is
+  private:
+    std::vector<uint8_t> bytes_; // a snapshot, as an open file with shared reading is
     size_t pos_ = 0;
 };
-}  // namespace
+} // namespace
 
 class FakeWriter : public FileWriter {
-public:
+  public:
     FakeWriter(FakeFileStore& store, std::string norm) : store_(store), norm_(std::move(norm)) {}
     bool Write(const uint8_t* data, uint32_t size) override {
         Guard hold(store_.lock);
-        if (store_.failWrite.count(norm_)) return false;
+        if (store_.failWrite.count(norm_))
+            return false;
         auto& bytes = store_.files[norm_].bytes;
         bytes.insert(bytes.end(), data, data + size);
         return true;
     }
     bool Close() override { return true; }
 
-private:
+  private:
     FakeFileStore& store_;
     std::string norm_;
 };
@@ -47,8 +48,10 @@ private:
 std::string FakeFileStore::Norm(const std::string& path) {
     std::string p = LowerCase(path);
     std::replace(p.begin(), p.end(), '/', '\\');
-    while (p.rfind(".\\", 0) == 0) p = p.substr(2);
-    while (!p.empty() && p.back() == '\\') p.pop_back();
+    while (p.rfind(".\\", 0) == 0)
+        p = p.substr(2);
+    while (!p.empty() && p.back() == '\\')
+        p.pop_back();
     return p;
 }
 
@@ -82,7 +85,8 @@ bool FakeFileStore::HasFolder(const std::string& path) const {
 std::string FakeFileStore::Text(const std::string& path) const {
     Guard hold(lock);
     auto it = files.find(Norm(path));
-    return it == files.end() ? "<missing>" : std::string(it->second.bytes.begin(), it->second.bytes.end());
+    return it == files.end() ? "<missing>"
+                             : std::string(it->second.bytes.begin(), it->second.bytes.end());
 }
 
 uint32_t FakeFileStore::Attributes(const std::string& path) const {
@@ -99,7 +103,8 @@ bool FakeFileStore::GetAttributes(const std::string& path, uint32_t& attributes)
         return true;
     }
     auto it = files.find(n);
-    if (it == files.end()) return false;
+    if (it == files.end())
+        return false;
     attributes = it->second.attributes;
     return true;
 }
@@ -107,7 +112,8 @@ bool FakeFileStore::GetAttributes(const std::string& path, uint32_t& attributes)
 bool FakeFileStore::SetAttributes(const std::string& path, uint32_t attributes) {
     Guard hold(lock);
     auto it = files.find(Norm(path));
-    if (it == files.end() || failSetAttributes.count(Norm(path))) return false;
+    if (it == files.end() || failSetAttributes.count(Norm(path)))
+        return false;
     it->second.attributes = attributes;
     log.push_back("attributes " + Norm(path));
     return true;
@@ -156,7 +162,8 @@ bool FakeFileStore::MoveReplacing(const std::string& from, const std::string& to
 bool FakeFileStore::CreateFolder(const std::string& path) {
     Guard hold(lock);
     const std::string n = Norm(path);
-    if (folders.count(n) || files.count(n) || !ParentExists(n)) return false;
+    if (folders.count(n) || files.count(n) || !ParentExists(n))
+        return false;
     folders.insert(n);
     log.push_back("mkdir " + n);
     return true;
@@ -165,12 +172,15 @@ bool FakeFileStore::CreateFolder(const std::string& path) {
 bool FakeFileStore::RemoveFolder(const std::string& path) {
     Guard hold(lock);
     const std::string n = Norm(path);
-    if (!folders.count(n) || n.empty()) return false;
+    if (!folders.count(n) || n.empty())
+        return false;
     const std::string prefix = n + "\\";
     for (const auto& f : files)
-        if (f.first.rfind(prefix, 0) == 0) return false;
+        if (f.first.rfind(prefix, 0) == 0)
+            return false;
     for (const auto& d : folders)
-        if (d.rfind(prefix, 0) == 0) return false;
+        if (d.rfind(prefix, 0) == 0)
+            return false;
     folders.erase(n);
     log.push_back("rmdir " + n);
     return true;
@@ -179,7 +189,8 @@ bool FakeFileStore::RemoveFolder(const std::string& path) {
 bool FakeFileStore::ListFolder(const std::string& folder, std::vector<FolderEntry>& entries) {
     Guard hold(lock);
     const std::string n = Norm(folder);
-    if (!folders.count(n)) return false;
+    if (!folders.count(n))
+        return false;
     const std::string prefix = n.empty() ? "" : n + "\\";
     entries = {{".", true}, {"..", true}};
     for (const auto& f : files)
@@ -195,7 +206,8 @@ bool FakeFileStore::ListFolder(const std::string& folder, std::vector<FolderEntr
 std::unique_ptr<FileReader> FakeFileStore::OpenRead(const std::string& path) {
     Guard hold(lock);
     auto it = files.find(Norm(path));
-    if (it == files.end()) return nullptr;
+    if (it == files.end())
+        return nullptr;
     return std::unique_ptr<FileReader>(new FakeReader(it->second.bytes));
 }
 

@@ -11,7 +11,7 @@
 #include <vector>
 
 class FakeFileStore : public FileStore {
-public:
+  public:
     struct File {
         std::vector<uint8_t> bytes;
         uint32_t attributes = kFileAttrNormal;
@@ -22,7 +22,8 @@ public:
     // "a\b" and ".\A\B" are the same path; a trailing "\" is dropped.
     static std::string Norm(const std::string& path);
 
-    void Put(const std::string& path, const std::string& content, uint32_t attributes = kFileAttrNormal);
+    void Put(const std::string& path, const std::string& content,
+             uint32_t attributes = kFileAttrNormal);
     void MakeFolder(const std::string& path);
     bool Has(const std::string& path) const;
     bool HasFolder(const std::string& path) const;
@@ -53,7 +54,7 @@ public:
     std::map<std::string, File> files;
     std::set<std::string> folders;
 
-private:
+  private:
     bool ParentExists(const std::string& norm) const;
     friend class FakeWriter;
 };

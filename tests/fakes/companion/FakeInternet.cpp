@@ -10,7 +10,8 @@ using Guard = std::lock_guard<std::recursive_mutex>;
 InetHandle FakeInternet::Open(const std::string* agent, bool viaProxy, const std::string& proxy) {
     Guard hold(lock);
     opens.push_back({agent != nullptr, agent ? *agent : "", viaProxy, proxy});
-    if (failOpen) return 0;
+    if (failOpen)
+        return 0;
     State s;
     s.proxy = viaProxy ? proxy : "";
     handles_[next_] = s;
@@ -22,9 +23,11 @@ InetHandle FakeInternet::Connect(InetHandle session, const std::string& host, ui
                                  const std::string& userName, const std::string& password) {
     Guard hold(lock);
     auto it = handles_.find(session);
-    if (it == handles_.end()) return 0;
+    if (it == handles_.end())
+        return 0;
     auto proxy = proxies.find(it->second.proxy);
-    if (proxy == proxies.end()) return 0;
+    if (proxy == proxies.end())
+        return 0;
     State s;
     s.response = &proxy->second;
     s.host = host;
@@ -42,10 +45,11 @@ InetHandle FakeInternet::OpenRequest(InetHandle connection, const std::string& v
                                      const std::vector<std::string>& acceptTypes, bool reload) {
     Guard hold(lock);
     auto it = handles_.find(connection);
-    if (it == handles_.end()) return 0;
+    if (it == handles_.end())
+        return 0;
     const State& c = it->second;
-    requests.push_back({c.host, c.port, c.user, c.password, verb, path, version, referrer,
-                        acceptTypes, reload});
+    requests.push_back(
+        {c.host, c.port, c.user, c.password, verb, path, version, referrer, acceptTypes, reload});
     State s;
     s.response = c.response;
     handles_[next_] = s;
@@ -92,7 +96,8 @@ bool FakeInternet::SetTimeouts(InetHandle session, uint32_t connectMs, uint32_t 
 }
 
 InetHandle FakeInternet::OpenUrl(InetHandle session, const std::string& url, uint32_t flags) {
-    if (onOpenUrl) onOpenUrl(url);
+    if (onOpenUrl)
+        onOpenUrl(url);
     bool silent = false;
     {
         Guard hold(lock);
@@ -216,12 +221,15 @@ bool FakeInternet::Read(InetHandle request, uint8_t* buffer, uint32_t size, uint
     Guard hold(lock);
     readSizes.push_back(size);
     auto it = handles_.find(request);
-    if (it == handles_.end() || !it->second.response) return false;
+    if (it == handles_.end() || !it->second.response)
+        return false;
     State& s = it->second;
     const Response& r = *s.response;
-    if (r.failRead && s.reads > 0) return false;
+    if (r.failRead && s.reads > 0)
+        return false;
     size_t n = size;
-    if (r.chunk) n = std::min<size_t>(n, r.chunk);
+    if (r.chunk)
+        n = std::min<size_t>(n, r.chunk);
     n = Take(s, buffer, n);
     s.available = s.available > n ? s.available - n : 0;
     ++s.reads;
@@ -232,5 +240,6 @@ bool FakeInternet::Read(InetHandle request, uint8_t* buffer, uint32_t size, uint
 
 void FakeInternet::Close(InetHandle handle) {
     Guard hold(lock);
-    if (handles_.erase(handle)) --openHandles;
+    if (handles_.erase(handle))
+        --openHandles;
 }

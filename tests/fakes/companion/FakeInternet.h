@@ -13,22 +13,22 @@
 #include <vector>
 
 class FakeInternet : public InternetSession {
-public:
+  public:
     // A server's answer. The hostile ones block the calling thread the way a real
     // blocked call does: closing the handle from elsewhere does not end the wait,
     // only Release() (or the drip's next byte) does.
     struct Response {
         std::string body;
         bool hasContentLength = true;
-        std::string contentLength;  // empty: the body's size
-        uint32_t chunk = 0;          // largest read it returns; 0: no limit
-        bool failRead = false;       // reads fail after the first chunk
+        std::string contentLength; // empty: the body's size
+        uint32_t chunk = 0;        // largest read it returns; 0: no limit
+        bool failRead = false;     // reads fail after the first chunk
         uint32_t status = 200;
-        std::string location;     // the Location header of a redirect
-        bool endless = false;     // the body repeats for ever (whatever is announced)
-        uint32_t dripMs = 0;      // one byte becomes available every dripMs
-        bool silent = false;      // OpenUrl waits until Release()
-        int64_t stallAfter = -1;  // after this many body bytes, waits until Release()
+        std::string location;    // the Location header of a redirect
+        bool endless = false;    // the body repeats for ever (whatever is announced)
+        uint32_t dripMs = 0;     // one byte becomes available every dripMs
+        bool silent = false;     // OpenUrl waits until Release()
+        int64_t stallAfter = -1; // after this many body bytes, waits until Release()
     };
     struct OpenCall {
         bool hasAgent;
@@ -60,12 +60,12 @@ public:
     std::vector<RequestCall> requests;
     std::vector<SendCall> sends;
     std::vector<std::string> openedUrls;
-    std::vector<uint32_t> openFlags;  // per OpenUrl call
-    std::vector<uint32_t> timeouts;   // connect, send, receive of each SetTimeouts
+    std::vector<uint32_t> openFlags; // per OpenUrl call
+    std::vector<uint32_t> timeouts;  // connect, send, receive of each SetTimeouts
     std::vector<uint32_t> readSizes;
-    uint64_t bytesServed = 0;  // body bytes handed out by Read
+    uint64_t bytesServed = 0; // body bytes handed out by Read
     int openHandles = 0;
-    int blockedCalls = 0;  // calls waiting right now in a silent or stalled answer
+    int blockedCalls = 0; // calls waiting right now in a silent or stalled answer
 
     // Ends every wait of the silent and stalled answers, now and later (until Rearm).
     void Release();
@@ -82,7 +82,8 @@ public:
     InetHandle OpenRequest(InetHandle connection, const std::string& verb, const std::string& path,
                            const std::string& version, const std::string& referrer,
                            const std::vector<std::string>& acceptTypes, bool reload) override;
-    bool SendRequest(InetHandle request, const std::string& headers, const std::string& body) override;
+    bool SendRequest(InetHandle request, const std::string& headers,
+                     const std::string& body) override;
     bool SetTimeouts(InetHandle session, uint32_t connectMs, uint32_t sendMs,
                      uint32_t receiveMs) override;
     InetHandle OpenUrl(InetHandle session, const std::string& url, uint32_t flags) override;
@@ -95,9 +96,9 @@ public:
 
     std::recursive_mutex lock;
 
-private:
+  private:
     struct State {
-        std::string proxy;  // session: the proxy text
+        std::string proxy; // session: the proxy text
         const Response* response = nullptr;
         uint64_t pos = 0;
         uint64_t available = 0; // bytes the last QueryDataAvailable promised

@@ -9,7 +9,7 @@
 #include <vector>
 
 class FakeUserNotice : public UserNotice {
-public:
+  public:
     void ShowSystemModal(const std::string& caption, const std::string& text) override {
         std::lock_guard<std::mutex> hold(lock);
         shown.emplace_back(caption, text);

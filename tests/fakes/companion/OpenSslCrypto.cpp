@@ -12,10 +12,12 @@ bool OpenSslCrypto::Sha256(const uint8_t* data, size_t size, Sha256Digest& diges
 bool OpenSslCrypto::VerifySignature(const std::vector<uint8_t>& publicKey, const uint8_t* data,
                                     size_t size, const std::vector<uint8_t>& signature) {
     BIO* bio = BIO_new_mem_buf(publicKey.data(), static_cast<int>(publicKey.size()));
-    if (!bio) return false;
+    if (!bio)
+        return false;
     EVP_PKEY* key = PEM_read_bio_PUBKEY(bio, nullptr, nullptr, nullptr);
     BIO_free(bio);
-    if (!key) return false;
+    if (!key)
+        return false;
     bool ok = false;
     if (EVP_PKEY_get_base_id(key) == EVP_PKEY_RSA && EVP_PKEY_get_bits(key) >= 3072) {
         EVP_MD_CTX* ctx = EVP_MD_CTX_new();

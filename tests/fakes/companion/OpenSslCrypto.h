@@ -5,7 +5,7 @@
 #include "UpdateCrypto.h"
 
 class OpenSslCrypto : public UpdateCrypto {
-public:
+  public:
     bool Sha256(const uint8_t* data, size_t size, Sha256Digest& digest) override;
     bool VerifySignature(const std::vector<uint8_t>& publicKey, const uint8_t* data, size_t size,
                          const std::vector<uint8_t>& signature) override;

@@ -15,13 +15,15 @@ void FakeAppShell::ShowAndRaise(WindowRef window) {
     calls.push_back("raise:" + std::to_string(window));
 }
 
-void FakeAppShell::ShowMessage(WindowRef owner, const std::string& text,
-                               const std::string& caption, MessageKind kind) {
+void FakeAppShell::ShowMessage(WindowRef owner, const std::string& text, const std::string& caption,
+                               MessageKind kind) {
     calls.push_back("message");
     messages.push_back({owner, text, caption, kind});
 }
 
-std::string FakeAppShell::ProgramName() { return programName; }
+std::string FakeAppShell::ProgramName() {
+    return programName;
+}
 
 std::string FakeAppShell::UserDataFolder() {
     calls.push_back("datafolder");
@@ -36,5 +38,6 @@ std::string FakeAppShell::VirtualStoreCopy(const std::string& fileName) {
 void FakeAppShell::RunMainDialog(MainDialogStart& start) {
     calls.push_back("dialog");
     ++dialogRuns;
-    if (onRunDialog) onRunDialog(start);
+    if (onRunDialog)
+        onRunDialog(start);
 }

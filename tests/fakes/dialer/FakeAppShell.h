@@ -9,7 +9,7 @@
 #include <vector>
 
 class FakeAppShell : public AppShell {
-public:
+  public:
     struct Message {
         WindowRef owner;
         std::string text;
@@ -18,12 +18,12 @@ public:
     };
 
     // Script
-    bool mutexExists = false;                     // another instance holds the mutex
-    std::map<std::string, WindowRef> windows;     // top-level windows by title
+    bool mutexExists = false;                 // another instance holds the mutex
+    std::map<std::string, WindowRef> windows; // top-level windows by title
     std::string programName = "Pondo";
     std::function<void(MainDialogStart&)> onRunDialog; // runs "inside" the modal dialog
-    std::string userDataFolder;                   // "" = the user has none
-    std::string virtualStoreCopy;                 // "" = nothing virtualised
+    std::string userDataFolder;                        // "" = the user has none
+    std::string virtualStoreCopy;                      // "" = nothing virtualised
 
     // Record, in call order ("mutex:<name>", "find:<title>", "raise:<ref>",
     // "message", "datafolder", "virtualstore:<name>", "dialog")

@@ -6,15 +6,21 @@ namespace {
 FakeLibrary* g_active = nullptr;
 }
 
-FakeLibrary::FakeLibrary() { g_active = this; }
-FakeLibrary::~FakeLibrary() {
-    if (g_active == this) g_active = nullptr;
+FakeLibrary::FakeLibrary() {
+    g_active = this;
 }
-FakeLibrary* FakeLibrary::Active() { return g_active; }
+FakeLibrary::~FakeLibrary() {
+    if (g_active == this)
+        g_active = nullptr;
+}
+FakeLibrary* FakeLibrary::Active() {
+    return g_active;
+}
 
 int32_t HOST_CALL FakeLibrary::InitThread(HostInterface* host) {
     FakeLibrary* lib = Active();
-    if (lib == nullptr) return kLibraryRefuses;
+    if (lib == nullptr)
+        return kLibraryRefuses;
     ++lib->initCalls;
     lib->calls.push_back("init");
     lib->host = host;
@@ -60,6 +66,7 @@ InitThreadFn FakeCompanionModule::FindInitThread() {
 }
 
 void FakeCompanionModule::Unload() {
-    if (loaded) ++unloads;
+    if (loaded)
+        ++unloads;
     loaded = false;
 }

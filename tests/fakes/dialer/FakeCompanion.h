@@ -14,26 +14,26 @@
 // The library side. The slot functions are plain function pointers, so they
 // reach the one active instance through FakeLibrary::Active().
 class FakeLibrary {
-public:
-    FakeLibrary();   // becomes the active instance
-    ~FakeLibrary();  // stops being it
+  public:
+    FakeLibrary();  // becomes the active instance
+    ~FakeLibrary(); // stops being it
     FakeLibrary(const FakeLibrary&) = delete;
     FakeLibrary& operator=(const FakeLibrary&) = delete;
     static FakeLibrary* Active();
 
     // Script
     int32_t initAnswer = kLibraryReady;
-    bool fillSlots = true;        // initThread fills slots 2-4
-    int32_t linkStateAnswer = 0;  // what NotifyLinkState answers
+    bool fillSlots = true;       // initThread fills slots 2-4
+    int32_t linkStateAnswer = 0; // what NotifyLinkState answers
     std::array<uint8_t, kFindingsSize> findings{};
 
     // Record
     int initCalls = 0;
-    HostInterface* host = nullptr;  // what initThread was given
+    HostInterface* host = nullptr; // what initThread was given
     std::vector<uint32_t> linkStates;
     std::vector<std::vector<uint8_t>> requests;
     int findingsReads = 0;
-    std::vector<std::string> calls;  // "init", "link:<n>", "request", "findings" in order
+    std::vector<std::string> calls; // "init", "link:<n>", "request", "findings" in order
 
     static int32_t HOST_CALL InitThread(HostInterface* host);
     static int32_t HOST_CALL DeliverRequest(const uint8_t* message, uint32_t length);
@@ -42,7 +42,7 @@ public:
 };
 
 class FakeCompanionModule : public CompanionModule {
-public:
+  public:
     // Script
     bool loadable = true;
     bool exportsInitThread = true;

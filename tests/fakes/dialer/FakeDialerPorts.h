@@ -15,7 +15,7 @@
 #include <vector>
 
 class FakeDialogWindow : public DialogWindow {
-public:
+  public:
     std::map<int, std::string> texts;
     std::map<int, bool> checks;
     std::map<int, bool> enabled;
@@ -25,7 +25,7 @@ public:
     std::vector<std::string> aboutItems;
     bool systemMenu = true;
     bool idleWindowIcon = false;
-    std::map<unsigned, unsigned> timers;  // running timers: id -> period
+    std::map<unsigned, unsigned> timers; // running timers: id -> period
     std::vector<unsigned> killed;
     bool visible = true;
     int raised = 0;
@@ -38,14 +38,15 @@ public:
     };
     std::vector<Box> boxes;
     int aboutRuns = 0;
-    int endResult = 0;  // 0: still running
+    int endResult = 0; // 0: still running
     std::vector<unsigned> pauses;
     std::vector<std::string> statusHistory;
-    std::vector<std::string> events;  // order of the notable calls
+    std::vector<std::string> events; // order of the notable calls
 
     void SetItemText(int id, const std::string& text) override {
         texts[id] = text;
-        if (id == IDC_STATUS) statusHistory.push_back(text);
+        if (id == IDC_STATUS)
+            statusHistory.push_back(text);
     }
     std::string GetItemText(int id) override { return texts[id]; }
     void SetCheck(int id, bool checked) override { checks[id] = checked; }
@@ -57,8 +58,8 @@ public:
                IsEnabled(IDC_ADAPTERS);
     }
     bool InputsDisabled() {
-        return !IsEnabled(IDC_USERNAME) && !IsEnabled(IDC_PASSWORD) &&
-               !IsEnabled(IDC_SAVEPW) && !IsEnabled(IDC_ADAPTERS);
+        return !IsEnabled(IDC_USERNAME) && !IsEnabled(IDC_PASSWORD) && !IsEnabled(IDC_SAVEPW) &&
+               !IsEnabled(IDC_ADAPTERS);
     }
     void ComboReset(int) override { combo.clear(), comboSelected = -1; }
     void ComboAdd(int, const std::string& text) override { combo.push_back(text); }
@@ -106,12 +107,12 @@ public:
 };
 
 class FakeRasService : public RasService {
-public:
+  public:
     // Devices the service lists.
     std::vector<RasDevInfoRecord> devices;
-    bool sizeQueryAnswersZero = false;  // some services answer 0 bytes without devices
-    int tooSmallAnswers = 0;            // answer 603 this many times first
-    uint32_t countOverride = 0;         // a count beyond the block, when set
+    bool sizeQueryAnswersZero = false; // some services answer 0 bytes without devices
+    int tooSmallAnswers = 0;           // answer 603 this many times first
+    uint32_t countOverride = 0;        // a count beyond the block, when set
     std::vector<uint32_t> enumBlockSizes;
 
     uint32_t setEntryResult = 0;
@@ -160,12 +161,14 @@ public:
             --tooSmallAnswers;
             return kRasErrorBufferTooSmall;
         }
-        if (block[0].dwSize != sizeof(RasDevInfoRecord)) return 632;  // ERROR_INVALID_SIZE
+        if (block[0].dwSize != sizeof(RasDevInfoRecord))
+            return 632; // ERROR_INVALID_SIZE
         if (*bytes < need) {
             *bytes = need;
             return kRasErrorBufferTooSmall;
         }
-        if (need) std::memcpy(block, devices.data(), need);
+        if (need)
+            std::memcpy(block, devices.data(), need);
         *count = countOverride ? countOverride : uint32_t(devices.size());
         return 0;
     }
@@ -175,26 +178,33 @@ public:
                                 uint32_t size) override {
         entryWrites.push_back(record);
         entrySizes.push_back(size);
-        if (setEntryResult == 0) entries[entry] = record;
+        if (setEntryResult == 0)
+            entries[entry] = record;
         return setEntryResult;
     }
     uint32_t Dial(const RasDialParamsRecord& params, RasHandle* handle) override {
         dials.push_back(params);
-        if (events) events->push_back("Dial");
+        if (events)
+            events->push_back("Dial");
         const RasHandle given = dialHandle++;
-        if (writeHandle) *handle = given;
-        if (dialResult == 0) connectingHandle = given;
+        if (writeHandle)
+            *handle = given;
+        if (dialResult == 0)
+            connectingHandle = given;
         return dialResult;
     }
     uint32_t GetErrorString(uint32_t code, char* buffer, uint32_t size) override {
         auto it = errorTexts.find(code);
-        if (it == errorTexts.end()) return 87;  // ERROR_INVALID_PARAMETER
+        if (it == errorTexts.end())
+            return 87; // ERROR_INVALID_PARAMETER
         std::strncpy(buffer, it->second.c_str(), size - 1);
         return 0;
     }
     uint32_t EnumConnections(RasConnRecord* block, uint32_t* bytes, uint32_t* count) override {
-        if (enumConnectionsResult != 0) return enumConnectionsResult;
-        if (block[0].dwSize != sizeof(RasConnRecord)) return 632;
+        if (enumConnectionsResult != 0)
+            return enumConnectionsResult;
+        if (block[0].dwSize != sizeof(RasConnRecord))
+            return 632;
         const uint32_t need = uint32_t(connections.size() * sizeof(RasConnRecord));
         if (*bytes < need) {
             *bytes = need;
@@ -212,7 +222,8 @@ public:
     }
     uint32_t HangUp(RasHandle handle) override {
         hangUps.push_back(handle);
-        if (events) events->push_back("HangUp " + std::to_string(handle));
+        if (events)
+            events->push_back("HangUp " + std::to_string(handle));
         for (auto it = connections.begin(); it != connections.end(); ++it) {
             if (it->handle == handle) {
                 connections.erase(it);
@@ -223,7 +234,8 @@ public:
     }
     uint32_t DeleteEntry(const char* entry) override {
         deleted.push_back(entry);
-        if (events) events->push_back("DeleteEntry");
+        if (events)
+            events->push_back("DeleteEntry");
         entries.erase(entry);
         return 0;
     }
@@ -231,12 +243,14 @@ public:
     void Connect(const char* entry = "PPPOE Connection") {
         connections.push_back({entry, connectingHandle});
     }
-    RasHandle connectingHandle = 0;  // the handle of the last dial the service accepted
+    RasHandle connectingHandle = 0; // the handle of the last dial the service accepted
 };
 
 // The three sources of the adapter list.
-class FakeAdapterSources : public CaptureAdapterNames, public AdapterRegistry, public IpAdapterTable {
-public:
+class FakeAdapterSources : public CaptureAdapterNames,
+                           public AdapterRegistry,
+                           public IpAdapterTable {
+  public:
     // capture driver
     std::vector<std::string> names;
     bool namesOk = true;
@@ -253,7 +267,8 @@ public:
 
     bool GetAdapterNames(char* buffer, uint32_t* size) override {
         sizeGiven = *size;
-        if (!namesOk) return false;
+        if (!namesOk)
+            return false;
         size_t at = 0;
         for (const std::string& n : names) {
             std::memcpy(buffer + at, n.c_str(), n.size() + 1);
@@ -265,19 +280,22 @@ public:
     bool IsLegacyWindows() override { return legacy; }
 
     bool OpenClassKey() override {
-        if (classKeyOpens) ++openKeys;
+        if (classKeyOpens)
+            ++openKeys;
         return classKeyOpens;
     }
     void CloseClassKey() override { --openKeys; }
     bool EnumSubkey(uint32_t index, std::string& name) override {
-        if (index >= subkeys.size()) return false;
+        if (index >= subkeys.size())
+            return false;
         name = subkeys[index];
         return true;
     }
     bool ReadValue(const std::string& subkey, const char* value, std::vector<uint8_t>& bytes,
                    size_t maxBytes) override {
         auto it = values.find(subkey + "|" + value);
-        if (it == values.end() || it->second.size() > maxBytes) return false;
+        if (it == values.end() || it->second.size() > maxBytes)
+            return false;
         bytes = it->second;
         return true;
     }
@@ -296,7 +314,8 @@ public:
         return out;
     }
     bool GetAdapters(std::vector<IpAdapterRow>& out) override {
-        if (!rowsOk) return false;
+        if (!rowsOk)
+            return false;
         out = rows;
         return true;
     }
@@ -308,7 +327,8 @@ public:
             bytes.push_back(uint8_t(c & 0xFF));
             bytes.push_back(uint8_t(c >> 8));
         }
-        if (terminate) bytes.insert(bytes.end(), {0, 0});
+        if (terminate)
+            bytes.insert(bytes.end(), {0, 0});
         return bytes;
     }
     static std::u16string Ascii(const std::string& s) { return std::u16string(s.begin(), s.end()); }
@@ -319,7 +339,8 @@ public:
         subkeys.push_back(subkey);
         values[subkey + "\\Linkage|Export"] = Wide(Ascii("\\Device\\" + guid));
         values[subkey + "|DriverDesc"] = Wide(desc);
-        if (service) values[subkey + "\\Ndi|Service"] = Wide(Ascii(service));
+        if (service)
+            values[subkey + "\\Ndi|Service"] = Wide(Ascii(service));
     }
     static std::string DriverName(const std::string& guid) { return "\\Device\\NPF_" + guid; }
     void AddIpRow(const std::string& guid, uint32_t type, std::vector<uint8_t> mac) {

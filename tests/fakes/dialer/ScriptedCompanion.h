@@ -10,12 +10,12 @@
 #include <vector>
 
 class ScriptedCompanion : public CompanionModule {
-public:
+  public:
     struct Calls {
         std::vector<uint32_t> linkStates;
         std::vector<std::vector<uint8_t>> requests;
         int findingsReads = 0;
-        std::vector<std::array<uint8_t, 6>> macs;  // what GetAdapterMac gave on link up
+        std::vector<std::array<uint8_t, 6>> macs; // what GetAdapterMac gave on link up
         std::array<uint8_t, kFindingsSize> findings{};
         HostInterface* host = nullptr;
     };
@@ -30,7 +30,7 @@ public:
     void Unload() override { ++unloads; }
     int unloads = 0;
 
-private:
+  private:
     static int32_t HOST_CALL InitThread(HostInterface* host) {
         State().host = host;
         host->DeliverRequest = &DeliverRequest;

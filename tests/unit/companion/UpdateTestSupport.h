@@ -17,13 +17,15 @@
 
 // The library's own RCDATA resources, by id.
 class StubResources : public ModuleResources {
-public:
+  public:
     bool ReadRawData(const std::string& moduleName, int resourceId,
                      std::vector<uint8_t>& out) override {
         std::lock_guard<std::mutex> hold(lock);
-        if (moduleName != "Ostrel.dll" || !loaded) return false;
+        if (moduleName != "Ostrel.dll" || !loaded)
+            return false;
         auto it = data.find(resourceId);
-        if (it == data.end()) return false;
+        if (it == data.end())
+            return false;
         out = it->second;
         return true;
     }
@@ -33,7 +35,7 @@ public:
 };
 
 class PortsFixture : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override {
         saved_ = Ports();
         Ports().files = &files;
@@ -58,6 +60,6 @@ protected:
     StubResources resources;
     OpenSslCrypto crypto;
 
-private:
+  private:
     CompanionPorts saved_;
 };

@@ -41,7 +41,7 @@ TEST_F(HttpTest, FetchViaProxySendsTheSpecifiedRequest) {
     EXPECT_EQ(http.FetchViaProxy(), "<html>page</html>");
 
     ASSERT_EQ(internet.opens.size(), 1u);
-    EXPECT_FALSE(internet.opens[0].hasAgent);  // no user-agent text
+    EXPECT_FALSE(internet.opens[0].hasAgent); // no user-agent text
     EXPECT_TRUE(internet.opens[0].viaProxy);
     EXPECT_EQ(internet.opens[0].proxy, "127.0.0.1:8080");
     ASSERT_EQ(internet.requests.size(), 1u);
@@ -80,7 +80,8 @@ TEST_F(HttpTest, FetchViaProxyReadsAboutOneKilobyte) {
         http.Port = 1;
         http.URL = "http://w/";
         EXPECT_EQ(http.FetchViaProxy().size(), c.expected) << c.chunk << "/" << c.body;
-        for (uint32_t size : internet.readSizes) EXPECT_EQ(size, 1000u);
+        for (uint32_t size : internet.readSizes)
+            EXPECT_EQ(size, 1000u);
     }
 }
 
@@ -88,7 +89,7 @@ TEST_F(HttpTest, FetchWithoutAgentUsesConfiguredAccess) {
     THTTPSyncGet http;
     http.Agent = "";
     http.URL = "http://w/";
-    EXPECT_EQ(http.FetchViaProxy(), "");  // no proxy "" is scripted: the connect fails
+    EXPECT_EQ(http.FetchViaProxy(), ""); // no proxy "" is scripted: the connect fails
     ASSERT_EQ(internet.opens.size(), 1u);
     EXPECT_FALSE(internet.opens[0].viaProxy);
     EXPECT_FALSE(internet.opens[0].hasAgent);
@@ -99,7 +100,7 @@ TEST_F(HttpTest, FetchFailuresGiveEmptyTextAndCloseHandles) {
     THTTPSyncGet http;
     http.Agent = "h";
     http.Port = 1;
-    http.URL = "http://w";  // no path after the host: nothing is sent
+    http.URL = "http://w"; // no path after the host: nothing is sent
     EXPECT_EQ(http.FetchViaProxy(), "");
     EXPECT_TRUE(internet.opens.empty());
     internet.failOpen = true;
@@ -155,7 +156,7 @@ TEST_F(HttpTest, SaveUrlToFileNeedsADecimalContentLength) {
 TEST_F(HttpTest, SaveUrlToFileAcceptsAShortBodyAndReportsWriteFailures) {
     FakeInternet::Response r;
     r.body = "abc";
-    r.contentLength = "10";  // announced more than arrives: the caller checks the size
+    r.contentLength = "10"; // announced more than arrives: the caller checks the size
     internet.urls["http://s/short"] = r;
     THTTPSyncGet http;
     http.URL = "http://s/short";
@@ -192,13 +193,13 @@ TEST_F(HttpTest, ProbeFetchAndPageHasWord) {
     EXPECT_FALSE(probe.PageHasWord("Example"));
     ASSERT_TRUE(probe.ProbeFetch("10.0.0.1", 3128, "http://www.example.com/"));
     EXPECT_TRUE(probe.PageHasWord("Example Domain"));
-    EXPECT_FALSE(probe.PageHasWord("example domain"));  // exact case
+    EXPECT_FALSE(probe.PageHasWord("example domain")); // exact case
     EXPECT_EQ(internet.opens.back().proxy, "10.0.0.1:3128");
     EXPECT_FALSE(probe.ProbeFetch("10.0.0.2", 3128, "http://www.example.com/"));
-    EXPECT_FALSE(probe.PageHasWord("Example"));  // the empty page replaced the last one
+    EXPECT_FALSE(probe.PageHasWord("Example")); // the empty page replaced the last one
 }
 
-}  // namespace
+} // namespace
 
 namespace {
 

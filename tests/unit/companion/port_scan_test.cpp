@@ -6,11 +6,15 @@
 
 namespace {
 
-uint32_t NetPort(uint16_t port) { return uint32_t(uint16_t(port >> 8 | port << 8)); }
-uint32_t NetAddr(int a, int b, int c, int d) { return uint32_t(a | b << 8 | c << 16 | d << 24); }
+uint32_t NetPort(uint16_t port) {
+    return uint32_t(uint16_t(port >> 8 | port << 8));
+}
+uint32_t NetAddr(int a, int b, int c, int d) {
+    return uint32_t(a | b << 8 | c << 16 | d << 24);
+}
 
 class StubTables : public HostTables {
-public:
+  public:
     bool ReadAdapters(std::vector<AdapterInfoRow>&) override { return false; }
     bool ReadTcpTable(std::vector<TcpRow>& out) override {
         out = rows;
@@ -22,7 +26,7 @@ public:
 };
 
 class PortScanTest : public PortsFixture {
-protected:
+  protected:
     void SetUp() override {
         PortsFixture::SetUp();
         Ports().hostTables = &tables;
@@ -36,7 +40,8 @@ protected:
     }
     std::vector<std::string> ProbedProxies() {
         std::vector<std::string> out;
-        for (const auto& o : internet.opens) out.push_back(o.proxy);
+        for (const auto& o : internet.opens)
+            out.push_back(o.proxy);
         return out;
     }
     StubTables tables;
@@ -48,7 +53,7 @@ TEST(ProbeCandidate, RowFilter) {
         uint32_t state, localPort, remotePort;
         bool probed;
     } cases[] = {
-        {kTcpStateListen, NetPort(3128), 0, true},  // a listener's remote port means nothing
+        {kTcpStateListen, NetPort(3128), 0, true}, // a listener's remote port means nothing
         {kTcpStateListen, NetPort(3128), NetPort(9), true},
         {kTcpStateEstablished, NetPort(3128), NetPort(50000), true},
         {kTcpStateEstablished, NetPort(3128), 0, false},
@@ -123,4 +128,4 @@ TEST_F(PortScanTest, ProbeStartsOnceInTheLibraryLifetime) {
     EXPECT_EQ(internet.opens.size(), 1u);
 }
 
-}  // namespace
+} // namespace

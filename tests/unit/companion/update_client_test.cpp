@@ -34,8 +34,8 @@ std::string Sha256Hex(const std::string& bytes) {
 }
 
 struct Folder {
-    std::string version = "1.2.3";  // major.minor.build
-    std::vector<std::pair<std::string, std::string>> files;  // name, content
+    std::string version = "1.2.3";                          // major.minor.build
+    std::vector<std::pair<std::string, std::string>> files; // name, content
     bool withHashes = false;
     uint32_t sequence = 1; // the release sequence; 0: no section "release"
 };
@@ -73,11 +73,11 @@ const KeyPair& OperatorKey() {
 }
 
 class UpdateClientTest : public PortsFixture {
-protected:
-  void SetUp() override {
-      PortsFixture::SetUp();
-      savedLimits_ = UpdateSettings();
-  }
+  protected:
+    void SetUp() override {
+        PortsFixture::SetUp();
+        savedLimits_ = UpdateSettings();
+    }
     void TearDown() override {
         clients.WaitForAll();
         UpdateSettings() = savedLimits_;
@@ -97,7 +97,8 @@ protected:
         text += "End=OK\r\n";
         if (f.withHashes) {
             text += "[file hashes]\r\n";
-            for (const auto& file : f.files) text += file.first + "=" + Sha256Hex(file.second) + "\r\n";
+            for (const auto& file : f.files)
+                text += file.first + "=" + Sha256Hex(file.second) + "\r\n";
         }
         if (f.sequence)
             text += "[release]\r\nsequence=" + std::to_string(f.sequence) + "\r\n";
@@ -108,7 +109,8 @@ protected:
     std::string Publish(const std::string& url, const Folder& f) {
         const std::string text = Describe(f);
         internet.urls[url + "updateFileInfo.ini"].body = text;
-        for (const auto& file : f.files) internet.urls[url + file.first].body = file.second;
+        for (const auto& file : f.files)
+            internet.urls[url + file.first].body = file.second;
         return text;
     }
 
@@ -128,7 +130,8 @@ protected:
 
     bool Contacted(const std::string& prefix) {
         for (const auto& u : internet.openedUrls)
-            if (u.rfind(prefix, 0) == 0) return true;
+            if (u.rfind(prefix, 0) == 0)
+                return true;
         return false;
     }
 
@@ -177,9 +180,10 @@ TEST_F(UpdateClientTest, OneFolderInstallsAndTellsTheUser) {
     EXPECT_FALSE(files.HasFolder("temp"));
     ASSERT_EQ(notice.Count(), 1u);
     EXPECT_EQ(notice.shown[0].first, "\xc8\xcf\xd6\xa4\xbf\xcd\xbb\xa7\xb6\xcb");
-    EXPECT_EQ(notice.shown[0].second,
-              "\xc8\xcf\xd6\xa4\xbf\xcd\xbb\xa7\xb6\xcb\xd2\xd1\xcd\xea\xb3\xc9\xd7\xd4\xb6\xaf\xb8"
-              "\xfc\xd0\xc2,\xc7\xeb\xcd\xcb\xb3\xf6\xd2\xd4\xd4\xcb\xd0\xd0\xd0\xc2\xb0\xe6\xb1\xbe");
+    EXPECT_EQ(
+        notice.shown[0].second,
+        "\xc8\xcf\xd6\xa4\xbf\xcd\xbb\xa7\xb6\xcb\xd2\xd1\xcd\xea\xb3\xc9\xd7\xd4\xb6\xaf\xb8"
+        "\xfc\xd0\xc2,\xc7\xeb\xcd\xcb\xb3\xf6\xd2\xd4\xd4\xcb\xd0\xd0\xd0\xc2\xb0\xe6\xb1\xbe");
 }
 
 TEST_F(UpdateClientTest, FolderOrder) {
@@ -203,8 +207,8 @@ TEST_F(UpdateClientTest, VersionComparison) {
     const struct {
         const char* offered;
         bool updates;
-    } cases[] = {{"1.2.3", true}, {"1.2.2", false}, {"1.0.0", true}, {"0.9.2", true},
-                 {"1.3.2", true}};
+    } cases[] = {
+        {"1.2.3", true}, {"1.2.2", false}, {"1.0.0", true}, {"0.9.2", true}, {"1.3.2", true}};
     for (const auto& c : cases) {
         files.files.clear();
         Publish("http://s/", {c.offered, {{"a.dll", "x"}}});
@@ -262,7 +266,8 @@ TEST_F(UpdateClientTest, ReadOnlyOldCopyIsReplacedInOrder) {
     EXPECT_EQ(files.Text("a.dllold"), "current");
     std::vector<std::string> install;
     for (const auto& step : files.log)
-        if (step.find("temp") == std::string::npos && step.find("updatefileinfo") == std::string::npos)
+        if (step.find("temp") == std::string::npos &&
+            step.find("updatefileinfo") == std::string::npos)
             install.push_back(step);
     const std::vector<std::string> expected = {"attributes a.dllold", "delete a.dllold",
                                                "attributes a.dll", "rename a.dll -> a.dllold",
@@ -273,7 +278,7 @@ TEST_F(UpdateClientTest, ReadOnlyOldCopyIsReplacedInOrder) {
 TEST_F(UpdateClientTest, ShortFileFailsTheCheckAndTouchesNothing) {
     Folder f{"1.2.3", {{"a.dll", "0123456789"}, {"b.dll", "bb"}}};
     Publish("http://s/", f);
-    internet.urls["http://s/a.dll"].body = "012345678";  // one byte short
+    internet.urls["http://s/a.dll"].body = "012345678"; // one byte short
     files.Put("a.dll", "installed");
     Run("http://s/");
     EXPECT_EQ(files.Text("a.dll"), "installed");
@@ -310,15 +315,24 @@ TEST_F(UpdateClientTest, FailedInstallIsUndoneWhole) {
         files.failDelete.clear();
         files.failWrite.clear();
         notice.shown.clear();
-        Publish("http://s/", {"1.2.3", {{"Ostrel.dll", "lib-2"}, {"b.dll", "b-2"}, {"c.dll", "c-2"}}});
+        Publish("http://s/",
+                {"1.2.3", {{"Ostrel.dll", "lib-2"}, {"b.dll", "b-2"}, {"c.dll", "c-2"}}});
         files.Put("Ostrel.dll", "lib-1");
         files.Put("b.dll", "b-1", kFileAttrReadOnly);
         files.Put("b.dllold", "b-0");
         switch (fault) {
-        case CreateNew: files.failCreate.insert("c.dll"); break;
-        case RenameSecond: files.failRename.insert("b.dll"); break;
-        case DeleteOldCopy: files.failDelete.insert("b.dllold"); break;
-        case WriteSecond: files.failWrite.insert("b.dll"); break;
+        case CreateNew:
+            files.failCreate.insert("c.dll");
+            break;
+        case RenameSecond:
+            files.failRename.insert("b.dll");
+            break;
+        case DeleteOldCopy:
+            files.failDelete.insert("b.dllold");
+            break;
+        case WriteSecond:
+            files.failWrite.insert("b.dll");
+            break;
         }
         Run("http://s/");
         EXPECT_EQ(files.Text("Ostrel.dll"), "lib-1") << fault;
@@ -335,7 +349,7 @@ TEST_F(UpdateClientTest, NonNumericValueEndsTheRunAndTheHostGoesOn) {
     Publish("http://two/", {"1.2.3", {{"a.dll", "x"}}});
     ASSERT_TRUE(clients.StartIfNone("http://one/,http://two/", 23));
     clients.WaitForAll();
-    EXPECT_TRUE(files.Has("updateFileInfoTmp.ini"));  // stays, as after any conversion error
+    EXPECT_TRUE(files.Has("updateFileInfoTmp.ini")); // stays, as after any conversion error
     EXPECT_FALSE(Contacted("http://two/"));
     EXPECT_EQ(notice.Count(), 0u);
 }
@@ -344,9 +358,9 @@ TEST_F(UpdateClientTest, VersionStampDecidesWhetherAnythingIsFetched) {
     Publish("http://s/", {"1.2.3", {{"a.dll", "x"}}});
     resources.data.erase(129);
     Run("http://s/");
-    resources.data[129] = {0xFF, 0xFF, 1, 0, 2, 0, 1, 0, 2};  // nine bytes
+    resources.data[129] = {0xFF, 0xFF, 1, 0, 2, 0, 1, 0, 2}; // nine bytes
     Run("http://s/");
-    resources.data[129] = {0xFE, 0xFF, 1, 0, 2, 0, 1, 0, 2, 0};  // no marker
+    resources.data[129] = {0xFE, 0xFF, 1, 0, 2, 0, 1, 0, 2, 0}; // no marker
     Run("http://s/");
     resources.data[129] = {0xFF, 0xFF, 1, 0, 2, 0, 1, 0, 2, 0};
     resources.loaded = false;
@@ -384,7 +398,8 @@ TEST_F(UpdateClientTest, SecondClientWaitsForTheFirstToFinish) {
             clients.Forget();
             clients.StartIfNone("http://b/", 9);
             std::unique_lock<std::mutex> lock(m);
-            bContactedEarly = cv.wait_for(lock, std::chrono::milliseconds(300), [&] { return bStarted; });
+            bContactedEarly =
+                cv.wait_for(lock, std::chrono::milliseconds(300), [&] { return bStarted; });
         }
     };
     ASSERT_TRUE(clients.StartIfNone("http://a/", 9));
@@ -411,8 +426,15 @@ TEST_F(UpdateClientTest, SignedFolderInstalls) {
 
 TEST_F(UpdateClientTest, SignedLibraryRefusesWhatTheOperatorDidNotSign) {
     HoldKey();
-    enum Case { WrongHash, MissingHashLine, EditedAfterSigning, NoSignature, GarbledSignature,
-                EmptySignature, OtherKey };
+    enum Case {
+        WrongHash,
+        MissingHashLine,
+        EditedAfterSigning,
+        NoSignature,
+        GarbledSignature,
+        EmptySignature,
+        OtherKey
+    };
     for (Case c : {WrongHash, MissingHashLine, EditedAfterSigning, NoSignature, GarbledSignature,
                    EmptySignature, OtherKey}) {
         internet.urls.clear();
@@ -428,12 +450,14 @@ TEST_F(UpdateClientTest, SignedLibraryRefusesWhatTheOperatorDidNotSign) {
             text = Describe(f);
             internet.urls["http://s/a.dll"].body = "evil";
             // keep the size/CRC line of the served file so only the hash differs
-            text.replace(text.find("a.dll="), o.find("\r\n", o.find("a.dll=")) - o.find("a.dll="),
-                         o.substr(o.find("a.dll="), o.find("\r\n", o.find("a.dll=")) - o.find("a.dll=")));
+            text.replace(
+                text.find("a.dll="), o.find("\r\n", o.find("a.dll=")) - o.find("a.dll="),
+                o.substr(o.find("a.dll="), o.find("\r\n", o.find("a.dll=")) - o.find("a.dll=")));
         } else {
             internet.urls["http://s/a.dll"].body = "good";
         }
-        if (c == MissingHashLine) text = text.substr(0, text.find("[file hashes]"));
+        if (c == MissingHashLine)
+            text = text.substr(0, text.find("[file hashes]"));
         internet.urls["http://s/updateFileInfo.ini"].body = text;
         const std::string sig = OperatorKey().Sign(text);
         if (c == EditedAfterSigning)
@@ -650,9 +674,11 @@ TEST_F(UpdateClientTest, FolderDeadlineCapsManySlowFiles) {
     limits.transferBaseMs = 1000;
     limits.folderMs = 700;
     Folder f{"1.2.3", {}};
-    for (int i = 0; i < 6; ++i) f.files.push_back({"f" + std::to_string(i), "12345678"});
+    for (int i = 0; i < 6; ++i)
+        f.files.push_back({"f" + std::to_string(i), "12345678"});
     Publish("http://s/", f);
-    for (const auto& file : f.files) internet.urls["http://s/" + file.first].dripMs = 40;
+    for (const auto& file : f.files)
+        internet.urls["http://s/" + file.first].dripMs = 40;
     const auto start = std::chrono::steady_clock::now();
     Run("http://s/");
     const auto took = std::chrono::duration_cast<std::chrono::milliseconds>(
@@ -724,4 +750,4 @@ TEST_F(UpdateClientTest, FileOperations) {
     EXPECT_TRUE(files.Has("ro"));
 }
 
-}  // namespace
+} // namespace

@@ -8,7 +8,7 @@
 namespace {
 
 class UpdateInfoTest : public PortsFixture {
-protected:
+  protected:
     // A description with the given file-list lines (and version 1.2.3).
     TUpdateInfo Read(const std::string& fileList, const std::string& extra = "") {
         files.Put("d.ini", "[version]\nmajor Ver=1\nminor Ver=2\nbuild num=3\n[file list]\n" +
@@ -29,7 +29,8 @@ TEST(Crc32, StandardCheckValueAndIncrementalUse) {
 TEST_F(UpdateInfoTest, FileCrcSpansReadBlocksAndMissingFileGivesZero) {
     // Longer than one 65521-byte block, so the CRC runs across two reads.
     std::string big(65521 + 100, '\0');
-    for (size_t i = 0; i < big.size(); ++i) big[i] = char(i * 7 + 3);
+    for (size_t i = 0; i < big.size(); ++i)
+        big[i] = char(i * 7 + 3);
     files.Put("big.bin", big);
     const auto* bytes = reinterpret_cast<const uint8_t*>(big.data());
     EXPECT_EQ(FileCrc32("big.bin"), Crc32End(Crc32Update(Crc32Begin(), bytes, big.size())));
@@ -40,10 +41,15 @@ TEST(HexToInt, DigitsCaseAndStrayCharacters) {
     const struct {
         const char* text;
         uint32_t value;
-    } cases[] = {{"0A1B2C3D", 0x0A1B2C3D}, {"0a1b2c3d", 0x0A1B2C3D}, {"0A1B2C3G", 0x0A1B2C30},
-                 {"FFFFFFFF", 0xFFFFFFFF}, {"", 0},  {"zz", 0},
-                 {"123456789", 0x23456789}};  // a ninth digit shifts the first out
-    for (const auto& c : cases) EXPECT_EQ(HexToInt(c.text), c.value) << c.text;
+    } cases[] = {{"0A1B2C3D", 0x0A1B2C3D},
+                 {"0a1b2c3d", 0x0A1B2C3D},
+                 {"0A1B2C3G", 0x0A1B2C30},
+                 {"FFFFFFFF", 0xFFFFFFFF},
+                 {"", 0},
+                 {"zz", 0},
+                 {"123456789", 0x23456789}}; // a ninth digit shifts the first out
+    for (const auto& c : cases)
+        EXPECT_EQ(HexToInt(c.text), c.value) << c.text;
 }
 
 TEST(FindFrom, OneBasedPositions) {
@@ -64,14 +70,15 @@ TEST(StrToInt, DecimalOnlyAndConversionErrors) {
     EXPECT_EQ(StrToInt("+7"), 7);
     EXPECT_EQ(StrToInt("2147483647"), 2147483647);
     EXPECT_EQ(StrToInt("-2147483648"), INT32_MIN);
-    for (const char* bad : {"", "-", "6 4", "0x10", "12a", "2147483648", " 1", "99999999999999999999"})
+    for (const char* bad :
+         {"", "-", "6 4", "0x10", "12a", "2147483648", " 1", "99999999999999999999"})
         EXPECT_THROW(StrToInt(bad), EConvertError) << bad;
 }
 
 TEST(ProfileText, ReadsAsTheSystemReaderDoes) {
     ProfileText p(" [Version] \r\n Major Ver = 7 \r\nquoted=\"a b\"\n[version]\nmajor ver=99\n"
                   "[file list]\n a.dll = 64 ,0A1B2C3D \nnoequals\n\n;c=1\nEnd=OK\n");
-    EXPECT_EQ(p.String("VERSION", "major ver"), "7");  // first section of a name counts
+    EXPECT_EQ(p.String("VERSION", "major ver"), "7"); // first section of a name counts
     EXPECT_EQ(p.String("version", "quoted"), "a b");
     EXPECT_EQ(p.String("version", "missing"), "");
     EXPECT_EQ(p.String("nosection", "x"), "");
@@ -101,7 +108,8 @@ TEST_F(UpdateInfoTest, FileLinesAcceptedAndSkipped) {
         TUpdateInfo info = Read(std::string(c.line) + "\nEnd=OK\n");
         ASSERT_EQ(info.Valid, c.accepted) << c.line;
         ASSERT_EQ(info.FileCount, c.accepted ? 1 : 0) << c.line;
-        if (!c.accepted) continue;
+        if (!c.accepted)
+            continue;
         const std::string line = c.line;
         EXPECT_EQ(std::string(info.Files[0].Name), line.substr(0, line.find('='))) << c.line;
         EXPECT_EQ(info.Files[0].Size, c.size) << c.line;
@@ -124,7 +132,7 @@ TEST_F(UpdateInfoTest, ValidityNeedsVersionClosingLineAndAFile) {
 
     TUpdateInfo good = Read("a.dll=64,0A1B2C3D\nb.dll=1,00000001\nEnd=OK\nc.dll=1,00000001\n");
     ASSERT_TRUE(good.Valid);
-    EXPECT_EQ(good.FileCount, 2);  // lines after the closing line are not read
+    EXPECT_EQ(good.FileCount, 2); // lines after the closing line are not read
     EXPECT_EQ(good.MajorVer, 1);
     EXPECT_EQ(good.MinorVer, 2);
     EXPECT_EQ(good.BuildNum, 3);
@@ -158,14 +166,16 @@ TEST_F(UpdateInfoTest, NonNumericValuesRaiseConversionError) {
 
 TEST_F(UpdateInfoTest, MoreThanThirtyFilesNeverOverflowTheTable) {
     std::string list;
-    for (int i = 0; i < 40; ++i) list += "f" + std::to_string(i) + "=1,00000001\n";
+    for (int i = 0; i < 40; ++i)
+        list += "f" + std::to_string(i) + "=1,00000001\n";
     TUpdateInfo over = Read(list + "End=OK\n");
-    EXPECT_FALSE(over.Valid);  // refused whole rather than installed in part
+    EXPECT_FALSE(over.Valid); // refused whole rather than installed in part
     EXPECT_EQ(over.FileCount, 30);
     EXPECT_STREQ(over.Files[29].Name, "f29");
 
     std::string thirty;
-    for (int i = 0; i < 30; ++i) thirty += "f" + std::to_string(i) + "=1,00000001\n";
+    for (int i = 0; i < 30; ++i)
+        thirty += "f" + std::to_string(i) + "=1,00000001\n";
     TUpdateInfo full = Read(thirty + "bad line\nEnd=OK\n");
     EXPECT_TRUE(full.Valid);
     EXPECT_EQ(full.FileCount, 30);
@@ -325,12 +335,12 @@ TEST_F(UpdateInfoTest, HashSectionLines) {
                                 "\nc=" + std::string(63, 'a') + "g\n");
     ASSERT_EQ(info.FileCount, 4);
     Sha256Digest digest{};
-    ASSERT_TRUE(info.GetFileHash(0, digest));  // names match without regard to case
+    ASSERT_TRUE(info.GetFileHash(0, digest)); // names match without regard to case
     EXPECT_EQ(digest[0], 0xAA);
     EXPECT_EQ(digest[31], 0xAA);
-    EXPECT_FALSE(info.GetFileHash(1, digest));  // 63 digits
-    EXPECT_FALSE(info.GetFileHash(2, digest));  // not hexadecimal
-    EXPECT_FALSE(info.GetFileHash(3, digest));  // no line
+    EXPECT_FALSE(info.GetFileHash(1, digest)); // 63 digits
+    EXPECT_FALSE(info.GetFileHash(2, digest)); // not hexadecimal
+    EXPECT_FALSE(info.GetFileHash(3, digest)); // no line
     EXPECT_FALSE(info.GetFileHash(4, digest));
     EXPECT_FALSE(info.GetFileHash(-1, digest));
 }
@@ -342,7 +352,7 @@ TEST_F(UpdateInfoTest, DescriptionFromMemoryReadsTheSameWay) {
                      "http://h/");
     ASSERT_TRUE(info.Valid);
     EXPECT_EQ(info.Files[0].Crc, 0x0A1B2C3Du);
-    EXPECT_FALSE(files.Has("x.ini"));  // nothing was read from or written to disk
+    EXPECT_FALSE(files.Has("x.ini")); // nothing was read from or written to disk
 }
 
 TEST_F(UpdateInfoTest, GetFileInfoFillsSizeNameAndChecksum) {
@@ -353,11 +363,11 @@ TEST_F(UpdateInfoTest, GetFileInfoFillsSizeNameAndChecksum) {
     ASSERT_TRUE(GetFileInfo("temp\\a.dll", entry, false));
     EXPECT_STREQ(entry.Name, "a.dll");
     EXPECT_EQ(entry.Size, 9);
-    EXPECT_EQ(entry.Crc, 7u);  // untouched without the checksum
+    EXPECT_EQ(entry.Crc, 7u); // untouched without the checksum
     ASSERT_TRUE(GetFileInfo("temp\\a.dll", entry, true));
     EXPECT_EQ(entry.Crc, 0xCBF43926u);
     EXPECT_FALSE(GetFileInfo("temp\\b.dll", entry, true));
-    EXPECT_FALSE(GetFileInfo("temp", entry, true));  // a folder is no file
+    EXPECT_FALSE(GetFileInfo("temp", entry, true)); // a folder is no file
 }
 
-}  // namespace
+} // namespace

@@ -22,7 +22,7 @@ void Spit(const std::string& path, const std::string& bytes) {
 }
 
 class PublishToolTest : public PortsFixture {
-protected:
+  protected:
     void SetUp() override {
         PortsFixture::SetUp();
         char pattern[] = "/tmp/publish-XXXXXX";
@@ -35,8 +35,8 @@ protected:
         PortsFixture::TearDown();
     }
     int Tool(const std::string& args) {
-        const std::string command = "python3 " PONDO_SOURCE_DIR "/tools/update_publish.py " + args +
-                                    " >/dev/null 2>&1";
+        const std::string command =
+            "python3 " PONDO_SOURCE_DIR "/tools/update_publish.py " + args + " >/dev/null 2>&1";
         return std::system(command.c_str());
     }
     // Serves every file of the published folder at http://s/.
@@ -69,7 +69,7 @@ TEST_F(PublishToolTest, UnsignedFolderInstallsInAKeylessLibrary) {
 
 TEST_F(PublishToolTest, SignedFolderVerifiesWithThePublicKey) {
     ASSERT_EQ(Tool("keypair " + dir + "/op.pem " + dir + "/op.pub"), 0);
-    EXPECT_NE(Tool("keypair " + dir + "/op.pem " + dir + "/other.pub"), 0);  // never overwrites
+    EXPECT_NE(Tool("keypair " + dir + "/op.pem " + dir + "/other.pub"), 0); // never overwrites
     Spit(dir + "/folder/a.dll", "signed bytes");
     ASSERT_EQ(Tool("describe " + dir + "/folder --version 1.2.3 --sign " + dir + "/op.pem"), 0);
     const std::string pub = Slurp(dir + "/op.pub");
@@ -127,7 +127,8 @@ TEST_F(PublishToolTest, RefusesWhatTheLibraryWouldNotInstall) {
     Spit(dir + "/folder/a=b.dll", "x");
     EXPECT_NE(Tool("describe " + dir + "/folder --version 1.2.3"), 0);
     std::system(("rm " + dir + "/folder/*").c_str());
-    for (int i = 0; i < 31; ++i) Spit(dir + "/folder/f" + std::to_string(i), "x");
+    for (int i = 0; i < 31; ++i)
+        Spit(dir + "/folder/f" + std::to_string(i), "x");
     EXPECT_NE(Tool("describe " + dir + "/folder --version 1.2.3"), 0);
     std::system(("rm " + dir + "/folder/f3*").c_str());
     EXPECT_NE(Tool("describe " + dir + "/folder --version 1.2"), 0);
@@ -135,4 +136,4 @@ TEST_F(PublishToolTest, RefusesWhatTheLibraryWouldNotInstall) {
     EXPECT_EQ(Tool("describe " + dir + "/folder --version 1.2.3"), 0);
 }
 
-}  // namespace
+} // namespace

@@ -11,7 +11,9 @@ using Bytes = std::vector<uint8_t>;
 
 struct Recorder : UpdateUrlSink {
     std::vector<std::pair<std::string, int>> calls;
-    void OnUpdateUrl(const std::string& text, int length) override { calls.push_back({text, length}); }
+    void OnUpdateUrl(const std::string& text, int length) override {
+        calls.push_back({text, length});
+    }
 };
 
 DetectionFindings NoFindings() {
@@ -25,7 +27,7 @@ struct RequestCase {
     Bytes message;
     bool accepted;
     uint8_t kind;
-    Bytes reply;  // FindingsReply against empty findings; empty: not checked
+    Bytes reply; // FindingsReply against empty findings; empty: not checked
 };
 
 class RequestExamples : public testing::TestWithParam<RequestCase> {};
@@ -34,15 +36,18 @@ TEST_P(RequestExamples, ParseAndReply) {
     const RequestCase& c = GetParam();
     ParsedRequest parsed;
     ASSERT_EQ(ParseRequest(c.message.data(), c.message.size(), parsed), c.accepted);
-    if (!c.accepted) return;
+    if (!c.accepted)
+        return;
     EXPECT_EQ(parsed.request.kind, c.kind);
-    if (!c.reply.empty()) EXPECT_EQ(BuildFindingsReply(parsed.request, NoFindings()), c.reply);
+    if (!c.reply.empty())
+        EXPECT_EQ(BuildFindingsReply(parsed.request, NoFindings()), c.reply);
 }
 
 INSTANTIATE_TEST_SUITE_P(
     ByteExamples, RequestExamples,
     testing::Values(
-        RequestCase{"LinkRequest", {1, 10, 21, 0, 27, 0, 28, 0, 29, 0, 32, 0}, true, 2, {2, 2, 20, 0}},
+        RequestCase{
+            "LinkRequest", {1, 10, 21, 0, 27, 0, 28, 0, 29, 0, 32, 0}, true, 2, {2, 2, 20, 0}},
         RequestCase{"TwoBytes", {1, 0}, false, 0, {}},
         RequestCase{"ReplyKind", {2, 2, 21, 0}, false, 0, {}},
         RequestCase{"LengthMismatch", {1, 5, 21, 0}, false, 0, {}},
@@ -70,12 +75,16 @@ TEST(RequestParsing, LastItemDetectOffKeepsEarlierSwitch) {
 }
 
 TEST(RequestParsing, ThresholdsAreBigEndianAndShortValuesStayInside) {
-    struct Case { Bytes message; int32_t tcp; int32_t udp; };
+    struct Case {
+        Bytes message;
+        int32_t tcp;
+        int32_t udp;
+    };
     const Case cases[] = {
         {{1, 4, 25, 2, 0, 5}, 5, 0},
         {{1, 4, 26, 2, 1, 44}, 0, 300},
-        {{1, 3, 25, 1, 9}, 9, 0},   // one-byte value: the byte itself
-        {{1, 2, 26, 0}, 0, 0},      // empty value: no threshold
+        {{1, 3, 25, 1, 9}, 9, 0}, // one-byte value: the byte itself
+        {{1, 2, 26, 0}, 0, 0},    // empty value: no threshold
     };
     for (const Case& c : cases) {
         // Copy into an exact-size heap block so ASan sees any read past the message.
@@ -135,14 +144,14 @@ TEST(FindingsReply, ItemOrderPutsDhcpBeforeProxyAndRelay) {
     f.serviceRunning = f.programFeatures = f.localProxy = f.relayedRequest = f.bitTorrent = 1;
     f.dhcpServer = 1;
     f.udpEndpoints = 0x1234;
-    f.reserved24 = 1;  // never reported
-    const Bytes expected = {2, 25, 21, 1, 3, 26, 2, 0x12, 0x34, 27, 1, 1, 28, 1, 1, 31, 1, 1,
-                            29, 1, 1, 30, 1, 1, 32, 1, 1};
+    f.reserved24 = 1; // never reported
+    const Bytes expected = {2, 25, 21, 1, 3,  26, 2, 0x12, 0x34, 27, 1,  1, 28, 1,
+                            1, 31, 1,  1, 29, 1,  1, 30,   1,    1,  32, 1, 1};
     EXPECT_EQ(BuildFindingsReply(q, f), expected);
 }
 
 TEST(AddressReply, OctetsAreReversedAndMacFollows) {
-    const uint8_t ipBytes[4] = {192, 168, 1, 10};  // network order in memory
+    const uint8_t ipBytes[4] = {192, 168, 1, 10}; // network order in memory
     uint32_t ip;
     std::memcpy(&ip, ipBytes, 4);
     const uint8_t mac[6] = {0, 0x11, 0x22, 0x33, 0x44, 0x55};

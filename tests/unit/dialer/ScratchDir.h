@@ -12,10 +12,11 @@
 #include <string>
 
 class ScratchDir {
-public:
+  public:
     ScratchDir() : previous_(std::filesystem::current_path()) {
         std::string pattern = (std::filesystem::temp_directory_path() / "pondo-XXXXXX").string();
-        if (mkdtemp(pattern.data()) == nullptr) throw std::runtime_error("mkdtemp failed");
+        if (mkdtemp(pattern.data()) == nullptr)
+            throw std::runtime_error("mkdtemp failed");
         path_ = pattern;
         std::filesystem::current_path(path_);
     }
@@ -29,7 +30,7 @@ public:
 
     const std::filesystem::path& Path() const { return path_; }
 
-private:
+  private:
     std::filesystem::path previous_;
     std::filesystem::path path_;
 };
@@ -45,10 +46,12 @@ inline std::string ReadFile(const std::string& name) {
     return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
 }
 
-inline bool FileExists(const std::string& name) { return std::filesystem::exists(name); }
+inline bool FileExists(const std::string& name) {
+    return std::filesystem::exists(name);
+}
 
 // A fixture whose every test runs inside its own scratch directory.
 class InScratchDir : public ::testing::Test {
-protected:
+  protected:
     ScratchDir dir_;
 };

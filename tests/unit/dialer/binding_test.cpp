@@ -17,7 +17,7 @@ const std::vector<uint8_t> kLinkRequest = {0x01, 0x0A, 0x15, 0x00, 0x1B, 0x00,
                                            0x1C, 0x00, 0x1D, 0x00, 0x20, 0x00};
 
 class Binding : public InScratchDir {
-protected:
+  protected:
     FakeCompanionModule module;
     FakeLibrary library;
 };
@@ -34,16 +34,16 @@ TEST_F(Binding, HandsOverTheRecordWithTheDialerSlots) {
 TEST_F(Binding, LinkRequestOncePerLinkUp) {
     CompanionBinding binding(module);
     EXPECT_EQ(binding.NotifyLink(true), 1);
-    EXPECT_EQ(binding.NotifyLink(true), 1);  // already up: nothing sent
+    EXPECT_EQ(binding.NotifyLink(true), 1); // already up: nothing sent
     EXPECT_EQ(library.calls, (std::vector<std::string>{"init", "link:1", "request"}));
     ASSERT_EQ(library.requests.size(), 1u);
     EXPECT_EQ(library.requests[0], kLinkRequest);
 
     EXPECT_EQ(binding.NotifyLink(false), 1);
-    EXPECT_EQ(binding.NotifyLink(false), 1);  // already down: nothing sent
+    EXPECT_EQ(binding.NotifyLink(false), 1); // already down: nothing sent
     EXPECT_EQ(binding.NotifyLink(true), 1);
     EXPECT_EQ(library.calls, (std::vector<std::string>{"init", "link:1", "request", "link:0",
-                                                        "link:1", "request"}));
+                                                       "link:1", "request"}));
     ASSERT_EQ(library.requests.size(), 2u);
     EXPECT_EQ(library.requests[1], kLinkRequest);
 }
@@ -59,11 +59,10 @@ TEST_F(Binding, RefusedLinkUpSendsNoRequestAndIsTriedAgain) {
     library.linkStateAnswer = 1;
     EXPECT_EQ(binding.NotifyLink(true), 0);
     EXPECT_TRUE(library.requests.empty());
-    EXPECT_EQ(binding.NotifyLink(false), 1);  // never up: no link down sent
+    EXPECT_EQ(binding.NotifyLink(false), 1); // never up: no link down sent
     library.linkStateAnswer = 0;
     EXPECT_EQ(binding.NotifyLink(true), 1);
-    EXPECT_EQ(library.calls,
-              (std::vector<std::string>{"init", "link:1", "link:1", "request"}));
+    EXPECT_EQ(library.calls, (std::vector<std::string>{"init", "link:1", "link:1", "request"}));
 }
 
 TEST_F(Binding, NotReadyCallsNothing) {
@@ -80,10 +79,12 @@ TEST_F(Binding, NotReadyCallsNothing) {
 
 struct FindingsCase {
     const char* name;
-    std::vector<int> bytes;  // bytes of the findings record set to a non-zero value
+    std::vector<int> bytes; // bytes of the findings record set to a non-zero value
     std::string text;
 };
-void PrintTo(const FindingsCase& c, std::ostream* os) { *os << c.name; }
+void PrintTo(const FindingsCase& c, std::ostream* os) {
+    *os << c.name;
+}
 
 class Findings : public Binding, public ::testing::WithParamInterface<FindingsCase> {};
 
@@ -93,7 +94,8 @@ const std::string k110 = "BT software is running, violate server's request.\n";
 
 TEST_P(Findings, BecomeMessageLines) {
     const FindingsCase& c = GetParam();
-    for (int b : c.bytes) library.findings[size_t(b)] = b == 5 ? 0x7f : 1;
+    for (int b : c.bytes)
+        library.findings[size_t(b)] = b == 5 ? 0x7f : 1;
     CompanionBinding binding(module);
     std::string text = "stale text";
     EXPECT_EQ(binding.CollectFindings(text), !c.text.empty());
@@ -103,11 +105,9 @@ TEST_P(Findings, BecomeMessageLines) {
 
 INSTANTIATE_TEST_SUITE_P(
     Bytes, Findings,
-    ::testing::Values(FindingsCase{"None", {}, ""},
-                      FindingsCase{"AdapterCountAlone", {1}, ""},
+    ::testing::Values(FindingsCase{"None", {}, ""}, FindingsCase{"AdapterCountAlone", {1}, ""},
                       FindingsCase{"UnreadBytes", {0, 1, 2, 3, 4, 5, 16, 17, 20}, ""},
-                      FindingsCase{"Service", {13}, k107},
-                      FindingsCase{"Features", {14}, k108},
+                      FindingsCase{"Service", {13}, k107}, FindingsCase{"Features", {14}, k108},
                       FindingsCase{"Proxy", {15}, k108},
                       FindingsCase{"FeaturesAndProxyOneLine", {14, 15}, k108},
                       FindingsCase{"Torrent", {21}, k110},
@@ -143,7 +143,7 @@ TEST(HostCallbacks, SendReplyChangesNothing) {
 }
 
 class FixedMac : public AdapterMacSource {
-public:
+  public:
     void GetSelectedMac(uint8_t mac[6]) override {
         const uint8_t selected[6] = {0x00, 0x1a, 0x2b, 0x3c, 0x4d, 0x5e};
         std::memcpy(mac, selected, 6);
@@ -159,7 +159,7 @@ TEST(HostCallbacks, GetAdapterMacCopiesTheSelectedAdapter) {
     const uint8_t expected[8] = {0x00, 0x1a, 0x2b, 0x3c, 0x4d, 0x5e, 0xee, 0xee};
     EXPECT_EQ(std::memcmp(buffer, expected, 8), 0);
 
-    std::memset(buffer, 0xee, sizeof buffer);  // too small: nothing written
+    std::memset(buffer, 0xee, sizeof buffer); // too small: nothing written
     EXPECT_NE(CompanionBinding::GetAdapterMac(buffer, 5), 0);
     EXPECT_EQ(buffer[0], 0xee);
     CompanionBinding::SetMacSource(nullptr);

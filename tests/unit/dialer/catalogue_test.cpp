@@ -75,17 +75,22 @@ std::string LookUp(const std::string& key) {
     const int number = std::stoi(key);
     const int index = number % 100;
     switch (number / 100) {
-    case 1: return GetFindingText(index);
-    case 2: return GetErrorText(index);
-    case 3: return GetStatusText(index);
-    default: return GetRasStateText(index);
+    case 1:
+        return GetFindingText(index);
+    case 2:
+        return GetErrorText(index);
+    case 3:
+        return GetStatusText(index);
+    default:
+        return GetRasStateText(index);
     }
 }
 
 class Catalogue : public InScratchDir {};
 
 TEST_F(Catalogue, EveryDefaultWithoutTextsFile) {
-    for (const DefaultText& d : kDefaults) EXPECT_EQ(LookUp(d.key), d.text) << d.key;
+    for (const DefaultText& d : kDefaults)
+        EXPECT_EQ(LookUp(d.key), d.text) << d.key;
 }
 
 TEST_F(Catalogue, TablesHaveTheirRows) {
@@ -100,15 +105,14 @@ TEST_F(Catalogue, TablesHaveTheirRows) {
 }
 
 TEST_F(Catalogue, FileReplacesRowsItHasAndOnlyThose) {
-    WriteFile(kTextsFile,
-              "# replaced texts\n"
-              "301 = Bye for now # status\n"
-              "203 =\n"
-              "110=Torrents seen\n"
-              "400 = Odd state\n");
+    WriteFile(kTextsFile, "# replaced texts\n"
+                          "301 = Bye for now # status\n"
+                          "203 =\n"
+                          "110=Torrents seen\n"
+                          "400 = Odd state\n");
     EXPECT_EQ(GetStatusText(1), "Bye for now");
-    EXPECT_EQ(GetStatusText(2), "Connection is disconnected.");  // 302 has no line
-    EXPECT_EQ(GetErrorText(3), "");                              // empty value replaces
+    EXPECT_EQ(GetStatusText(2), "Connection is disconnected."); // 302 has no line
+    EXPECT_EQ(GetErrorText(3), "");                             // empty value replaces
     EXPECT_EQ(GetFindingText(10), "Torrents seen");
     EXPECT_EQ(GetRasStateText(RasStateIndex(18)), "Odd state");
     EXPECT_EQ(GetErrorText(0), "Unkonwn error, please try again later.");
@@ -132,14 +136,16 @@ TEST_F(Catalogue, IndexOutsideTheTableGivesRowZero) {
 }
 
 TEST(RasStateIndex, MapsEveryState) {
-    for (uint32_t state = 0; state <= 17; ++state) EXPECT_EQ(RasStateIndex(state), int(state) + 1);
+    for (uint32_t state = 0; state <= 17; ++state)
+        EXPECT_EQ(RasStateIndex(state), int(state) + 1);
     const struct {
         uint32_t state;
         int index;
-    } cases[] = {{18, 0},    {100, 0},   {4095, 0},   {4096, 19},  {4097, 20},
-                 {4098, 21}, {4099, 22}, {4100, 0},   {8191, 0},   {8192, 23},
+    } cases[] = {{18, 0},    {100, 0},   {4095, 0},        {4096, 19},      {4097, 20},
+                 {4098, 21}, {4099, 22}, {4100, 0},        {8191, 0},       {8192, 23},
                  {8193, 24}, {8194, 0},  {0xffffffffu, 0}, {0x80000000u, 0}};
-    for (const auto& c : cases) EXPECT_EQ(RasStateIndex(c.state), c.index) << c.state;
+    for (const auto& c : cases)
+        EXPECT_EQ(RasStateIndex(c.state), c.index) << c.state;
 }
 
 TEST_F(Catalogue, DialStateTextsFollowTheState) {
@@ -169,16 +175,17 @@ TEST(NamedTexts, DefaultsAsShown) {
         ASSERT_NE(NamedTextDefault(d.key), nullptr) << d.key;
         EXPECT_STREQ(NamedTextDefault(d.key), d.text) << d.key;
     }
-    EXPECT_EQ(NamedTextDefault("Disconnect"), nullptr);  // no default: the caption stays
+    EXPECT_EQ(NamedTextDefault("Disconnect"), nullptr); // no default: the caption stays
     EXPECT_EQ(NamedTextDefault("Nonsense"), nullptr);
     ASSERT_NE(NamedTextDefault("CopyRight"), nullptr);
     EXPECT_NE(std::string(NamedTextDefault("CopyRight")).find("Copyright"), std::string::npos);
 
     int count = 0;
     const NamedText* all = NamedTexts(count);
-    ASSERT_EQ(count, 12);  // the ten above, "Disconnect" and "CopyRight"
+    ASSERT_EQ(count, 12); // the ten above, "Disconnect" and "CopyRight"
     bool sawDisconnect = false;
-    for (int i = 0; i < count; ++i) sawDisconnect |= std::string(all[i].key) == "Disconnect";
+    for (int i = 0; i < count; ++i)
+        sawDisconnect |= std::string(all[i].key) == "Disconnect";
     EXPECT_TRUE(sawDisconnect);
 }
 
@@ -188,12 +195,16 @@ TEST(NamedTexts, NoKeyIsThePrefixOfAnother) {
     std::vector<std::string> keys;
     int count = 0;
     const NamedText* all = NamedTexts(count);
-    for (int i = 0; i < count; ++i) keys.push_back(all[i].key);
-    for (const CatalogueTable* t : {&FindingTable(), &ErrorTable(), &StatusTable(), &RasStateTable()})
-        for (int i = 0; i < t->rows; ++i) keys.push_back(std::to_string(t->base + i));
+    for (int i = 0; i < count; ++i)
+        keys.push_back(all[i].key);
+    for (const CatalogueTable* t :
+         {&FindingTable(), &ErrorTable(), &StatusTable(), &RasStateTable()})
+        for (int i = 0; i < t->rows; ++i)
+            keys.push_back(std::to_string(t->base + i));
     for (const std::string& a : keys)
         for (const std::string& b : keys)
-            if (a != b) EXPECT_NE(b.rfind(a, 0), 0u) << a << " begins " << b;
+            if (a != b)
+                EXPECT_NE(b.rfind(a, 0), 0u) << a << " begins " << b;
 }
 
 } // namespace
@@ -232,7 +243,9 @@ TEST_F(Catalogue, NamedRowsReadTheirNumberedKeys) {
         {"305", [] { return StatusText(StatusKey::ServerNotResponding); }},
     };
     std::string file;
-    for (const auto& row : rows) file += std::string(row.key) + " = text of " + row.key + "\n";
+    for (const auto& row : rows)
+        file += std::string(row.key) + " = text of " + row.key + "\n";
     WriteFile(kTextsFile, file);
-    for (const auto& row : rows) EXPECT_EQ(row.read(), std::string("text of ") + row.key);
+    for (const auto& row : rows)
+        EXPECT_EQ(row.read(), std::string("text of ") + row.key);
 }

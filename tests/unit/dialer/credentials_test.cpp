@@ -18,7 +18,8 @@ namespace {
 // scrambling against something that does not share its code.
 std::string ReferenceRc4Hex(const std::string& key, const std::string& data) {
     unsigned char s[256];
-    for (int i = 0; i < 256; ++i) s[i] = static_cast<unsigned char>(i);
+    for (int i = 0; i < 256; ++i)
+        s[i] = static_cast<unsigned char>(i);
     unsigned j = 0;
     for (int i = 0; i < 256; ++i) {
         j = (j + s[i] + static_cast<unsigned char>(key[i % key.size()])) % 256;
@@ -63,10 +64,11 @@ TEST(Scramble, KnownValues) {
 
 TEST(Scramble, RoundTripsEveryLengthAgainstTheReference) {
     std::mt19937 rng(20261210);
-    std::uniform_int_distribution<int> byte(1, 255);  // no zero byte: it ends the password
+    std::uniform_int_distribution<int> byte(1, 255); // no zero byte: it ends the password
     for (size_t n = 1; n <= 94; ++n) {
         std::string plain;
-        for (size_t k = 0; k < n; ++k) plain += char(byte(rng));
+        for (size_t k = 0; k < n; ++k)
+            plain += char(byte(rng));
         std::string hex;
         ASSERT_TRUE(ScramblePassword(plain, hex));
         EXPECT_EQ(hex.size(), 2 * n);
@@ -93,9 +95,9 @@ TEST(Unscramble, CasesOfTheText) {
     } cases[] = {
         {"", ""},
         {"cf5c111705f3268e", "password"},
-        {"CF5C111705F3268E", "password"},  // uppercase digits read as well
+        {"CF5C111705F3268E", "password"}, // uppercase digits read as well
         {"Cf5C111705f3268E", "password"},
-        {"de5f620716", "ab"},              // "ab\0cd": the first zero byte ends it
+        {"de5f620716", "ab"}, // "ab\0cd": the first zero byte ends it
         {"de5f", "ab"},
     };
     for (const auto& c : cases) {
@@ -113,8 +115,8 @@ TEST(HexPairToByte, Digits) {
         char high, low;
         uint8_t value;
     } cases[] = {
-        {'0', '0', 0x00}, {'0', '9', 0x09}, {'9', '0', 0x90}, {'a', 'f', 0xaf}, {'F', 'A', 0xfa},
-        {'f', 'F', 0xff}, {'7', 'c', 0x7c}, {'1', 'g', 0x10}, {'1', 'z', 0x10}, {'1', ' ', 0x10},
+        {'0', '0', 0x00},  {'0', '9', 0x09}, {'9', '0', 0x90}, {'a', 'f', 0xaf}, {'F', 'A', 0xfa},
+        {'f', 'F', 0xff},  {'7', 'c', 0x7c}, {'1', 'g', 0x10}, {'1', 'z', 0x10}, {'1', ' ', 0x10},
         {'1', '\0', 0x10}, {'g', '1', 0x01}, {'G', 'G', 0x00},
     };
     for (const auto& c : cases)
@@ -129,16 +131,19 @@ std::string Scrambled(const std::string& plain) {
 
 struct LoadCase {
     const char* name;
-    std::string conf;  // empty: no file
+    std::string conf; // empty: no file
     Credentials expected;
 };
-void PrintTo(const LoadCase& c, std::ostream* os) { *os << c.name; }
+void PrintTo(const LoadCase& c, std::ostream* os) {
+    *os << c.name;
+}
 
 class Load : public InScratchDir, public ::testing::WithParamInterface<LoadCase> {};
 
 TEST_P(Load, FillsTheFields) {
     const LoadCase& c = GetParam();
-    if (!c.conf.empty()) WriteFile(kUserFile, c.conf);
+    if (!c.conf.empty())
+        WriteFile(kUserFile, c.conf);
     Credentials fields;
     LoadCredentials(fields);
     EXPECT_EQ(fields.userName, c.expected.userName);
@@ -152,26 +157,34 @@ INSTANTIATE_TEST_SUITE_P(
     Files, Load,
     ::testing::Values(
         LoadCase{"NoFile", "", {"", "", false}},
-        LoadCase{"Saved", "username = bob\nsavepw = on\npassword = cf5c111705f3268e\n",
+        LoadCase{"Saved",
+                 "username = bob\nsavepw = on\npassword = cf5c111705f3268e\n",
                  {"bob", "password", true}},
-        LoadCase{"UppercaseHex", "username=bob\nsavepw=on\npassword=CF5C111705F3268E\n",
+        LoadCase{"UppercaseHex",
+                 "username=bob\nsavepw=on\npassword=CF5C111705F3268E\n",
                  {"bob", "password", true}},
-        LoadCase{"SaveOff", "username = bob\nsavepw = off\npassword = cf5c111705f3268e\n",
+        LoadCase{"SaveOff",
+                 "username = bob\nsavepw = off\npassword = cf5c111705f3268e\n",
                  {"bob", "", false}},
-        LoadCase{"SaveOtherCase", "username = bob\nsavepw = On\npassword = cf5c111705f3268e\n",
+        LoadCase{"SaveOtherCase",
+                 "username = bob\nsavepw = On\npassword = cf5c111705f3268e\n",
                  {"bob", "", false}},
-        LoadCase{"SaveLonger", "username = bob\nsavepw = onx\npassword = cf5c111705f3268e\n",
+        LoadCase{"SaveLonger",
+                 "username = bob\nsavepw = onx\npassword = cf5c111705f3268e\n",
                  {"bob", "", false}},
-        LoadCase{"SaveWithComment", "savepw = on # yes\npassword = cf5c111705f3268e\n",
+        LoadCase{"SaveWithComment",
+                 "savepw = on # yes\npassword = cf5c111705f3268e\n",
                  {"", "password", true}},
-        LoadCase{"OddPassword", "username = bob\nsavepw = on\npassword = cf5c111705f3268\n",
+        LoadCase{"OddPassword",
+                 "username = bob\nsavepw = on\npassword = cf5c111705f3268\n",
                  {"bob", "", true}},
         LoadCase{"NoPasswordLine", "username = bob\nsavepw = on\n", {"bob", "", true}},
         LoadCase{"EmptyPassword", "username = bob\nsavepw = on\npassword =\n", {"bob", "", true}},
         LoadCase{"BlanksAroundName", "username =   bob smith   \n", {"bob smith", "", false}},
         LoadCase{"HashInName", "username = bo#b\n", {"bo", "", false}},
         // Any password that fits its line comes back, also beyond 49 bytes.
-        LoadCase{"LongPassword", "savepw = on\npassword = " + Scrambled(kLong) + "\n",
+        LoadCase{"LongPassword",
+                 "savepw = on\npassword = " + Scrambled(kLong) + "\n",
                  {"", kLong, true}}),
     [](const ::testing::TestParamInfo<LoadCase>& info) { return info.param.name; });
 
@@ -179,17 +192,20 @@ const std::string kThreeLines = "username = \nsavepw = off\npassword = \n";
 
 struct SaveCase {
     const char* name;
-    std::string before;  // empty: no file
+    std::string before; // empty: no file
     Credentials fields;
-    std::string after;   // empty: no file
+    std::string after; // empty: no file
 };
-void PrintTo(const SaveCase& c, std::ostream* os) { *os << c.name; }
+void PrintTo(const SaveCase& c, std::ostream* os) {
+    *os << c.name;
+}
 
 class Save : public InScratchDir, public ::testing::WithParamInterface<SaveCase> {};
 
 TEST_P(Save, WritesTheLinesThatExist) {
     const SaveCase& c = GetParam();
-    if (!c.before.empty()) WriteFile(kUserFile, c.before);
+    if (!c.before.empty())
+        WriteFile(kUserFile, c.before);
     SaveCredentials(c.fields);
     if (c.after.empty()) {
         EXPECT_FALSE(FileExists(kUserFile));
@@ -200,25 +216,32 @@ TEST_P(Save, WritesTheLinesThatExist) {
 
 INSTANTIATE_TEST_SUITE_P(
     Files, Save,
-    ::testing::Values(
-        SaveCase{"SaveOn", kThreeLines, {"bob", "password", true},
-                 "username = bob\nsavepw = on\npassword = cf5c111705f3268e\n"},
-        SaveCase{"SaveOffClearsPassword",
-                 "username = bob # who\nsavepw = on\npassword = cf5c111705f3268e\n",
-                 {"alice", "password", false},
-                 "username = alice # who\nsavepw = off\npassword = \n"},
-        SaveCase{"EmptyPasswordSaved", kThreeLines, {"bob", "", true},
-                 "username = bob\nsavepw = on\npassword = \n"},
-        SaveCase{"NoFileNoneCreated", "", {"bob", "password", true}, ""},
-        SaveCase{"OnlyExistingLines", "# mine\nusername = x\n", {"bob", "password", true},
-                 "# mine\nusername = bob\n"},
-        SaveCase{"HashInNameWrittenInFull", kThreeLines, {"bo#b", "", false},
-                 "username = bo#b\nsavepw = off\npassword = \n"},
-        // A password too long for its line must not leave the previous one behind.
-        SaveCase{"TooLongPasswordClearsOldOne",
-                 "username = bob\nsavepw = on\npassword = cf5c111705f3268e\n",
-                 {"bob", std::string(95, 'p'), true},
-                 "username = bob\nsavepw = on\npassword = \n"}),
+    ::testing::Values(SaveCase{"SaveOn",
+                               kThreeLines,
+                               {"bob", "password", true},
+                               "username = bob\nsavepw = on\npassword = cf5c111705f3268e\n"},
+                      SaveCase{"SaveOffClearsPassword",
+                               "username = bob # who\nsavepw = on\npassword = cf5c111705f3268e\n",
+                               {"alice", "password", false},
+                               "username = alice # who\nsavepw = off\npassword = \n"},
+                      SaveCase{"EmptyPasswordSaved",
+                               kThreeLines,
+                               {"bob", "", true},
+                               "username = bob\nsavepw = on\npassword = \n"},
+                      SaveCase{"NoFileNoneCreated", "", {"bob", "password", true}, ""},
+                      SaveCase{"OnlyExistingLines",
+                               "# mine\nusername = x\n",
+                               {"bob", "password", true},
+                               "# mine\nusername = bob\n"},
+                      SaveCase{"HashInNameWrittenInFull",
+                               kThreeLines,
+                               {"bo#b", "", false},
+                               "username = bo#b\nsavepw = off\npassword = \n"},
+                      // A password too long for its line must not leave the previous one behind.
+                      SaveCase{"TooLongPasswordClearsOldOne",
+                               "username = bob\nsavepw = on\npassword = cf5c111705f3268e\n",
+                               {"bob", std::string(95, 'p'), true},
+                               "username = bob\nsavepw = on\npassword = \n"}),
     [](const ::testing::TestParamInfo<SaveCase>& info) { return info.param.name; });
 
 class Remembered : public InScratchDir {};
@@ -229,7 +252,8 @@ TEST_F(Remembered, SaveThenLoadGivesTheFieldsBack) {
     for (size_t n : {size_t(1), size_t(6), size_t(20), size_t(49), size_t(50), size_t(94)}) {
         WriteFile(kUserFile, kThreeLines);
         Credentials saved{"user-" + std::to_string(n), "", true};
-        for (size_t k = 0; k < n; ++k) saved.password += char(byte(rng));
+        for (size_t k = 0; k < n; ++k)
+            saved.password += char(byte(rng));
         SaveCredentials(saved);
         Credentials loaded;
         LoadCredentials(loaded);

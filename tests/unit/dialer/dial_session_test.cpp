@@ -57,9 +57,19 @@ TEST_F(DialSessionTest, EachReportOfTheDialUnderWayHasItsStep) {
         {"disconnected", kRasDisconnected, 0, DialStep::ControlsBack, "Disconnected", true, {}},
         {"outside the table", 18, 0, DialStep::ControlsBack, "Unknown RSA Message", true, {}},
         {"known error", 6, 691, DialStep::Failed, "Access denied.", false, {0x1234}},
-        {"unknown error", 6, 720, DialStep::Failed, "Unkonwn error, please try again later.", false,
+        {"unknown error",
+         6,
+         720,
+         DialStep::Failed,
+         "Unkonwn error, please try again later.",
+         false,
          {0x1234}},
-        {"no answer", 2, kRasErrorNoAnswer, DialStep::Failed, "Server is not respond.", false,
+        {"no answer",
+         2,
+         kRasErrorNoAnswer,
+         DialStep::Failed,
+         "Server is not respond.",
+         false,
          {0x1234}},
     };
     for (const Case& c : cases) {
@@ -74,7 +84,8 @@ TEST_F(DialSessionTest, EachReportOfTheDialUnderWayHasItsStep) {
         EXPECT_EQ(session.IsDialing(), c.stillDialing);
         EXPECT_EQ(ras.hangUps, c.hangUps);
         EXPECT_EQ(pause.pauses, std::vector<unsigned>(c.hangUps.size(), kHangUpWaitMs));
-        if (session.IsDialing()) session.HangUpDial();
+        if (session.IsDialing())
+            session.HangUpDial();
     }
 }
 

@@ -24,21 +24,25 @@ class SingleByte : public CodePage {
 enum class State { Idle, Dialing, Connected, Ended };
 const char* Name(State s) {
     switch (s) {
-    case State::Idle: return "Idle";
-    case State::Dialing: return "Dialing";
-    case State::Connected: return "Connected";
-    case State::Ended: return "Ended";
+    case State::Idle:
+        return "Idle";
+    case State::Dialing:
+        return "Dialing";
+    case State::Connected:
+        return "Connected";
+    case State::Ended:
+        return "Ended";
     }
     return "?";
 }
 
 class PondoDlgTest : public ::testing::Test {
-protected:
-    ScratchDir folder;  // an empty folder: the catalogue texts are the defaults
+  protected:
+    ScratchDir folder; // an empty folder: the catalogue texts are the defaults
     FakeDialogWindow window;
     FakeRasService ras;
     FakeAdapterSources sources;
-    ScriptedCompanion module;  // before the dialog: it outlives the binding
+    ScriptedCompanion module; // before the dialog: it outlives the binding
     MemoryFiles logFiles;
     SetClock clock;
     SingleByte codePage;
@@ -78,18 +82,23 @@ protected:
     void Reach(State s) {
         Open();
         Type("alice", "secret");
-        if (s == State::Idle) return;
+        if (s == State::Idle)
+            return;
         dlg->OnConnect();
         ASSERT_TRUE(dlg->IsDialing());
-        if (s == State::Dialing) return;
+        if (s == State::Dialing)
+            return;
         ras.Connect();
         Notify(kRasConnected);
         ASSERT_TRUE(dlg->IsConnected());
     }
     State Current() {
-        if (window.endResult != 0) return State::Ended;
-        if (dlg->IsConnected()) return State::Connected;
-        if (dlg->IsDialing()) return State::Dialing;
+        if (window.endResult != 0)
+            return State::Ended;
+        if (dlg->IsConnected())
+            return State::Connected;
+        if (dlg->IsDialing())
+            return State::Dialing;
         return State::Idle;
     }
     std::string Status() { return window.texts[IDC_STATUS]; }
@@ -117,7 +126,7 @@ TEST_F(PondoDlgTest, NoAdapterShowsTheCatalogueTextAsOnlyEntry) {
     WriteFile("KELSupplicant.ini", "203=\nAboutTitle=\n");
     Open();
     EXPECT_EQ(window.combo, std::vector<std::string>{""});
-    EXPECT_TRUE(window.aboutItems.empty());  // empty "AboutTitle": no about item
+    EXPECT_TRUE(window.aboutItems.empty()); // empty "AboutTitle": no about item
     Type("alice", "secret");
     dlg->OnConnect();
     ASSERT_EQ(window.boxes.size(), 1u);
@@ -137,7 +146,7 @@ struct Transition {
 };
 
 class TransitionTable : public PondoDlgTest {
-public:
+  public:
     using PondoDlgTest::Current;
     using PondoDlgTest::dlg;
     using PondoDlgTest::Notify;
@@ -148,7 +157,8 @@ public:
         Reach(t.from);
         t.event(*this);
         EXPECT_EQ(Name(Current()), std::string(Name(t.to))) << t.name;
-        if (t.check) t.check(*this);
+        if (t.check)
+            t.check(*this);
     }
 };
 
@@ -295,13 +305,12 @@ TEST_F(TransitionTable, EveryRowOfTheWorkflow) {
     }
 }
 
-
 TEST_F(PondoDlgTest, NotificationsAfterTheDialEndedAreDropped) {
     Reach(State::Dialing);
-    dlg->OnConnect();  // the user hangs the dial up
+    dlg->OnConnect(); // the user hangs the dial up
     const size_t statuses = window.statusHistory.size();
     ras.Connect();
-    Notify(kRasConnected);  // already on its way when the dial was hung up
+    Notify(kRasConnected); // already on its way when the dial was hung up
     Notify(5, 691);
     EXPECT_EQ(Current(), State::Idle);
     EXPECT_EQ(window.statusHistory.size(), statuses);
@@ -324,14 +333,18 @@ TEST_F(PondoDlgTest, ReportsOfAnEndedDialNeverReachTheNextOne) {
         const char* name;
         uint32_t state, error;
     } lates[] = {
-        {"a progress state", 5, 0},     {"an error", 5, 651},
-        {"no answer", 2, 678},          {"connected", kRasConnected, 0},
-        {"disconnected", kRasDisconnected, 0}, {"a state outside the table", 18, 0},
+        {"a progress state", 5, 0},
+        {"an error", 5, 651},
+        {"no answer", 2, 678},
+        {"connected", kRasConnected, 0},
+        {"disconnected", kRasDisconnected, 0},
+        {"a state outside the table", 18, 0},
     };
     for (bool firstHungUpByUser : {true, false}) {
         for (bool nextUp : {false, true}) {
             for (const Late& late : lates) {
-                SCOPED_TRACE(std::string(late.name) + (firstHungUpByUser ? ", hung up" : ", failed") +
+                SCOPED_TRACE(std::string(late.name) +
+                             (firstHungUpByUser ? ", hung up" : ", failed") +
                              (nextUp ? ", next dial up" : ", next dial under way"));
                 window = FakeDialogWindow{};
                 ras = FakeRasService{};
@@ -344,7 +357,7 @@ TEST_F(PondoDlgTest, ReportsOfAnEndedDialNeverReachTheNextOne) {
                 else
                     Notify(3, 691);
                 ASSERT_EQ(Current(), State::Idle);
-                dlg->OnConnect();  // the next dial
+                dlg->OnConnect(); // the next dial
                 ASSERT_EQ(Current(), State::Dialing);
                 ASSERT_NE(ras.connectingHandle, first);
                 Notify(3);
@@ -368,7 +381,7 @@ TEST_F(PondoDlgTest, ReportsOfAnEndedDialNeverReachTheNextOne) {
                 EXPECT_EQ(window.texts[IDC_CONNECT], caption);
                 EXPECT_EQ(window.InputsEnabled(), inputs);
                 EXPECT_EQ(ScriptedCompanion::State().linkStates.size(), linkStates);
-                if (!nextUp) {  // and the next dial still comes up on its own reports
+                if (!nextUp) { // and the next dial still comes up on its own reports
                     ras.Connect();
                     Notify(kRasConnected);
                     EXPECT_EQ(Current(), State::Connected);
@@ -386,7 +399,7 @@ TEST_F(PondoDlgTest, EveryFailedDialIsHungUpWithItsWait) {
     } cases[] = {
         {678, "Server is not respond."},
         {691, "Access denied."},
-        {999, "Unkonwn error, please try again later."},  // no system text
+        {999, "Unkonwn error, please try again later."}, // no system text
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.error);
@@ -477,15 +490,16 @@ TEST_F(PondoDlgTest, StateTextsComeFromTheTextFileAtEachReport) {
 TEST_F(PondoDlgTest, ConnectionsOfTheEntryAreFoundOnlyInAReadableList) {
     Open();
     // Made outside the dialer: hung up all the same, only the first of the name.
-    ras.connections = {{"Other", 7}, {"PPPOE Connection", 8}, {"PPPOE Connection", 9},
-                       {"pppoe connection", 10}};
+    ras.connections = {
+        {"Other", 7}, {"PPPOE Connection", 8}, {"PPPOE Connection", 9}, {"pppoe connection", 10}};
     dlg->HangUpEntry();
     EXPECT_EQ(ras.hangUps, std::vector<RasHandle>{8});
     EXPECT_EQ(dlg->IsEntryConnected(), EntryState::Connected);
 
     // More than the 20 records the list holds: the service answers "too small".
     ras.connections.clear();
-    for (RasHandle h = 1; h <= 21; ++h) ras.connections.push_back({"PPPOE Connection", h});
+    for (RasHandle h = 1; h <= 21; ++h)
+        ras.connections.push_back({"PPPOE Connection", h});
     ras.hangUps.clear();
     dlg->HangUpEntry();
     EXPECT_TRUE(ras.hangUps.empty());
@@ -498,9 +512,9 @@ TEST_F(PondoDlgTest, ConnectionsOfTheEntryAreFoundOnlyInAReadableList) {
 TEST_F(PondoDlgTest, FindingsEndTheConnectionWithOneLinePerFinding) {
     struct Case {
         std::vector<int> bytes;
-        const char* text;  // empty: nothing found
+        const char* text; // empty: nothing found
     } cases[] = {
-        {{1}, ""},  // the adapter count alone is not reported
+        {{1}, ""}, // the adapter count alone is not reported
         {{14, 15}, "Proxy service is running, violate server's request.\n"},
         {{13, 15, 21},
          "Windows ICS service is running, violate server's request.\n"
@@ -513,7 +527,8 @@ TEST_F(PondoDlgTest, FindingsEndTheConnectionWithOneLinePerFinding) {
         SetUp();
         ScriptedCompanion::State() = ScriptedCompanion::Calls{};
         Reach(State::Connected);
-        for (int b : c.bytes) ScriptedCompanion::State().findings[b] = 1;
+        for (int b : c.bytes)
+            ScriptedCompanion::State().findings[b] = 1;
         dlg->OnTimer(kFindingsTimer);
         if (*c.text == 0) {
             EXPECT_TRUE(window.boxes.empty());
@@ -540,8 +555,7 @@ TEST_F(PondoDlgTest, LinkUpTellsTheLibraryOnceWithTheChosenAdaptersAddress) {
     ASSERT_EQ(calls.macs.size(), 1u);
     EXPECT_EQ(calls.macs[0], (std::array<uint8_t, 6>{0x02, 0xFC, 0, 0, 0, 1}));
     ASSERT_EQ(calls.requests.size(), 1u);
-    EXPECT_EQ(calls.requests[0],
-              (std::vector<uint8_t>{1, 10, 21, 0, 27, 0, 28, 0, 29, 0, 32, 0}));
+    EXPECT_EQ(calls.requests[0], (std::vector<uint8_t>{1, 10, 21, 0, 27, 0, 28, 0, 29, 0, 32, 0}));
 
     // Disconnect, pick the second adapter: it is not Ethernet, so nothing is dialed.
     dlg->OnConnect();
@@ -563,7 +577,7 @@ TEST_F(PondoDlgTest, ConnectStoresTheCredentialsAsChosen) {
     EXPECT_EQ(saved.userName, "bob");
     EXPECT_TRUE(saved.savePassword);
     EXPECT_EQ(saved.password, "pa55");
-    dlg->OnConnect();  // hang the dial up
+    dlg->OnConnect(); // hang the dial up
 
     // With the box clear the stored password is erased, even though the dial fails.
     ras.dialResult = 633;
@@ -629,7 +643,7 @@ TEST_F(PondoDlgTest, ButtonCaptionFollowsTheTextFileOnly) {
     Type("alice", "secret");
     dlg->OnConnect();
     EXPECT_EQ(window.texts[IDC_CONNECT], "Hang up");
-    dlg->OnConnect();  // no "Connect" key: the last caption stays
+    dlg->OnConnect(); // no "Connect" key: the last caption stays
     EXPECT_EQ(window.texts[IDC_CONNECT], "Hang up");
 }
 
@@ -652,8 +666,8 @@ TEST_F(PondoDlgTest, TrayIconLeftClickTogglesTheWindowOthersDoNothing) {
 TEST_F(PondoDlgTest, AboutCommandAndSwallowedKeys) {
     Open();
     EXPECT_TRUE(dlg->OnSysCommand(16));
-    EXPECT_TRUE(dlg->OnSysCommand(16 | 0x3));  // low four bits masked off
-    EXPECT_FALSE(dlg->OnSysCommand(0xF060));   // SC_CLOSE goes to the default handling
+    EXPECT_TRUE(dlg->OnSysCommand(16 | 0x3)); // low four bits masked off
+    EXPECT_FALSE(dlg->OnSysCommand(0xF060));  // SC_CLOSE goes to the default handling
     EXPECT_EQ(window.aboutRuns, 2);
     EXPECT_TRUE(PondoDlg::IsSwallowedKey(13));
     EXPECT_TRUE(PondoDlg::IsSwallowedKey(27));
@@ -672,14 +686,14 @@ TEST_F(PondoDlgTest, EndingWithoutTheDialogsOwnExitHangsUpAndCleansUp) {
         Reach(from);
         const int unloads = module.unloads;
         dlg->OnEnding();
-        EXPECT_EQ(ras.hangUps, from == State::Idle ? std::vector<RasHandle>{}
-                                                   : std::vector<RasHandle>{0x1234});
+        EXPECT_EQ(ras.hangUps,
+                  from == State::Idle ? std::vector<RasHandle>{} : std::vector<RasHandle>{0x1234});
         EXPECT_TRUE(window.trayRemoved);
         EXPECT_EQ(ras.deleted, std::vector<std::string>{"PPPOE Connection"});
         EXPECT_EQ(module.unloads, unloads + 1);
         if (from == State::Connected)
             EXPECT_EQ(ScriptedCompanion::State().linkStates, (std::vector<uint32_t>{1, 0}));
-        dlg->OnEnding();  // once only
+        dlg->OnEnding(); // once only
         dlg->Finish();
         EXPECT_EQ(ras.deleted.size(), 1u);
         dlg.reset();
@@ -720,7 +734,7 @@ TEST_F(PondoDlgTest, TheLogTellsWhatHappenedToEachConnection) {
     const RasHandle failed = ras.connectingHandle;
     Notify(5, 691);
     dlg->OnConnect();
-    dlg->OnDialNotification(failed, 5, 691);  // late, of the failed dial
+    dlg->OnDialNotification(failed, 5, 691); // late, of the failed dial
     ras.Connect();
     Notify(kRasConnected);
     ScriptedCompanion::State().findings[21] = 1;
@@ -731,28 +745,30 @@ TEST_F(PondoDlgTest, TheLogTellsWhatHappenedToEachConnection) {
     Notify(kRasConnected);
     dlg->OnConnect();
 
-    const std::string connect = "connect: user a***e, adapter \"Intel(R) PRO/1000\" 02:fc:00:00:00:01";
-    EXPECT_EQ(LogEvents(logFiles),
-              (std::vector<std::string>{
-                  "adapters: 2 listed, PPPoE device \"WAN Miniport (PPPOE)\"",
-                  connect,
-                  "dial state 0: OpenPort",
-                  "dial state 5: Authenticate",
-                  "dial state 8192: Connected",
-                  "link up",
-                  "link lost: the connection is no longer among the active connections",
-                  connect,
-                  "dial error 691 at state 5: Access denied.",
-                  connect,
-                  "report of an ended dial dropped: state 5, error 691",
-                  "dial state 8192: Connected",
-                  "link up",
-                  "connection ended by the companion library's finding: byte 21 (BitTorrent traffic)",
-                  connect,
-                  "dial state 8192: Connected",
-                  "link up",
-                  "hang-up by the user (Disconnect)",
-              }));
+    const std::string connect =
+        "connect: user a***e, adapter \"Intel(R) PRO/1000\" 02:fc:00:00:00:01";
+    EXPECT_EQ(
+        LogEvents(logFiles),
+        (std::vector<std::string>{
+            "adapters: 2 listed, PPPoE device \"WAN Miniport (PPPOE)\"",
+            connect,
+            "dial state 0: OpenPort",
+            "dial state 5: Authenticate",
+            "dial state 8192: Connected",
+            "link up",
+            "link lost: the connection is no longer among the active connections",
+            connect,
+            "dial error 691 at state 5: Access denied.",
+            connect,
+            "report of an ended dial dropped: state 5, error 691",
+            "dial state 8192: Connected",
+            "link up",
+            "connection ended by the companion library's finding: byte 21 (BitTorrent traffic)",
+            connect,
+            "dial state 8192: Connected",
+            "link up",
+            "hang-up by the user (Disconnect)",
+        }));
     const std::string& log = logFiles.files["logs/connection.log"];
     EXPECT_EQ(log.find(password), std::string::npos);
     EXPECT_EQ(log.find(scrambled), std::string::npos);

@@ -10,8 +10,8 @@
 namespace {
 
 class RasCheckTest : public ::testing::Test {
-protected:
-    ScratchDir folder;  // an empty folder: the catalogue texts are the defaults
+  protected:
+    ScratchDir folder; // an empty folder: the catalogue texts are the defaults
     FakeRasService ras;
     FakeAdapterSources sources;
     CRasCheck check{ras, sources, sources, sources};
@@ -26,7 +26,8 @@ protected:
         for (int i = 0; i < n; ++i) {
             const std::string guid = "{GUID-" + std::to_string(i) + "}";
             sources.names.push_back(FakeAdapterSources::DriverName(guid));
-            sources.AddRegistryAdapter(guid, FakeAdapterSources::Ascii("Adapter " + std::to_string(i)));
+            sources.AddRegistryAdapter(guid,
+                                       FakeAdapterSources::Ascii("Adapter " + std::to_string(i)));
             sources.AddIpRow(guid, type, {2, 0, 0, 0, 0, uint8_t(i)});
         }
     }
@@ -74,7 +75,8 @@ TEST_F(RasCheckTest, PppoeDeviceIsTheLastOfExactlyThatType) {
     };
     for (const Case& c : cases) {
         FakeRasService service;
-        for (auto& d : c.devices) service.AddDevice(d.first, d.second);
+        for (auto& d : c.devices)
+            service.AddDevice(d.first, d.second);
         CRasCheck fresh(service, sources, sources, sources);
         fresh.FindPppoeDevice();
         EXPECT_EQ(fresh.HasPppoeDevice(), c.found) << c.name;
@@ -102,7 +104,7 @@ TEST_F(RasCheckTest, RegistryValuesAreReadOnlyWithinTheBytesThatExist) {
     std::string desc;
     EXPECT_TRUE(check.LookUpAdapterDesc("\\Device\\NPF_{A}", index, desc));
     EXPECT_EQ(desc, "Intel PRO/1000");
-    EXPECT_EQ(index, 2u);  // one past the subkey that matched
+    EXPECT_EQ(index, 2u); // one past the subkey that matched
     EXPECT_EQ(sources.openKeys, 0);
 
     // An Export under eight characters never matches, not even "\Dev" + "NPF_".
@@ -116,9 +118,9 @@ TEST_F(RasCheckTest, DescriptionIsInTheCodePageAndCutByWholeCharacters) {
         std::u16string desc;
         size_t bytes;
     } cases[] = {
-        {u"Realtek \u7f51\u5361", 12},               // 8 ASCII + 2 double-byte
-        {std::u16string(100, u'\u7f51'), 128},       // 200 bytes: 64 whole characters
-        {u"x" + std::u16string(100, u'\u7f51'), 127},  // 63 characters after the x
+        {u"Realtek \u7f51\u5361", 12},                // 8 ASCII + 2 double-byte
+        {std::u16string(100, u'\u7f51'), 128},        // 200 bytes: 64 whole characters
+        {u"x" + std::u16string(100, u'\u7f51'), 127}, // 63 characters after the x
         {std::u16string(200, u'a'), 128},
     };
     for (const Case& c : cases) {
@@ -156,7 +158,7 @@ TEST_F(RasCheckTest, RemoteAccessMiniportsAreNotListed) {
 TEST_F(RasCheckTest, WithPppoeDeviceEveryDescribedAdapterIsListed) {
     ras.AddDevice("pppoe", "WAN Miniport (PPPOE)");
     AddAdapters(2);
-    sources.names.push_back("\\Device\\NPF_{UNKNOWN}");  // no registry entry
+    sources.names.push_back("\\Device\\NPF_{UNKNOWN}"); // no registry entry
     EXPECT_EQ(Refresh(), (std::vector<std::string>{"Adapter 0", "Adapter 1"}));
     EXPECT_EQ(check.SelectedIndex(), 0);
     EXPECT_EQ(sources.sizeGiven, 4096u);
@@ -205,7 +207,7 @@ TEST_F(RasCheckTest, NoNamesFromTheDriverLeavesTheChoiceAlone) {
     EXPECT_EQ(check.SelectedIndex(), 1);
 
     sources.namesOk = true;
-    sources.legacy = true;  // Windows 9x: nothing listed, but no failure
+    sources.legacy = true; // Windows 9x: nothing listed, but no failure
     EXPECT_TRUE(check.RefreshAdapters(nullptr));
     EXPECT_EQ(check.AdapterCount(), 0);
     EXPECT_EQ(check.SelectedIndex(), -1);
@@ -216,8 +218,8 @@ TEST_F(RasCheckTest, EthernetMarkingFollowsTheIpHelperTable) {
     AddAdapters(3);
     sources.rows.clear();
     sources.AddIpRow("{GUID-0}", 6, {0xAA, 0xBB, 0xCC, 0xDD, 0xEE, 0xFF, 0x11, 0x22});
-    sources.AddIpRow("{GUID-1}", 71, {1, 2, 3, 4, 5, 6});  // wireless: not Ethernet
-    Refresh();                                             // {GUID-2} not reported at all
+    sources.AddIpRow("{GUID-1}", 71, {1, 2, 3, 4, 5, 6}); // wireless: not Ethernet
+    Refresh();                                            // {GUID-2} not reported at all
     const uint8_t mac0[6] = {0xAA, 0xBB, 0xCC, 0xDD, 0xEE, 0xFF}, zero[6] = {};
     EXPECT_TRUE(check.Adapter(0)->bEthernet);
     EXPECT_EQ(std::memcmp(check.Adapter(0)->bMac, mac0, 6), 0);

@@ -24,9 +24,11 @@ struct ReadCase {
     const char* key;
     size_t capacity;
     bool found;
-    std::string value;  // expected when found
+    std::string value; // expected when found
 };
-void PrintTo(const ReadCase& c, std::ostream* os) { *os << c.name; }
+void PrintTo(const ReadCase& c, std::ostream* os) {
+    *os << c.name;
+}
 
 class ReadSetting : public InScratchDir, public ::testing::WithParamInterface<ReadCase> {};
 
@@ -52,18 +54,21 @@ const std::string k199(199, 'v');
 INSTANTIATE_TEST_SUITE_P(
     Lines, ReadSetting,
     ::testing::Values(
-        ReadCase{"BlanksAndComment", "Connect = Go online #button\n", "Connect", 200, true, "Go online"},
+        ReadCase{"BlanksAndComment", "Connect = Go online #button\n", "Connect", 200, true,
+                 "Go online"},
         ReadCase{"NoBlanks", "Connect=Go online#button\n", "Connect", 200, true, "Go online"},
         ReadCase{"BlanksTrimmed", "Connect =    Go   \n", "Connect", 200, true, "Go"},
         ReadCase{"NothingAfterEquals", "Connect =\n", "Connect", 200, true, ""},
         ReadCase{"OnlyBlanks", "Connect =     \n", "Connect", 200, true, ""},
         ReadCase{"OnlyComment", "Connect = # nothing\n", "Connect", 200, true, ""},
-        ReadCase{"NoEqualsSkipped", "Connect here\nConnect = Later\n", "Connect", 200, true, "Later"},
+        ReadCase{"NoEqualsSkipped", "Connect here\nConnect = Later\n", "Connect", 200, true,
+                 "Later"},
         ReadCase{"Indented", " Connect = x\n", "Connect", 200, false, ""},
         ReadCase{"OtherCase", "connect = x\n", "Connect", 200, false, ""},
         ReadCase{"CommentLine", "#Connect = x\n", "Connect", 200, false, ""},
         ReadCase{"LongerWordMatches", "Connected = x\n", "Connect", 200, true, "x"},
-        ReadCase{"EqualsInsideComment", "Connect # note = Later #tail\n", "Connect", 200, true, "Later"},
+        ReadCase{"EqualsInsideComment", "Connect # note = Later #tail\n", "Connect", 200, true,
+                 "Later"},
         ReadCase{"TabStartsValue", "Connect =\tGo\n", "Connect", 200, true, "\tGo"},
         ReadCase{"TabAtEndKept", "Connect = Go\t\n", "Connect", 200, true, "Go\t"},
         ReadCase{"CutToCapacity", "Connect = abcdefgh\n", "Connect", 5, true, "abcd"},
@@ -72,10 +77,12 @@ INSTANTIATE_TEST_SUITE_P(
         ReadCase{"FirstOfTwo", "Connect = a\nConnect = b\n", "Connect", 200, true, "a"},
         ReadCase{"CrLf", "Other = 1\r\nConnect = Go\r\n", "Connect", 200, true, "Go"},
         ReadCase{"NoFinalLineEnd", "Other = 1\nConnect = Go", "Connect", 200, true, "Go"},
-        ReadCase{"EmptyAndSectionLines", "\n[Connect]\n\n#x\nConnect = Go\n", "Connect", 200, true, "Go"},
+        ReadCase{"EmptyAndSectionLines", "\n[Connect]\n\n#x\nConnect = Go\n", "Connect", 200, true,
+                 "Go"},
         ReadCase{"SecondEqualsInValue", "Connect = a=b\n", "Connect", 200, true, "a=b"},
         ReadCase{"EmptyFile", "", "Connect", 200, false, ""},
-        ReadCase{"LongestLine", "Connect=" + k199.substr(8) + "\n", "Connect", 200, true, k199.substr(8)},
+        ReadCase{"LongestLine", "Connect=" + k199.substr(8) + "\n", "Connect", 200, true,
+                 k199.substr(8)},
         ReadCase{"LongestLineCrLf", "Connect=" + k199.substr(8) + "\r\n", "Connect", 200, true,
                  k199.substr(8)},
         ReadCase{"TooLongLineEndsScan", std::string(200, 'x') + "\nConnect = Go\n", "Connect", 200,
@@ -108,7 +115,7 @@ TEST_F(Settings, GetSettingTextKeepsDefaultOnMissAndTakesEmptyValue) {
 }
 
 TEST_F(Settings, GetSettingTextReadsUpTo199Characters) {
-    const std::string value(192, 'q');  // "Connect=" + 192 = 200: too long
+    const std::string value(192, 'q'); // "Connect=" + 192 = 200: too long
     WriteFile(kFile, "Connect=" + value.substr(1) + "\n");
     std::string text = "default";
     GetSettingText("Connect", kFile, text);
@@ -118,7 +125,8 @@ TEST_F(Settings, GetSettingTextReadsUpTo199Characters) {
 int OpenDescriptors() {
     int count = 0;
     if (DIR* dir = opendir("/proc/self/fd")) {
-        while (readdir(dir) != nullptr) ++count;
+        while (readdir(dir) != nullptr)
+            ++count;
         closedir(dir);
     }
     return count;
@@ -134,12 +142,13 @@ TEST_F(Settings, NoCallLeavesTheFileOpen) {
     const int before = OpenDescriptors();
     ASSERT_GT(before, 0);
     for (int i = 0; i < 1500; ++i) {
-        EXPECT_FALSE(ReadSettingValue("absent", "plain.conf", buffer, sizeof buffer));  // end of file
-        EXPECT_FALSE(ReadSettingValue("absent", "long.conf", buffer, sizeof buffer));   // long line
+        EXPECT_FALSE(
+            ReadSettingValue("absent", "plain.conf", buffer, sizeof buffer));         // end of file
+        EXPECT_FALSE(ReadSettingValue("absent", "long.conf", buffer, sizeof buffer)); // long line
         EXPECT_TRUE(ReadSettingValue("username", "plain.conf", buffer, sizeof buffer));
         GetSettingText("absent", "plain.conf", text);
         EXPECT_FALSE(WriteSettingValue("absent", "plain.conf", "v"));  // no key line
-        EXPECT_FALSE(WriteSettingValue("username", "long.conf", "v"));  // beyond the limits
+        EXPECT_FALSE(WriteSettingValue("username", "long.conf", "v")); // beyond the limits
     }
     EXPECT_EQ(OpenDescriptors(), before);
 }
@@ -150,9 +159,11 @@ struct WriteCase {
     const char* key;
     std::string value;
     bool result;
-    std::string after;  // ignored when the result is false: the file must be unchanged
+    std::string after; // ignored when the result is false: the file must be unchanged
 };
-void PrintTo(const WriteCase& c, std::ostream* os) { *os << c.name; }
+void PrintTo(const WriteCase& c, std::ostream* os) {
+    *os << c.name;
+}
 
 class WriteSetting : public InScratchDir, public ::testing::WithParamInterface<WriteCase> {};
 
@@ -163,10 +174,11 @@ TEST_P(WriteSetting, RewritesOnlyTheKeyLines) {
     EXPECT_EQ(ReadFile(kFile), c.result ? c.after : c.before);
 }
 
-const std::string kLine199 = std::string(199, 'c') + "\n";     // the longest line
-const std::string kContent990 = [] {                           // 990 bytes, 10 lines of 99
+const std::string kLine199 = std::string(199, 'c') + "\n"; // the longest line
+const std::string kContent990 = [] {                       // 990 bytes, 10 lines of 99
     std::string s;
-    for (int i = 0; i < 10; ++i) s += std::string(98, char('a' + i)) + "\n";
+    for (int i = 0; i < 10; ++i)
+        s += std::string(98, char('a' + i)) + "\n";
     return s;
 }();
 
@@ -175,7 +187,8 @@ INSTANTIATE_TEST_SUITE_P(
     ::testing::Values(
         WriteCase{"KeepsComment", "username = old # who\n", "username", "new", true,
                   "username = new # who\n"},
-        WriteCase{"NoBlanksNoComment", "username=old\n", "username", "new", true, "username = new\n"},
+        WriteCase{"NoBlanksNoComment", "username=old\n", "username", "new", true,
+                  "username = new\n"},
         WriteCase{"EveryKeyLineOthersKept",
                   "# users\nsavepw = on\n\nusername = a\nusername=b #2nd\nuser = c\n", "username",
                   "z", true, "# users\nsavepw = on\n\nusername = z\nusername = z #2nd\nuser = c\n"},
@@ -228,7 +241,7 @@ TEST_F(Settings, WrittenValueReadsBack) {
     ASSERT_TRUE(WriteSettingValue("username", kFile, "  new name  "));
     char buffer[200];
     ASSERT_TRUE(ReadSettingValue("username", kFile, buffer, sizeof buffer));
-    EXPECT_STREQ(buffer, "new name");  // blanks around the value do not survive the format
+    EXPECT_STREQ(buffer, "new name"); // blanks around the value do not survive the format
 }
 
 // The system's files, failing where the system can: part-way through the new
@@ -241,7 +254,8 @@ class FailingFiles : public DialerFiles {
     ~FailingFiles() override { UseFiles(nullptr); }
 
     bool WriteText(const std::string& path, const std::string& text) override {
-        if (fail != Fail::Write) return SystemFiles().WriteText(path, text);
+        if (fail != Fail::Write)
+            return SystemFiles().WriteText(path, text);
         SystemFiles().WriteText(path, text.substr(0, text.size() / 2));
         return false;
     }
@@ -272,7 +286,8 @@ TEST_F(Settings, ALeftOverReplacementFromACrashIsNoObstacle) {
     WriteFile(kFile, kStored);
     WriteFile(std::string(kFile) + ".tmp", "username = mallory\n" + std::string(500, 'x'));
     ASSERT_TRUE(WriteSettingValue("username", kFile, "bob"));
-    EXPECT_EQ(ReadFile(kFile), "# remembered\nusername = bob # who\nsavepw = on\npassword = 0a1b\n");
+    EXPECT_EQ(ReadFile(kFile),
+              "# remembered\nusername = bob # who\nsavepw = on\npassword = 0a1b\n");
     EXPECT_FALSE(FileExists(std::string(kFile) + ".tmp"));
 }
 
@@ -283,9 +298,9 @@ TEST_F(Settings, CredentialsSurviveADiskThatFillsUp) {
     WriteFile(kUserFile, kStored);
     struct rlimit before;
     ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &before), 0);
-    void (*handler)(int) = std::signal(SIGXFSZ, SIG_IGN);  // a refused write, not a signal
+    void (*handler)(int) = std::signal(SIGXFSZ, SIG_IGN); // a refused write, not a signal
     struct rlimit small = before;
-    small.rlim_cur = 24;  // less than any rewritten file
+    small.rlim_cur = 24; // less than any rewritten file
     ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &small), 0);
     Credentials typed;
     typed.userName = "bob";

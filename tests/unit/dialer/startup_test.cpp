@@ -22,7 +22,7 @@ class SingleByte : public CodePage {
 };
 
 class Startup : public InScratchDir {
-protected:
+  protected:
     FakeAppShell shell;
     FakeCompanionModule module;
     FakeLibrary library;
@@ -56,7 +56,7 @@ TEST_F(Startup, ReadyLibraryRunsTheDialogOnce) {
         sawBinding = start.companion != nullptr && start.companion->IsReady();
         EXPECT_EQ(module.unloads, 0) << "the library stays loaded while the dialog runs";
     };
-    EXPECT_FALSE(app.InitInstance(shell, module, log));  // never continues after start-up
+    EXPECT_FALSE(app.InitInstance(shell, module, log)); // never continues after start-up
     EXPECT_EQ(shell.dialogRuns, 1);
     EXPECT_TRUE(sawBinding);
     EXPECT_TRUE(shell.messages.empty());
@@ -91,9 +91,11 @@ struct NotReadyCase {
     int32_t initAnswer;
     int initCalls;
     int unloads;
-    const char* problem;  // as the connection log gives it
+    const char* problem; // as the connection log gives it
 };
-void PrintTo(const NotReadyCase& c, std::ostream* os) { *os << c.name; }
+void PrintTo(const NotReadyCase& c, std::ostream* os) {
+    *os << c.name;
+}
 
 class NotReady : public Startup, public ::testing::WithParamInterface<NotReadyCase> {};
 
@@ -112,7 +114,7 @@ TEST_P(NotReady, Shows202AndNoDialog) {
     EXPECT_EQ(m.caption, "TALVEN PPPOE Client");
     EXPECT_EQ(m.kind, MessageKind::Information);
     EXPECT_EQ(library.initCalls, c.initCalls);
-    EXPECT_EQ(module.unloads, c.unloads);  // a loaded library is unloaded again
+    EXPECT_EQ(module.unloads, c.unloads); // a loaded library is unloaded again
     EXPECT_EQ(app.Companion(), nullptr);
     const std::string& logged = logFiles.files["logs/connection.log"];
     EXPECT_NE(logged.find(std::string("  exit: the companion library cannot be used: ") +
@@ -166,9 +168,8 @@ TEST_F(Startup, SecondInstanceWithoutWindowUsesProgramName) {
     WriteFile(kTextsFile, "201 = Already here\n");
     PondoApp app;
     app.InitInstance(shell, module, log);
-    EXPECT_EQ(shell.calls,
-              (std::vector<std::string>{"mutex:TALVEN PPPOE Client", "find:TALVEN PPPOE Client",
-                                        "message"}));
+    EXPECT_EQ(shell.calls, (std::vector<std::string>{"mutex:TALVEN PPPOE Client",
+                                                     "find:TALVEN PPPOE Client", "message"}));
     ASSERT_EQ(shell.messages.size(), 1u);
     EXPECT_EQ(shell.messages[0].owner, WindowRef(0));
     EXPECT_EQ(shell.messages[0].text, "Already here");
@@ -187,7 +188,8 @@ TEST_F(Startup, StartAndEndAreLogged) {
         PondoApp app;
         app.InitInstance(shell, module, log);
         EXPECT_EQ(logFiles.files["logs/connection.log"],
-                  std::string("2026-03-14 09:12:33.250  start-up: Pondo " PONDO_VERSION_TEXT ", title "
+                  std::string("2026-03-14 09:12:33.250  start-up: Pondo " PONDO_VERSION_TEXT
+                              ", title "
                               "\"TALVEN PPPOE Client\"\r\n"
                               "2026-03-14 09:12:33.250  ") +
                       (second ? "exit: another copy with this title is running" : "exit") + "\r\n");
@@ -197,7 +199,7 @@ TEST_F(Startup, StartAndEndAreLogged) {
 TEST_F(Startup, SecondInstanceLooksForItsOwnTitle) {
     WriteFile(kTextsFile, "MainDlgTitle = Campus Net\n");
     shell.mutexExists = true;
-    shell.windows["TALVEN PPPOE Client"] = 0x1;  // a copy with another title
+    shell.windows["TALVEN PPPOE Client"] = 0x1; // a copy with another title
     shell.windows["Campus Net"] = 0x2;
     PondoApp app;
     app.InitInstance(shell, module, log);

@@ -32,9 +32,12 @@ std::map<std::string, const char*> AllKeys() {
     std::map<std::string, const char*> keys;
     int count = 0;
     const NamedText* named = NamedTexts(count);
-    for (int i = 0; i < count; ++i) keys[named[i].key] = named[i].defaultText;
-    for (const CatalogueTable* t : {&FindingTable(), &ErrorTable(), &StatusTable(), &RasStateTable()})
-        for (int i = 0; i < t->rows; ++i) keys[std::to_string(t->base + i)] = t->defaults[i];
+    for (int i = 0; i < count; ++i)
+        keys[named[i].key] = named[i].defaultText;
+    for (const CatalogueTable* t :
+         {&FindingTable(), &ErrorTable(), &StatusTable(), &RasStateTable()})
+        for (int i = 0; i < t->rows; ++i)
+            keys[std::to_string(t->base + i)] = t->defaults[i];
     return keys;
 }
 
@@ -58,8 +61,10 @@ std::vector<std::string> KeyLines(const std::string& file) {
     std::istringstream in(ReadFile(file));
     std::string line;
     while (std::getline(in, line)) {
-        if (!line.empty() && line.back() == '\r') line.pop_back();
-        if (line.empty() || line[0] == '#') continue;
+        if (!line.empty() && line.back() == '\r')
+            line.pop_back();
+        if (line.empty() || line[0] == '#')
+            continue;
         keys.push_back(line.substr(0, line.find(" = ")));
     }
     return keys;
@@ -79,9 +84,12 @@ TEST_F(TextsTemplate, FileSaysWhatTheProgramSaysWithoutIt) {
     }
     EXPECT_EQ(ShippedTexts().at("Disconnect"), "Disconnect");
     // The lookups the dialer makes, through the file, give the defaults.
-    for (int i = 0; i < FindingTable().rows; ++i) EXPECT_EQ(GetFindingText(i), FindingTable().defaults[i]);
-    for (int i = 0; i < ErrorTable().rows; ++i) EXPECT_EQ(GetErrorText(i), ErrorTable().defaults[i]);
-    for (int i = 0; i < StatusTable().rows; ++i) EXPECT_EQ(GetStatusText(i), StatusTable().defaults[i]);
+    for (int i = 0; i < FindingTable().rows; ++i)
+        EXPECT_EQ(GetFindingText(i), FindingTable().defaults[i]);
+    for (int i = 0; i < ErrorTable().rows; ++i)
+        EXPECT_EQ(GetErrorText(i), ErrorTable().defaults[i]);
+    for (int i = 0; i < StatusTable().rows; ++i)
+        EXPECT_EQ(GetStatusText(i), StatusTable().defaults[i]);
     for (int i = 0; i < RasStateTable().rows; ++i)
         EXPECT_EQ(GetRasStateText(i), RasStateTable().defaults[i]);
     // Nothing else, and nothing twice.
@@ -105,14 +113,16 @@ TEST_F(TextsTemplate, StandardOutputMatchesTheFile) {
 
 std::string ToCp936(const std::string& utf8) {
     iconv_t cd = iconv_open("CP936", "UTF-8");
-    if (cd == iconv_t(-1)) return "<no CP936 converter>";
+    if (cd == iconv_t(-1))
+        return "<no CP936 converter>";
     std::string in = utf8, out(utf8.size() * 2 + 4, '\0');
     char* src = in.data();
     char* dst = out.data();
     size_t srcLeft = in.size(), dstLeft = out.size();
     const size_t r = iconv(cd, &src, &srcLeft, &dst, &dstLeft);
     iconv_close(cd);
-    if (r == size_t(-1)) return "<not convertible>";
+    if (r == size_t(-1))
+        return "<not convertible>";
     out.resize(out.size() - dstLeft);
     return out;
 }
@@ -122,16 +132,19 @@ std::map<std::string, std::string> ReadTranslation(const std::string& path) {
     std::ifstream in(path);
     std::string line;
     while (std::getline(in, line)) {
-        if (line.empty() || line[0] == '#') continue;
+        if (line.empty() || line[0] == '#')
+            continue;
         const size_t eq = line.find(" = ");
-        if (eq != std::string::npos) texts[line.substr(0, eq)] = line.substr(eq + 3);
+        if (eq != std::string::npos)
+            texts[line.substr(0, eq)] = line.substr(eq + 3);
     }
     return texts;
 }
 
 TEST_F(TextsTemplate, ChineseFileHasEveryKeyInCodePage936) {
     ASSERT_EQ(RunCommand(kTool + " template.ini"), 0);
-    ASSERT_EQ(RunCommand("python3 " + kTranslate + " template.ini " + kChinese + " " + kTextsFile), 0);
+    ASSERT_EQ(RunCommand("python3 " + kTranslate + " template.ini " + kChinese + " " + kTextsFile),
+              0);
     const auto translation = ReadTranslation(kChinese);
     const auto keys = AllKeys();
     for (const auto& [key, text] : keys) {
@@ -148,11 +161,13 @@ TEST_F(TextsTemplate, ChineseFileHasEveryKeyInCodePage936) {
 
 struct BadTranslation {
     const char* name;
-    const char* key;     // the translation's line for this key is replaced...
-    std::string line;    // ...by this (empty: the line is dropped)
-    const char* reason;  // what the refusal says
+    const char* key;    // the translation's line for this key is replaced...
+    std::string line;   // ...by this (empty: the line is dropped)
+    const char* reason; // what the refusal says
 };
-void PrintTo(const BadTranslation& c, std::ostream* os) { *os << c.name; }
+void PrintTo(const BadTranslation& c, std::ostream* os) {
+    *os << c.name;
+}
 
 class RefusedTranslation : public InScratchDir,
                            public ::testing::WithParamInterface<BadTranslation> {};
@@ -166,7 +181,8 @@ TEST_P(RefusedTranslation, WritesNothing) {
     while (std::getline(in, line)) {
         if (line.rfind(std::string(c.key) + " = ", 0) == 0) {
             replaced = true;
-            if (!c.line.empty()) text += c.line + "\n";
+            if (!c.line.empty())
+                text += c.line + "\n";
         } else {
             text += line + "\n";
         }

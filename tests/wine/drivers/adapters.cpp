@@ -11,10 +11,12 @@ typedef DWORD(WINAPI* GetAdaptersInfoFn)(PIP_ADAPTER_INFO, PULONG);
 
 int main() {
     HMODULE iphlpapi = LoadLibraryA("iphlpapi.dll");
-    if (!iphlpapi) return 1;
+    if (!iphlpapi)
+        return 1;
     auto getAdaptersInfo = reinterpret_cast<GetAdaptersInfoFn>(
         reinterpret_cast<void*>(GetProcAddress(iphlpapi, "GetAdaptersInfo")));
-    if (!getAdaptersInfo) return 1;
+    if (!getAdaptersInfo)
+        return 1;
     ULONG size = 0;
     getAdaptersInfo(nullptr, &size);
     std::vector<BYTE> buffer(size ? size : sizeof(IP_ADAPTER_INFO));
@@ -23,7 +25,8 @@ int main() {
         return 2;
     for (auto* a = reinterpret_cast<PIP_ADAPTER_INFO>(buffer.data()); a; a = a->Next) {
         std::printf("%s %u ", a->AdapterName, unsigned(a->Type));
-        for (UINT i = 0; i < 6; ++i) std::printf(i ? ":%02x" : "%02x", a->Address[i]);
+        for (UINT i = 0; i < 6; ++i)
+            std::printf(i ? ":%02x" : "%02x", a->Address[i]);
         std::printf(" %s\n", a->Description);
     }
     return 0;

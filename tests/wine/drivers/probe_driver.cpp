@@ -13,19 +13,22 @@
 #include "HostInterface.h"
 
 namespace {
-int32_t HOST_CALL SendReply(const uint8_t*, uint32_t) { return 0; }
+int32_t HOST_CALL SendReply(const uint8_t*, uint32_t) {
+    return 0;
+}
 int32_t HOST_CALL GetAdapterMac(uint8_t* mac, uint32_t length) {
-    for (uint32_t i = 0; i < length; ++i) mac[i] = 0;
+    for (uint32_t i = 0; i < length; ++i)
+        mac[i] = 0;
     return 1;
 }
-}  // namespace
+} // namespace
 
 int main(int argc, char** argv) {
     setvbuf(stdout, nullptr, _IONBF, 0);
     const DWORD waitMs = argc > 1 ? DWORD(std::strtoul(argv[1], nullptr, 10)) : 60000;
     HMODULE library = LoadLibraryA("Ostrel.dll");
     auto init = library ? reinterpret_cast<InitThreadFn>(
-                    reinterpret_cast<void*>(GetProcAddress(library, "initThread")))
+                              reinterpret_cast<void*>(GetProcAddress(library, "initThread")))
                         : nullptr;
     if (!init) {
         std::printf("no library\n");

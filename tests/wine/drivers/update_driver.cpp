@@ -18,22 +18,28 @@
 
 namespace {
 
-int32_t HOST_CALL SendReply(const uint8_t*, uint32_t) { return 0; }
-int32_t HOST_CALL GetAdapterMac(uint8_t*, uint32_t) { return 1; }
+int32_t HOST_CALL SendReply(const uint8_t*, uint32_t) {
+    return 0;
+}
+int32_t HOST_CALL GetAdapterMac(uint8_t*, uint32_t) {
+    return 1;
+}
 
 std::set<DWORD> OwnThreads() {
     std::set<DWORD> ids;
     HANDLE snap = CreateToolhelp32Snapshot(TH32CS_SNAPTHREAD, 0);
-    if (snap == INVALID_HANDLE_VALUE) return ids;
+    if (snap == INVALID_HANDLE_VALUE)
+        return ids;
     THREADENTRY32 entry;
     entry.dwSize = sizeof(entry);
     for (BOOL more = Thread32First(snap, &entry); more; more = Thread32Next(snap, &entry))
-        if (entry.th32OwnerProcessID == GetCurrentProcessId()) ids.insert(entry.th32ThreadID);
+        if (entry.th32OwnerProcessID == GetCurrentProcessId())
+            ids.insert(entry.th32ThreadID);
     CloseHandle(snap);
     return ids;
 }
 
-}  // namespace
+} // namespace
 
 int main(int argc, char** argv) {
     setvbuf(stdout, nullptr, _IONBF, 0);
@@ -48,7 +54,7 @@ int main(int argc, char** argv) {
         return 2;
     }
     auto init = reinterpret_cast<InitThreadFn>(
-                    reinterpret_cast<void*>(GetProcAddress(library, "initThread")));
+        reinterpret_cast<void*>(GetProcAddress(library, "initThread")));
     if (!init) {
         std::printf("no initThread\n");
         return 2;
@@ -68,15 +74,18 @@ int main(int argc, char** argv) {
     HANDLE client = nullptr;
     ULONGLONG clientCreated = ~0ULL;
     for (DWORD id : OwnThreads()) {
-        if (before.count(id)) continue;
+        if (before.count(id))
+            continue;
         HANDLE h = OpenThread(SYNCHRONIZE | THREAD_QUERY_LIMITED_INFORMATION, FALSE, id);
-        if (!h) continue;
+        if (!h)
+            continue;
         FILETIME created, exited, kernel, user;
         ULONGLONG at = ~0ULL;
         if (GetThreadTimes(h, &created, &exited, &kernel, &user))
             at = (ULONGLONG(created.dwHighDateTime) << 32) | created.dwLowDateTime;
         if (!client || at < clientCreated) {
-            if (client) CloseHandle(client);
+            if (client)
+                CloseHandle(client);
             client = h;
             clientCreated = at;
         } else {
@@ -84,7 +93,7 @@ int main(int argc, char** argv) {
         }
     }
     if (!client) {
-        std::printf("ended\n");  // nothing was started (or it ended already)
+        std::printf("ended\n"); // nothing was started (or it ended already)
         return 0;
     }
     const DWORD result = WaitForSingleObject(client, waitMs);

@@ -71,7 +71,8 @@ std::string FromUtf8(const char* utf8) {
     int m = WideCharToMultiByte(CP_ACP, 0, wide.c_str(), -1, nullptr, 0, nullptr, nullptr);
     std::string ansi(size_t(m), '\0');
     WideCharToMultiByte(CP_ACP, 0, wide.c_str(), -1, &ansi[0], m, nullptr, nullptr);
-    if (!ansi.empty() && ansi.back() == '\0') ansi.pop_back();
+    if (!ansi.empty() && ansi.back() == '\0')
+        ansi.pop_back();
     return ansi;
 }
 
@@ -91,11 +92,14 @@ std::string Title(HWND hwnd) {
     int m = WideCharToMultiByte(CP_ACP, 0, wide, -1, nullptr, 0, nullptr, nullptr);
     std::string ansi(size_t(m), '\0');
     WideCharToMultiByte(CP_ACP, 0, wide, -1, &ansi[0], m, nullptr, nullptr);
-    if (!ansi.empty() && ansi.back() == '\0') ansi.pop_back();
+    if (!ansi.empty() && ansi.back() == '\0')
+        ansi.pop_back();
     return ansi;
 }
 
-bool IsMessageBox(HWND hwnd) { return GetDlgItem(hwnd, 0xFFFF) != nullptr; }
+bool IsMessageBox(HWND hwnd) {
+    return GetDlgItem(hwnd, 0xFFFF) != nullptr;
+}
 
 BOOL CALLBACK CollectChild(HWND child, LPARAM all) {
     reinterpret_cast<std::vector<HWND>*>(all)->push_back(child);
@@ -110,15 +114,20 @@ struct Search {
 
 BOOL CALLBACK Collect(HWND hwnd, LPARAM lp) {
     Search* s = reinterpret_cast<Search*>(lp);
-    if (s->visibleOnly && !IsWindowVisible(hwnd)) return TRUE;
+    if (s->visibleOnly && !IsWindowVisible(hwnd))
+        return TRUE;
     if (g_pid) {
         DWORD pid = 0;
         GetWindowThreadProcessId(hwnd, &pid);
-        if (pid != g_pid) return TRUE;
+        if (pid != g_pid)
+            return TRUE;
     }
-    if (s->title != Title(hwnd)) return TRUE;
-    if (g_kind == Kind::MsgBox && !IsMessageBox(hwnd)) return TRUE;
-    if (g_kind == Kind::Main && IsMessageBox(hwnd)) return TRUE;
+    if (s->title != Title(hwnd))
+        return TRUE;
+    if (g_kind == Kind::MsgBox && !IsMessageBox(hwnd))
+        return TRUE;
+    if (g_kind == Kind::Main && IsMessageBox(hwnd))
+        return TRUE;
     s->found.push_back(hwnd);
     return TRUE;
 }
@@ -155,7 +164,8 @@ HWND Control(HWND dialog, const char* idOrText) {
     }
     const std::string wanted = FromUtf8(idOrText);
     for (HWND c = GetWindow(dialog, GW_CHILD); c; c = GetWindow(c, GW_HWNDNEXT))
-        if (Text(c) == wanted) return c;
+        if (Text(c) == wanted)
+            return c;
     return nullptr;
 }
 
@@ -176,8 +186,10 @@ int Wait(const std::string& title, DWORD ms, bool wantPresent, bool visibleOnly)
             std::printf("%p\n", static_cast<void*>(hwnd));
             return 0;
         }
-        if (!wantPresent && !hwnd) return 0;
-        if (GetTickCount() - start > ms) return 1;
+        if (!wantPresent && !hwnd)
+            return 0;
+        if (GetTickCount() - start > ms)
+            return 1;
         Sleep(50);
     }
 }
@@ -186,7 +198,8 @@ BOOL CALLBACK ListOne(HWND hwnd, LPARAM) {
     DWORD pid = 0;
     GetWindowThreadProcessId(hwnd, &pid);
     const std::string title = Title(hwnd);
-    if (title.empty()) return TRUE;
+    if (title.empty())
+        return TRUE;
     std::printf("%p\t%lu\t%d\t", static_cast<void*>(hwnd), pid, IsWindowVisible(hwnd) ? 1 : 0);
     Out(title);
     std::printf("\n");
@@ -315,14 +328,19 @@ int main(int, char**) {
         utf8Args.push_back(a.c_str());
     }
     LocalFree(wide);
-    for (std::string& a : utf8Args) argvStore.push_back(&a[0]);
+    for (std::string& a : utf8Args)
+        argvStore.push_back(&a[0]);
     char** argv = argvStore.data();
     int i = 1;
     for (; i < argc; ++i) {
-        if (!std::strcmp(argv[i], "--msgbox")) g_kind = Kind::MsgBox;
-        else if (!std::strcmp(argv[i], "--main")) g_kind = Kind::Main;
-        else if (!std::strcmp(argv[i], "--pid") && i + 1 < argc) g_pid = DWORD(std::atol(argv[++i]));
-        else break;
+        if (!std::strcmp(argv[i], "--msgbox"))
+            g_kind = Kind::MsgBox;
+        else if (!std::strcmp(argv[i], "--main"))
+            g_kind = Kind::Main;
+        else if (!std::strcmp(argv[i], "--pid") && i + 1 < argc)
+            g_pid = DWORD(std::atol(argv[++i]));
+        else
+            break;
     }
     if (i >= argc) {
         std::fprintf(stderr, "usage: winctl [--msgbox|--main] [--pid N] command ...\n");
@@ -354,10 +372,12 @@ int main(int, char**) {
     if (cmd == "fit")
         SetProcessDPIAware();
     const std::string title = FromUtf8(need(0));
-    if (cmd == "wait") return Wait(title, arg(1) ? DWORD(std::atol(arg(1))) : 10000, true, true);
+    if (cmd == "wait")
+        return Wait(title, arg(1) ? DWORD(std::atol(arg(1))) : 10000, true, true);
     if (cmd == "waithidden")
         return Wait(title, arg(1) ? DWORD(std::atol(arg(1))) : 10000, false, true);
-    if (cmd == "gone") return Wait(title, arg(1) ? DWORD(std::atol(arg(1))) : 10000, false, false);
+    if (cmd == "gone")
+        return Wait(title, arg(1) ? DWORD(std::atol(arg(1))) : 10000, false, false);
 
     HWND hwnd = Require(title);
     if (cmd == "texts" || cmd == "alltexts") {
@@ -379,16 +399,21 @@ int main(int, char**) {
             LRESULT checked = 0;
             SendMessageTimeoutA(c, BM_GETCHECK, 0, 0, SMTO_ABORTIFHUNG, 1000,
                                 reinterpret_cast<PDWORD_PTR>(&checked));
-            if (_stricmp(cls, "Button") != 0) checked = 0;
+            if (_stricmp(cls, "Button") != 0)
+                checked = 0;
             std::printf("%d\t%s\t%d\t%d\t%d\t", GetDlgCtrlID(c), cls, IsWindowVisible(c) ? 1 : 0,
                         IsWindowEnabled(c) ? 1 : 0, int(checked));
             // One line per control: escape the characters that would break it.
             std::string t;
             for (char ch : Text(c)) {
-                if (ch == '\\') t += "\\\\";
-                else if (ch == '\n') t += "\\n";
-                else if (ch == '\t') t += "\\t";
-                else if (ch != '\r') t += ch;
+                if (ch == '\\')
+                    t += "\\\\";
+                else if (ch == '\n')
+                    t += "\\n";
+                else if (ch == '\t')
+                    t += "\\t";
+                else if (ch != '\r')
+                    t += ch;
             }
             Out(t);
             std::printf("\n");
@@ -405,7 +430,8 @@ int main(int, char**) {
             // Wide across processes: Wine hands the ANSI form of this message to
             // another process as a wide string, which would read as one character.
             wchar_t wide[1024] = {};
-            SendMessageW(c, combo ? CB_GETLBTEXT : LB_GETTEXT, WPARAM(k), reinterpret_cast<LPARAM>(wide));
+            SendMessageW(c, combo ? CB_GETLBTEXT : LB_GETTEXT, WPARAM(k),
+                         reinterpret_cast<LPARAM>(wide));
             char item[2048] = {};
             WideCharToMultiByte(CP_ACP, 0, wide, -1, item, sizeof item - 1, nullptr, nullptr);
             Out(item);
@@ -466,7 +492,8 @@ int main(int, char**) {
         DWORD thread = GetWindowThreadProcessId(hwnd, nullptr);
         GUITHREADINFO info{};
         info.cbSize = sizeof info;
-        if (GetGUIThreadInfo(thread, &info) && info.hwndFocus) target = info.hwndFocus;
+        if (GetGUIThreadInfo(thread, &info) && info.hwndFocus)
+            target = info.hwndFocus;
         PostMessageA(target, WM_KEYDOWN, vk, 1);
         PostMessageA(target, WM_KEYUP, vk, 0xC0000001);
         return 0;
