@@ -55,8 +55,21 @@ LIBRARY_NAME = "Ostrel.dll"
 MAX_FILES = 30
 MAX_NAME = 63
 MAX_SEQUENCE = 0xFFFFFFFF
-KEY_RESOURCE = 133
-SEQUENCE_RESOURCE = 134
+
+
+def _library_resource_ids():
+    """Ostrel.dll's resource ids, from the header the library is built with."""
+    header = os.path.join(os.path.dirname(os.path.abspath(__file__)), os.pardir, "companion",
+                          "ResourceIds.h")
+    with open(header, encoding="ascii") as f:
+        return {name: int(value) for name, value in
+                re.findall(r"^#define\s+(IDR_\w+)\s+(\d+)\s*$", f.read(), re.MULTILINE)}
+
+
+_IDS = _library_resource_ids()
+KEY_RESOURCE = _IDS["IDR_UPDATE_KEY"]
+SEQUENCE_RESOURCE = _IDS["IDR_RELEASE_SEQUENCE"]
+
 RT_RCDATA = 10
 # Files of the update itself in the program folder: no update may carry them.
 OWN_NAMES = ("temp", INFO_NAME, SIG_NAME, "updateFileInfoTmp.ini", "updateFileInfoTmp.sig",
