@@ -14,6 +14,7 @@ from pathlib import Path
 
 sys.path.insert(0, str(Path(__file__).resolve().parent))
 import dialer_setup as ds  # noqa: E402
+import pe_image  # noqa: E402
 from harness import BIN, ID, PREFIX, SHIP_BUILD, TITLE, WIN_BUILD, WineEnv, wait_until  # noqa: E402
 
 SETUP = BIN / "PondoSetup.exe"
@@ -82,49 +83,16 @@ def shortcut(path):
 def version_strings(path):
     """The StringFileInfo values of a PE image's version resource, and the ids of its
     RCDATA resources."""
-    data = path.read_bytes()
-    pe = struct.unpack_from("<I", data, 0x3C)[0]
-    sections = struct.unpack_from("<H", data, pe + 6)[0]
-    opt_size = struct.unpack_from("<H", data, pe + 20)[0]
-    magic = struct.unpack_from("<H", data, pe + 24)[0]
-    dirs = pe + 24 + (96 if magic == 0x10B else 112)
-    rsrc_rva = struct.unpack_from("<I", data, dirs + 2 * 8)[0]
-    table = pe + 24 + opt_size
-    for i in range(sections):
-        va, raw_size, raw = struct.unpack_from("<III", data, table + 40 * i + 12)
-        vsize = struct.unpack_from("<I", data, table + 40 * i + 8)[0]
-        if va <= rsrc_rva < va + max(vsize, raw_size):
-            base = raw + (rsrc_rva - va)
-            delta = va - raw
-            break
-    else:
-        return {}, []
-
-    def entries(offset):
-        named, ids = struct.unpack_from("<HH", data, base + offset + 12)
-        for k in range(named + ids):
-            name, target = struct.unpack_from("<II", data, base + offset + 16 + 8 * k)
-            yield name, target
-
-    def leaf(target):
-        while target & 0x80000000:
-            target = next(entries(target & 0x7FFFFFFF))[1]
-        rva, size = struct.unpack_from("<II", data, base + target)
-        return data[rva - delta:rva - delta + size]
-
-    values, rcdata = {}, []
-    for type_id, type_target in entries(0):
-        if type_id == 10:
-            rcdata = [name for name, _ in entries(type_target & 0x7FFFFFFF)]
-        if type_id == 16:
-            blob = leaf(next(entries(type_target & 0x7FFFFFFF))[1])
-            text = blob.decode("utf-16-le", "replace")
-            for key in ("CompanyName", "FileVersion", "LegalCopyright", "ProductName",
-                        "ProductVersion", "OriginalFilename"):
-                at = text.find(key + "\0")
-                if at >= 0:
-                    rest = text[at + len(key) + 1:].lstrip("\0")
-                    values[key] = rest.split("\0")[0]
+    found = pe_image.resources(path)
+    rcdata = sorted({name for kind, name, _ in found if kind == 10})
+    blob = next((blob for (kind, _, _), blob in found.items() if kind == 16), b"")
+    text = blob.decode("utf-16-le", "replace")
+    values = {}
+    for key in ("CompanyName", "FileVersion", "LegalCopyright", "ProductName", "ProductVersion",
+                "OriginalFilename"):
+        at = text.find(key + "\0")
+        if at >= 0:
+            values[key] = text[at + len(key) + 1:].lstrip("\0").split("\0")[0]
     return values, rcdata
 
 
